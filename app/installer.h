@@ -1,0 +1,92 @@
+#pragma once
+// The one controller of the interactive installer. It holds every piece of
+// state: the window and its live controls, the validated release, the URL
+// session and its current task, and the flags `busy` and `installed`.
+//
+// Its operations are defined in the folder of the subsystem that owns them:
+// app/ (launch, fail, close guard, window), download/ (start and the session
+// delegate calls), install/ (verifyAndInstall, finishInstall).
+
+#include <QLabel>
+#include <QObject>
+#include <QPointer>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "core/error.h"
+#include "core/release.h"
+#include "platform/platform.h"
+
+namespace orbitreel {
+
+class Bar;
+class PrimaryButton;
+
+class Installer : public QObject, public SessionDelegate {
+    Q_OBJECT
+public:
+    explicit Installer(const Platform& platform, QObject* parent = nullptr);
+    ~Installer() override;
+
+    // Application delegate.
+    void applicationWillFinishLaunching();
+    void applicationDidFinishLaunching();
+    bool applicationShouldHandleReopen();
+    void applicationDidBecomeActive();
+    // Window delegate: the close guard. True when the window may close.
+    bool windowShouldClose();
+
+    // The primary button's action.
+    void start();
+
+    // URL session delegate (download/).
+    void willPerformRedirection(DownloadTask& task, const UrlRequest& newRequest,
+                                const std::function<void(std::optional<UrlRequest>)>& completion) override;
+    void didWriteData(DownloadTask& task, std::int64_t bytesWritten, std::int64_t totalBytesWritten,
+                      std::int64_t totalBytesExpected) override;
+    void didFinishDownloading(DownloadTask& task, const Path& location) override;
+    void didComplete(DownloadTask& task, const std::optional<TransferError>& error) override;
+
+    // The single road by which a failure reaches the user after launch.
+    void fail(const Error& error);
+    void showWindow();
+    void verifyAndInstall();
+    void finishInstall(const Path& location);
+
+    // How the application terminates; tests replace it.
+    std::function<void()> terminate;
+
+    // Read access for tests and pictures.
+    QWidget* windowWidget() const { return window; }
+    QLabel* statusLabel() const { return status; }
+    QLabel* detailsLabel() const { return details; }
+    Bar* progressBar() const { return bar; }
+    PrimaryButton* actionButton() const { return action; }
+    bool isBusy() const { return busy; }
+    bool isInstalled() const { return installed; }
+    const std::optional<Release>& currentRelease() const { return release; }
+    bool hasSession() const { return session != nullptr; }
+    const std::shared_ptr<DownloadTask>& currentTask() const { return task; }
+
+private:
+    void buildWindow();
+
+    const Platform& platform_;
+
+    // Fields, in declaration order.
+    QWidget* window = nullptr;
+    QLabel* status = nullptr;
+    QLabel* details = nullptr;
+    Bar* bar = nullptr;
+    PrimaryButton* action = nullptr;
+    std::optional<Release> release;
+    std::unique_ptr<UrlSession> session;
+    std::shared_ptr<DownloadTask> task;
+    bool busy = false;
+    bool installed = false;
+    Files& fm;
+};
+
+}  // namespace orbitreel

@@ -1,0 +1,17 @@
+#pragma once
+// Streaming SHA-256 of a file, as 64 lowercase hexadecimal characters.
+
+#include <cstddef>
+#include <string>
+
+#include "platform/files.h"
+
+namespace orbitreel {
+
+class Hashing;
+
+inline constexpr std::size_t DigestChunkSize = 1048576;
+
+Result<std::string> digest(Files& files, Hashing& hashing, const Path& file);
+
+}  // namespace orbitreel

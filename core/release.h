@@ -1,0 +1,40 @@
+#pragma once
+// The release manifest that travels inside the installer's bundle.
+
+#include <cstdint>
+#include <string>
+
+#include "core/error.h"
+
+namespace orbitreel {
+
+struct Platform;
+
+// The pinned download host.
+inline constexpr const char* ReleaseHost = "orbitreel.app";
+
+// A validated manifest record; only `checkedRelease` makes one.
+struct Release {
+    std::string version;
+    std::string url;
+    std::string sha256;
+    std::int64_t bytes = 0;
+
+    friend bool operator==(const Release&, const Release&) = default;
+};
+
+inline constexpr const char* MissingManifestMessage =
+    "Falta la información de esta versión. Descargá otra vez el instalador.";
+inline constexpr const char* InvalidManifestMessage = "La información del instalador no es válida.";
+
+// Decodes a manifest: one JSON object with "version", "url", "sha256" and
+// "bytes", decoded in that order. A decoding failure is a platform error.
+Result<Release> decodeRelease(const std::string& json);
+
+// Validates a decoded manifest against the pinned scheme, host and path.
+Result<Release> validatedRelease(Release release);
+
+// Loads "release.json" from the main bundle's resources and validates it.
+Result<Release> checkedRelease(const Platform& platform);
+
+}  // namespace orbitreel

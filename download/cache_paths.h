@@ -1,0 +1,21 @@
+#pragma once
+// The per-version cache folder. Every path is rebuilt from the home folder and
+// the release's version each time it is needed; none is stored.
+
+#include <string>
+
+#include "platform/files.h"
+
+namespace orbitreel {
+
+inline Path versionDirectory(const Path& home, const std::string& version) {
+    return home / "Library/Caches/OrbitreelInstaller" / version;
+}
+inline Path cachedImage(const Path& home, const std::string& version) {
+    return versionDirectory(home, version) / "application.dmg";
+}
+inline Path resumeDataFile(const Path& home, const std::string& version) {
+    return versionDirectory(home, version) / "resume.data";
+}
+
+}  // namespace orbitreel

@@ -1,0 +1,19 @@
+#pragma once
+// Runs one system tool to completion; only its exit status counts.
+
+#include <string>
+#include <vector>
+
+#include "core/error.h"
+#include "platform/files.h"
+
+namespace orbitreel {
+
+struct Platform;
+
+// The message of a tool that ran but exited with a non-zero status.
+std::string toolFailureMessage();
+
+Result<void> command(const Platform& platform, const Path& tool, const std::vector<std::string>& arguments);
+
+}  // namespace orbitreel

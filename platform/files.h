@@ -1,0 +1,73 @@
+#pragma once
+// File-system service: every file operation of the logic goes through here, so
+// tests can wrap the real service and force a failure at one exact step.
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "core/error.h"
+
+namespace orbitreel {
+
+using Path = std::filesystem::path;
+using Bytes = std::vector<std::uint8_t>;
+
+// Sequential reader. `read` fills up to buffer.size() bytes and returns how
+// many it read; fewer only at the end, 0 at end of file.
+class FileReader {
+public:
+    virtual ~FileReader() = default;
+    virtual Result<std::size_t> read(std::span<std::uint8_t> buffer) = 0;
+    virtual Result<void> close() = 0;
+};
+
+// Writer on an existing file, used for appending.
+class FileAppender {
+public:
+    virtual ~FileAppender() = default;
+    virtual Result<void> seekToEnd() = 0;
+    virtual Result<void> write(std::span<const std::uint8_t> bytes) = 0;
+    virtual Result<void> close() = 0;
+};
+
+class Files {
+public:
+    virtual ~Files() = default;
+
+    // Creates the folder and its missing parents; succeeds when it already
+    // exists as a folder.
+    virtual Result<void> createDirectories(const Path& folder) = 0;
+    // Whether anything (file, folder, link) exists at the path.
+    virtual bool exists(const Path& path) = 0;
+    // Whether the current user may write the item, as the system sees it
+    // (permissions, read-only mounts).
+    virtual bool isWritable(const Path& path) = 0;
+    // The file's size in bytes.
+    virtual Result<std::int64_t> fileSize(const Path& path) = 0;
+    // A rename that fails when the destination exists; across file systems it
+    // copies and then removes the source, with the same refusal.
+    virtual Result<void> move(const Path& from, const Path& to) = 0;
+    // Deletes the item and its contents; fails when it does not exist.
+    virtual Result<void> remove(const Path& path) = 0;
+    // Moves the item to the current user's Trash.
+    virtual Result<void> trash(const Path& path) = 0;
+    // The whole file as stored.
+    virtual Result<Bytes> readAll(const Path& path) = 0;
+    // Writes the whole file, creating or replacing it. An atomic write
+    // replaces the file whole or not at all.
+    virtual Result<void> write(const Path& path, std::span<const std::uint8_t> bytes, bool atomic) = 0;
+    virtual Result<std::unique_ptr<FileReader>> openForReading(const Path& path) = 0;
+    // Fails when the file does not exist.
+    virtual Result<std::unique_ptr<FileAppender>> openForWriting(const Path& path) = 0;
+};
+
+inline std::span<const std::uint8_t> asBytes(const std::string& text) {
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+}  // namespace orbitreel

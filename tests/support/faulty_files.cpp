@@ -1,0 +1,66 @@
+#include "tests/support/faulty_files.h"
+
+namespace orbitreel::testing {
+
+namespace {
+
+class FaultyReader : public FileReader {
+public:
+    FaultyReader(std::unique_ptr<FileReader> real, const FaultyFiles::Fault& fault, Path path)
+        : real_(std::move(real)), fault_(fault), path_(std::move(path)) {}
+    Result<std::size_t> read(std::span<std::uint8_t> buffer) override {
+        if (fault_) {
+            if (auto error = fault_("read", path_, {})) return fail_with(*error);
+        }
+        return real_->read(buffer);
+    }
+    Result<void> close() override { return real_->close(); }
+
+private:
+    std::unique_ptr<FileReader> real_;
+    const FaultyFiles::Fault& fault_;
+    Path path_;
+};
+
+}  // namespace
+
+Result<void> FaultyFiles::createDirectories(const Path& folder) {
+    if (auto e = check("createDirectories", folder)) return fail_with(*e);
+    return real_.createDirectories(folder);
+}
+Result<std::int64_t> FaultyFiles::fileSize(const Path& path) {
+    if (auto e = check("fileSize", path)) return fail_with(*e);
+    return real_.fileSize(path);
+}
+Result<void> FaultyFiles::move(const Path& from, const Path& to) {
+    if (auto e = check("move", from, to)) return fail_with(*e);
+    return real_.move(from, to);
+}
+Result<void> FaultyFiles::remove(const Path& path) {
+    if (auto e = check("remove", path)) return fail_with(*e);
+    return real_.remove(path);
+}
+Result<void> FaultyFiles::trash(const Path& path) {
+    if (auto e = check("trash", path)) return fail_with(*e);
+    return real_.trash(path);
+}
+Result<Bytes> FaultyFiles::readAll(const Path& path) {
+    if (auto e = check("readAll", path)) return fail_with(*e);
+    return real_.readAll(path);
+}
+Result<void> FaultyFiles::write(const Path& path, std::span<const std::uint8_t> bytes, bool atomic) {
+    if (auto e = check("write", path)) return fail_with(*e);
+    return real_.write(path, bytes, atomic);
+}
+Result<std::unique_ptr<FileReader>> FaultyFiles::openForReading(const Path& path) {
+    if (auto e = check("openForReading", path)) return fail_with(*e);
+    auto reader = real_.openForReading(path);
+    if (!reader) return fail_with(reader.error());
+    return std::unique_ptr<FileReader>(std::make_unique<FaultyReader>(std::move(*reader), fault, path));
+}
+Result<std::unique_ptr<FileAppender>> FaultyFiles::openForWriting(const Path& path) {
+    if (auto e = check("openForWriting", path)) return fail_with(*e);
+    return real_.openForWriting(path);
+}
+
+}  // namespace orbitreel::testing

@@ -1,0 +1,50 @@
+#pragma once
+// A decorator of the real file service that fails chosen operations, for the
+// failures that cannot be provoked for real (a rename that fails at one exact
+// step, a read that fails half-way).
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "platform/files.h"
+
+namespace orbitreel::testing {
+
+class FaultyFiles : public Files {
+public:
+    explicit FaultyFiles(Files& real) : real_(real) {}
+
+    // Asked before every operation with its name ("createDirectories",
+    // "move", "remove", "trash", "readAll", "write", "openForReading",
+    // "openForWriting", "fileSize", "read" for each chunk read) and its
+    // paths (`to` is empty but for "move"). An error fails the operation
+    // without running it.
+    using Fault = std::function<std::optional<Error>(const std::string& operation, const Path& from, const Path& to)>;
+    Fault fault;
+
+    // A ready-made error for faults.
+    static Error injected(const std::string& what = "fallo inyectado") {
+        return PlatformError{"test", 5, what};
+    }
+
+    Result<void> createDirectories(const Path& folder) override;
+    bool exists(const Path& path) override { return real_.exists(path); }
+    bool isWritable(const Path& path) override { return real_.isWritable(path); }
+    Result<std::int64_t> fileSize(const Path& path) override;
+    Result<void> move(const Path& from, const Path& to) override;
+    Result<void> remove(const Path& path) override;
+    Result<void> trash(const Path& path) override;
+    Result<Bytes> readAll(const Path& path) override;
+    Result<void> write(const Path& path, std::span<const std::uint8_t> bytes, bool atomic) override;
+    Result<std::unique_ptr<FileReader>> openForReading(const Path& path) override;
+    Result<std::unique_ptr<FileAppender>> openForWriting(const Path& path) override;
+
+private:
+    std::optional<Error> check(const std::string& operation, const Path& from, const Path& to = {}) const {
+        return fault ? fault(operation, from, to) : std::nullopt;
+    }
+    Files& real_;
+};
+
+}  // namespace orbitreel::testing

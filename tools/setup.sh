@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Installs everything the installer needs to build, test, benchmark and run its
+# demo on Debian 12. Safe to run again: apt and npm skip what is already there.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+
+PACKAGES=(
+  build-essential cmake ninja-build pkg-config git
+  qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
+  libcurl4-openssl-dev libssl-dev openssl curl ca-certificates
+  libarchive-dev libarchive-tools
+  nlohmann-json3-dev
+  googletest libgtest-dev libgmock-dev
+  libcpp-httplib-dev
+  libbenchmark-dev
+  clang-16 libclang-rt-16-dev
+  xvfb xauth x11-utils fontconfig fonts-dejavu-core
+  iproute2 util-linux procps
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+# npm comes with the machine's Node.js where that is installed; Debian's own
+# npm package conflicts with it, so ask for npm only when no npm is there.
+command -v npm >/dev/null 2>&1 || missing+=(npm)
+if [ "${#missing[@]}" -gt 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update
+  $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+
+# Brand fonts (SIL Open Font License) from their npm packages; the build copies
+# the woff2 files into the bundle's resources.
+FONT_DIR=third_party/fonts
+if [ ! -f "$FONT_DIR/.complete" ]; then
+  tmp=$(mktemp -d)
+  (cd "$tmp" && npm init -y >/dev/null && \
+     npm install --no-audit --no-fund --silent @fontsource/oxanium @fontsource/chakra-petch @fontsource/kode-mono)
+  mkdir -p "$FONT_DIR"
+  cp "$tmp/node_modules/@fontsource/oxanium/files/oxanium-latin-700-normal.woff2" "$FONT_DIR/Oxanium-Bold.woff2"
+  cp "$tmp/node_modules/@fontsource/chakra-petch/files/chakra-petch-latin-400-normal.woff2" "$FONT_DIR/ChakraPetch-Regular.woff2"
+  cp "$tmp/node_modules/@fontsource/kode-mono/files/kode-mono-latin-600-normal.woff2" "$FONT_DIR/KodeMono-SemiBold.woff2"
+  cp "$tmp/node_modules/@fontsource/oxanium/LICENSE" "$FONT_DIR/LICENSE-OFL" 2>/dev/null || true
+  rm -rf "$tmp"
+  touch "$FONT_DIR/.complete"
+fi
+echo "setup: done"

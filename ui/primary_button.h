@@ -1,0 +1,24 @@
+#pragma once
+// The one call-to-action button: a flat light slab with a spaced capital
+// title that lightens under the pointer.
+
+#include <QPushButton>
+
+namespace orbitreel {
+
+class PrimaryButton : public QPushButton {
+    Q_OBJECT
+public:
+    explicit PrimaryButton(const QString& title, QWidget* parent = nullptr);
+    bool isHovering() const { return hovering_; }
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+    void enterEvent(QEnterEvent*) override;
+    void leaveEvent(QEvent*) override;
+
+private:
+    bool hovering_ = false;
+};
+
+}  // namespace orbitreel
