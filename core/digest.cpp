@@ -1,0 +1,38 @@
+#include "core/digest.h"
+
+#include <vector>
+
+#include "platform/hashing.h"
+
+namespace orbitreel {
+
+Result<std::string> digest(Files& files, Hashing& hashing, const Path& file) {
+    auto opened = files.openForReading(file);
+    if (!opened) return fail_with(opened.error());
+    auto& reader = **opened;
+
+    auto sha = hashing.makeSha256();
+    std::vector<std::uint8_t> chunk(DigestChunkSize);
+    for (;;) {
+        auto count = reader.read(chunk);
+        if (!count) {
+            ignore(reader.close());
+            return fail_with(count.error());
+        }
+        if (*count == 0) break;
+        sha->update(std::span(chunk.data(), *count));
+    }
+    auto bytes = sha->finalize();
+    ignore(reader.close());
+
+    static constexpr char hex[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(64);
+    for (auto b : bytes) {
+        text.push_back(hex[b >> 4]);
+        text.push_back(hex[b & 0x0F]);
+    }
+    return text;
+}
+
+}  // namespace orbitreel

@@ -1,0 +1,24 @@
+#include "core/note.h"
+
+#include "platform/platform.h"
+
+namespace orbitreel {
+
+void note(const Platform& platform, const std::string& text) {
+    Path folder = platform.environment->homeDirectory() / "Library/Logs";
+    ignore(platform.files->createDirectories(folder));
+    Path file = folder / "OrbitreelInstaller.log";
+    std::string line = platform.environment->nowIso8601() + " " + text + "\n";
+
+    auto appender = platform.files->openForWriting(file);
+    if (appender) {
+        ignore((*appender)->seekToEnd());
+        ignore((*appender)->write(asBytes(line)));
+        ignore((*appender)->close());
+    } else {
+        // Normally the file does not exist yet.
+        ignore(platform.files->write(file, asBytes(line), false));
+    }
+}
+
+}  // namespace orbitreel

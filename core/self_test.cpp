@@ -1,0 +1,44 @@
+#include "core/self_test.h"
+
+#include "core/digest.h"
+#include "core/release.h"
+#include "platform/platform.h"
+
+namespace orbitreel {
+
+namespace {
+
+constexpr const char* ExpectedDigest = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+constexpr const char* PassPrefix = "PASS: native installer metadata, pinned HTTPS release, SHA256 streaming (";
+constexpr const char* PassSuffix = ").";
+constexpr const char* FailurePrefix = "Installer verification failed: ";
+
+SelfTestOutcome failed(const Error& error) {
+    return {1, "", std::string(FailurePrefix) + error.diagnostic() + "\n"};
+}
+
+}  // namespace
+
+bool wantsSelfTest(const std::vector<std::string>& arguments) {
+    for (const auto& argument : arguments)
+        if (argument == VerifyReleaseSwitch) return true;
+    return false;
+}
+
+SelfTestOutcome runSelfTest(const Platform& platform) {
+    auto release = checkedRelease(platform);
+    if (!release) return failed(release.error());
+
+    Path file = platform.environment->temporaryDirectory() / platform.environment->newUuid();
+    auto written = platform.files->write(file, asBytes("abc"), false);
+    if (!written) return failed(written.error());
+
+    auto text = digest(*platform.files, *platform.hashing, file);
+    ignore(platform.files->remove(file));
+    if (!text) return failed(text.error());
+    if (*text != ExpectedDigest) return {1, "", ""};
+
+    return {0, std::string(PassPrefix) + release->version + PassSuffix + "\n", ""};
+}
+
+}  // namespace orbitreel

@@ -1,0 +1,11 @@
+#pragma once
+
+#include <memory>
+
+#include "platform/environment.h"
+
+namespace orbitreel {
+
+std::unique_ptr<Environment> makeLinuxEnvironment();
+
+}  // namespace orbitreel

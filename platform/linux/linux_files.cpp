@@ -1,0 +1,292 @@
+// Files on Linux: POSIX calls, renameat2(RENAME_NOREPLACE) for moves, the
+// freedesktop.org Trash through Qt.
+
+#include "platform/linux/linux_files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <QFile>
+#include <QString>
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+#include "platform/linux/posix_errors.h"
+
+namespace orbitreel {
+
+namespace {
+
+Failure posixFailure(int code, const Path& path) { return fail_with(posixError(code, path)); }
+
+int renameNoReplace(const Path& from, const Path& to) {
+    return static_cast<int>(
+        ::syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE));
+}
+
+Result<void> writeAll(int fd, std::span<const std::uint8_t> bytes, const Path& path) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return posixFailure(errno, path);
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return {};
+}
+
+class PosixReader : public FileReader {
+public:
+    PosixReader(int fd, Path path) : fd_(fd), path_(std::move(path)) {}
+    ~PosixReader() override {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    // Fills the buffer unless the file ends first.
+    Result<std::size_t> read(std::span<std::uint8_t> buffer) override {
+        if (fd_ < 0) return posixFailure(EBADF, path_);
+        std::size_t done = 0;
+        while (done < buffer.size()) {
+            ssize_t n = ::read(fd_, buffer.data() + done, buffer.size() - done);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                return posixFailure(errno, path_);
+            }
+            if (n == 0) break;
+            done += static_cast<std::size_t>(n);
+        }
+        return done;
+    }
+    Result<void> close() override {
+        if (fd_ < 0) return {};
+        int rc = ::close(fd_);
+        fd_ = -1;
+        if (rc != 0) return posixFailure(errno, path_);
+        return {};
+    }
+
+private:
+    int fd_;
+    Path path_;
+};
+
+class PosixAppender : public FileAppender {
+public:
+    PosixAppender(int fd, Path path) : fd_(fd), path_(std::move(path)) {}
+    ~PosixAppender() override {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Result<void> seekToEnd() override {
+        if (::lseek(fd_, 0, SEEK_END) < 0) return posixFailure(errno, path_);
+        return {};
+    }
+    Result<void> write(std::span<const std::uint8_t> bytes) override { return writeAll(fd_, bytes, path_); }
+    Result<void> close() override {
+        if (fd_ < 0) return {};
+        int rc = ::close(fd_);
+        fd_ = -1;
+        if (rc != 0) return posixFailure(errno, path_);
+        return {};
+    }
+
+private:
+    int fd_;
+    Path path_;
+};
+
+// Copies one item (file, link or folder tree) to `to`, which must not exist,
+// keeping modes and times. Used only when a move crosses file systems.
+Result<void> copyTree(const Path& from, const Path& to) {
+    struct stat st {};
+    if (::lstat(from.c_str(), &st) != 0) return posixFailure(errno, from);
+    if (S_ISLNK(st.st_mode)) {
+        std::error_code ec;
+        auto target = std::filesystem::read_symlink(from, ec);
+        if (ec) return posixFailure(ec.value(), from);
+        if (::symlink(target.c_str(), to.c_str()) != 0) return posixFailure(errno, to);
+        return {};
+    }
+    if (S_ISDIR(st.st_mode)) {
+        if (::mkdir(to.c_str(), 0700) != 0) return posixFailure(errno, to);
+        std::error_code ec;
+        for (const auto& entry : std::filesystem::directory_iterator(from, ec)) {
+            auto copied = copyTree(entry.path(), to / entry.path().filename());
+            if (!copied) return copied;
+        }
+        if (ec) return posixFailure(ec.value(), from);
+    } else if (S_ISREG(st.st_mode)) {
+        int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+        if (in < 0) return posixFailure(errno, from);
+        int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (out < 0) {
+            int code = errno;
+            ::close(in);
+            return posixFailure(code, to);
+        }
+        std::vector<std::uint8_t> buffer(1 << 20);
+        Result<void> result;
+        for (;;) {
+            ssize_t n = ::read(in, buffer.data(), buffer.size());
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                result = posixFailure(errno, from);
+                break;
+            }
+            if (n == 0) break;
+            result = writeAll(out, std::span(buffer.data(), static_cast<std::size_t>(n)), to);
+            if (!result) break;
+        }
+        ::close(in);
+        if (::close(out) != 0 && result) result = posixFailure(errno, to);
+        if (!result) return result;
+    } else {
+        return posixFailure(ENOTSUP, from);
+    }
+    ::chmod(to.c_str(), st.st_mode & 07777);
+    struct timespec times[2] = {st.st_atim, st.st_mtim};
+    ::utimensat(AT_FDCWD, to.c_str(), times, 0);
+    return {};
+}
+
+class LinuxFiles : public Files {
+public:
+    Result<void> createDirectories(const Path& folder) override {
+        std::error_code ec;
+        std::filesystem::create_directories(folder, ec);
+        if (ec) return posixFailure(ec.value(), folder);
+        if (!std::filesystem::is_directory(folder, ec)) return posixFailure(ENOTDIR, folder);
+        return {};
+    }
+
+    bool exists(const Path& path) override {
+        struct stat st {};
+        return ::lstat(path.c_str(), &st) == 0;
+    }
+
+    bool isWritable(const Path& path) override {
+        // As the effective user sees it; read-only mounts answer EROFS.
+        return ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
+    }
+
+    Result<std::int64_t> fileSize(const Path& path) override {
+        // The item itself, not what a link points at.
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0) return posixFailure(errno, path);
+        return static_cast<std::int64_t>(st.st_size);
+    }
+
+    Result<void> move(const Path& from, const Path& to) override {
+        if (renameNoReplace(from, to) == 0) return {};
+        if (errno != EXDEV) return posixFailure(errno, from);
+        // Across file systems: copy beside the destination under a hidden
+        // name, put it in place without replacing anything, then remove the
+        // source, so the destination appears whole or not at all.
+        if (exists(to)) return posixFailure(EEXIST, to);
+        Path staging = to.parent_path() / (".moving-" + to.filename().string() + "-" + std::to_string(::getpid()));
+        auto copied = copyTree(from, staging);
+        if (!copied) {
+            std::error_code ec;
+            std::filesystem::remove_all(staging, ec);
+            return copied;
+        }
+        if (renameNoReplace(staging, to) != 0) {
+            int code = errno;
+            std::error_code ec;
+            std::filesystem::remove_all(staging, ec);
+            return posixFailure(code, to);
+        }
+        std::error_code ec;
+        std::filesystem::remove_all(from, ec);
+        if (ec) return posixFailure(ec.value(), from);
+        return {};
+    }
+
+    Result<void> remove(const Path& path) override {
+        if (!exists(path)) return posixFailure(ENOENT, path);
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+        if (ec) return posixFailure(ec.value(), path);
+        return {};
+    }
+
+    Result<void> trash(const Path& path) override {
+        if (!exists(path)) return posixFailure(ENOENT, path);
+        // Qt needs the user's data folder to exist to find the Trash; without
+        // it, it may even move the item into the working folder.
+        const char* dataHome = std::getenv("XDG_DATA_HOME");
+        const char* home = std::getenv("HOME");
+        Path data = dataHome && *dataHome ? Path(dataHome) : Path(home ? home : "/") / ".local/share";
+        ignore(createDirectories(data));
+        QFile item(QString::fromStdString(path.string()));
+        PlatformError refused{"trash", 1, "No se pudo mover a la Papelera (" + path.string() + ")."};
+        if (!item.moveToTrash()) return fail_with(refused);
+        Path trashed = item.fileName().toStdString();
+        if (!trashed.is_absolute() || !exists(trashed)) return fail_with(refused);
+        return {};
+    }
+
+    Result<Bytes> readAll(const Path& path) override {
+        int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return posixFailure(errno, path);
+        PosixReader reader(fd, path);
+        Bytes data;
+        std::vector<std::uint8_t> chunk(1 << 16);
+        for (;;) {
+            auto n = reader.read(chunk);
+            if (!n) return fail_with(n.error());
+            if (*n == 0) break;
+            data.insert(data.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(*n));
+        }
+        return data;
+    }
+
+    Result<void> write(const Path& path, std::span<const std::uint8_t> bytes, bool atomic) override {
+        if (!atomic) {
+            int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+            if (fd < 0) return posixFailure(errno, path);
+            auto written = writeAll(fd, bytes, path);
+            if (::close(fd) != 0 && written) return posixFailure(errno, path);
+            return written;
+        }
+        // Atomic: a temporary file beside the target, flushed, then renamed
+        // over it.
+        std::string pattern = (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
+        int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+        if (fd < 0) return posixFailure(errno, path);
+        Path temporary = pattern;
+        auto written = writeAll(fd, bytes, temporary);
+        if (written && ::fchmod(fd, 0644) != 0) written = posixFailure(errno, temporary);
+        if (written && ::fsync(fd) != 0) written = posixFailure(errno, temporary);
+        if (::close(fd) != 0 && written) written = posixFailure(errno, temporary);
+        if (written && ::rename(temporary.c_str(), path.c_str()) != 0) written = posixFailure(errno, path);
+        if (!written) ::unlink(temporary.c_str());
+        return written;
+    }
+
+    Result<std::unique_ptr<FileReader>> openForReading(const Path& path) override {
+        int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return posixFailure(errno, path);
+        return std::unique_ptr<FileReader>(std::make_unique<PosixReader>(fd, path));
+    }
+
+    Result<std::unique_ptr<FileAppender>> openForWriting(const Path& path) override {
+        int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+        if (fd < 0) return posixFailure(errno, path);
+        return std::unique_ptr<FileAppender>(std::make_unique<PosixAppender>(fd, path));
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<Files> makeLinuxFiles() { return std::make_unique<LinuxFiles>(); }
+
+}  // namespace orbitreel

@@ -1,0 +1,121 @@
+// The Linux file service against the real file system.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "platform/linux/linux_files.h"
+#include "tests/support/temporary_home.h"
+
+namespace orbitreel {
+namespace {
+
+namespace fs = std::filesystem;
+
+class LinuxFilesTest : public ::testing::Test {
+protected:
+    testing::TemporaryFolder folder;
+    std::unique_ptr<Files> files = makeLinuxFiles();
+    Path at(const std::string& name) const { return folder.path() / name; }
+};
+
+TEST_F(LinuxFilesTest, MoveRefusesAnExistingDestinationAndLeavesBoth) {
+    testing::writeText(at("a"), "new");
+    testing::writeText(at("b"), "old");
+    auto moved = files->move(at("a"), at("b"));
+    ASSERT_FALSE(moved);
+    EXPECT_EQ(moved.error().platformError()->code, EEXIST);
+    EXPECT_EQ(testing::readText(at("a")), "new");
+    EXPECT_EQ(testing::readText(at("b")), "old");
+
+    // A folder moves whole; a dangling link still counts as "in the way".
+    testing::writeText(at("tree/inner/file"), "x");
+    ASSERT_TRUE(files->move(at("tree"), at("moved")));
+    EXPECT_EQ(testing::readText(at("moved/inner/file")), "x");
+    fs::create_symlink("nowhere", at("dangling"));
+    EXPECT_TRUE(files->exists(at("dangling")));
+    EXPECT_FALSE(files->move(at("moved"), at("dangling")));
+}
+
+TEST_F(LinuxFilesTest, MoveAcrossFileSystemsCopiesThenRemoves) {
+    Path shm = "/dev/shm";
+    struct stat a {}, b {};
+    if (::stat(shm.c_str(), &a) != 0 || ::stat(folder.path().c_str(), &b) != 0 || a.st_dev == b.st_dev)
+        GTEST_SKIP() << "no second file system (/dev/shm) here";
+    Path source = shm / ("orbitreel-move-" + std::to_string(::getpid()));
+    fs::remove_all(source);
+    testing::writeText(source / "Contents/MacOS/app", "binary");
+    fs::permissions(source / "Contents/MacOS/app", fs::perms::owner_all);
+    fs::create_symlink("MacOS/app", source / "Contents/link");
+
+    testing::writeText(at("taken"), "keep");
+    auto refused = files->move(source, at("taken"));
+    EXPECT_FALSE(refused);
+    EXPECT_EQ(testing::readText(at("taken")), "keep");
+    EXPECT_TRUE(fs::exists(source)) << "a refused move keeps the source";
+
+    ASSERT_TRUE(files->move(source, at("copied")));
+    EXPECT_FALSE(fs::exists(source));
+    EXPECT_EQ(testing::readText(at("copied/Contents/MacOS/app")), "binary");
+    EXPECT_EQ(fs::status(at("copied/Contents/MacOS/app")).permissions() & fs::perms::owner_exec, fs::perms::owner_exec);
+    EXPECT_EQ(fs::read_symlink(at("copied/Contents/link")), "MacOS/app");
+    for (const auto& entry : fs::directory_iterator(folder.path()))
+        EXPECT_FALSE(entry.path().filename().string().starts_with(".moving-")) << "no staging copy left";
+}
+
+TEST_F(LinuxFilesTest, RemoveWriteAndReadContracts) {
+    EXPECT_FALSE(files->remove(at("missing"))) << "removing nothing is a failure";
+    EXPECT_FALSE(files->openForWriting(at("missing"))) << "opening for writing never creates";
+
+    const std::string text = "primera";
+    ASSERT_TRUE(files->write(at("f"), asBytes(text), false));
+    ASSERT_TRUE(files->write(at("f"), asBytes(std::string("segunda")), true));
+    EXPECT_EQ(testing::readText(at("f")), "segunda");
+    EXPECT_EQ(files->fileSize(at("f")).value(), 7);
+    auto bytes = files->readAll(at("f"));
+    ASSERT_TRUE(bytes);
+    EXPECT_EQ(std::string(bytes->begin(), bytes->end()), "segunda");
+    for (const auto& entry : fs::directory_iterator(folder.path()))
+        EXPECT_FALSE(entry.path().filename().string().starts_with(".f.")) << "no temporary left by the atomic write";
+
+    auto appender = files->openForWriting(at("f"));
+    ASSERT_TRUE(appender);
+    ASSERT_TRUE((*appender)->seekToEnd());
+    ASSERT_TRUE((*appender)->write(asBytes(std::string("!"))));
+    ASSERT_TRUE((*appender)->close());
+    EXPECT_EQ(testing::readText(at("f")), "segunda!");
+
+    // Reads return fewer bytes only at the end, then nothing.
+    auto reader = files->openForReading(at("f"));
+    ASSERT_TRUE(reader);
+    std::uint8_t buffer[5];
+    EXPECT_EQ((*reader)->read(buffer).value(), 5u);
+    EXPECT_EQ((*reader)->read(buffer).value(), 3u);
+    EXPECT_EQ((*reader)->read(buffer).value(), 0u);
+
+    ASSERT_TRUE(files->createDirectories(at("x/y/z")));
+    EXPECT_TRUE(files->createDirectories(at("x/y/z"))) << "an existing folder is fine";
+    EXPECT_FALSE(files->createDirectories(at("f/sub"))) << "a file in the way";
+    EXPECT_TRUE(files->remove(at("x")));
+    EXPECT_FALSE(fs::exists(at("x")));
+}
+
+TEST_F(LinuxFilesTest, TrashMovesTheItemIntoTheUsersTrash) {
+    const char* oldHome = std::getenv("HOME");
+    std::string saved = oldHome ? oldHome : "";
+    ::setenv("HOME", folder.path().c_str(), 1);
+    ::unsetenv("XDG_DATA_HOME");
+    testing::writeText(at(".Orbitreel-backup-1.app/Contents/Info.plist"), "plist");
+    auto trashed = files->trash(at(".Orbitreel-backup-1.app"));
+    ::setenv("HOME", saved.c_str(), 1);
+    ASSERT_TRUE(trashed) << trashed.error().localizedDescription();
+    EXPECT_FALSE(fs::exists(at(".Orbitreel-backup-1.app")));
+    EXPECT_TRUE(fs::exists(at(".local/share/Trash/files/.Orbitreel-backup-1.app/Contents/Info.plist")));
+    EXPECT_FALSE(files->trash(at("missing")));
+}
+
+}  // namespace
+}  // namespace orbitreel

@@ -1,0 +1,55 @@
+// The installer log: one line per call, appended, never disturbing the caller.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <regex>
+
+#include "core/note.h"
+#include "platform/linux/linux_files.h"
+#include "tests/support/temporary_home.h"
+
+namespace orbitreel {
+namespace {
+
+class NoteTest : public ::testing::Test {
+protected:
+    NoteTest() : environment(folder.path() / "home", folder.path()) {
+        platform.files = files.get();
+        platform.environment = &environment;
+    }
+    Path log() const { return folder.path() / "home/Library/Logs/OrbitreelInstaller.log"; }
+
+    testing::TemporaryFolder folder;
+    std::unique_ptr<Files> files = makeLinuxFiles();
+    testing::HomeEnvironment environment;
+    Platform platform;
+};
+
+TEST_F(NoteTest, CreatesTheFolderAndAppendsTimestampedUtf8Lines) {
+    note(platform, "launch /Applications/Instalador.app");
+    std::string first = testing::readText(log());
+    std::regex line(R"(\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}Z launch /Applications/Instalador\.app\n)");
+    EXPECT_TRUE(std::regex_match(first, line)) << first;
+
+    note(platform, "error La información del instalador no es válida.");
+    std::string both = testing::readText(log());
+    ASSERT_TRUE(both.starts_with(first)) << "the first line is never rewritten";
+    std::string second = both.substr(first.size());
+    EXPECT_EQ(second.substr(20), " error La información del instalador no es válida.\n");
+    EXPECT_NE(second.find("informaci\xC3\xB3n"), std::string::npos) << "written as UTF-8";
+}
+
+TEST_F(NoteTest, UnwritableLogLocationIsSwallowed) {
+    // A file where the log folder should be: nothing can be created or written.
+    testing::writeText(folder.path() / "home/Library/Logs", "not a folder");
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    note(platform, "layout placed");
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(testing::readText(folder.path() / "home/Library/Logs"), "not a folder");
+}
+
+}  // namespace
+}  // namespace orbitreel
