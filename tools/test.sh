@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Builds the installer and runs the whole test suite: the normal build with
+# warnings as errors, then the same suite under AddressSanitizer and
+# UndefinedBehaviorSanitizer, then the URL session's tests under
+# ThreadSanitizer. Run tools/setup.sh once first.
+#
+#   tools/test.sh            everything
+#   tools/test.sh --quick    only the normal build
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+jobs=$(nproc)
+run_suite() {
+    local preset=$1; shift
+    echo "== $preset: configure and build"
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" -j "$jobs" "$@"
+    echo "== $preset: tests"
+}
+
+run_suite ci
+ctest --preset ci -j "$jobs" --timeout 600
+
+if [ "${1:-}" = "--quick" ]; then exit 0; fi
+
+run_suite asan
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest --preset asan -j "$jobs" --timeout 900
+
+if [ -f tests/download/CMakeLists.txt ]; then
+    run_suite tsan --target download_tests
+    TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+        ctest --preset tsan -j "$jobs" --timeout 900 -R '^(Session|Download|Resume|Redirect|Progress)'
+fi
