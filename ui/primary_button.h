@@ -1,6 +1,7 @@
 #pragma once
 // The one call-to-action button: a flat light slab with a spaced capital
-// title that lightens under the pointer.
+// title that lightens under the pointer. Clicking, enabling and keyboard
+// activation stay QPushButton's.
 
 #include <QPushButton>
 
@@ -9,8 +10,14 @@ namespace orbitreel {
 class PrimaryButton : public QPushButton {
     Q_OBJECT
 public:
+    static constexpr double kCornerRadius = 2.0;
+    static constexpr double kTitleSize = 12.0;
+
     explicit PrimaryButton(const QString& title, QWidget* parent = nullptr);
     bool isHovering() const { return hovering_; }
+
+    // Makes Return in the button's window press the button (while enabled).
+    void bindReturnKey();
 
 protected:
     void paintEvent(QPaintEvent*) override;
