@@ -9,6 +9,7 @@
 #include "platform/linux/linux_processes.h"
 #include "platform/linux/openssl_hashing.h"
 #include "platform/linux/qt_queues.h"
+#include "platform/linux/curl_url_sessions.h"
 
 namespace orbitreel {
 
@@ -21,6 +22,7 @@ struct LinuxPlatform::Services {
     std::unique_ptr<RunningApplications> runningApplications = makeLinuxRunningApplications(*bundles);
     std::unique_ptr<Workspace> workspace = makeLinuxWorkspace(*bundles);
     std::unique_ptr<Queues> queues = makeQtQueues();
+    std::unique_ptr<UrlSessions> urlSessions = makeCurlUrlSessions(*environment);
 };
 
 LinuxPlatform::LinuxPlatform() : services_(std::make_unique<Services>()) {
@@ -32,6 +34,7 @@ LinuxPlatform::LinuxPlatform() : services_(std::make_unique<Services>()) {
     platform_.runningApplications = services_->runningApplications.get();
     platform_.workspace = services_->workspace.get();
     platform_.queues = services_->queues.get();
+    platform_.urlSessions = services_->urlSessions.get();
 
     // The system tools are our own stand-ins inside the bundle.
     Path helpers = services_->bundles->mainBundlePath() / "Contents/Helpers";

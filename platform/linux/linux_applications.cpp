@@ -1,0 +1,189 @@
+#include "platform/linux/linux_applications.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <map>
+#include <optional>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "platform/linux/linux_processes.h"
+
+extern char** environ;
+
+namespace orbitreel {
+
+namespace {
+
+// The bundle whose Contents/MacOS folder holds `executable`: the innermost
+// one, so a helper application inside another bundle counts as itself.
+std::optional<Path> enclosingBundle(const std::string& executable) {
+    static const std::string marker = ".app/Contents/MacOS/";
+    const auto at = executable.rfind(marker);
+    if (at == std::string::npos) return std::nullopt;
+    return Path(executable.substr(0, at + 4));
+}
+
+std::optional<std::string> processExecutable(const std::string& pid) {
+    const std::string link = "/proc/" + pid + "/exe";
+    std::vector<char> buffer(4096);
+    for (;;) {
+        const ssize_t length = readlink(link.c_str(), buffer.data(), buffer.size());
+        if (length < 0) return std::nullopt;  // gone, a kernel thread, or not ours to inspect
+        if (static_cast<std::size_t>(length) < buffer.size()) return std::string(buffer.data(), length);
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+class LinuxRunningApplications final : public RunningApplications {
+public:
+    explicit LinuxRunningApplications(Bundles& bundles) : bundles_(bundles) {}
+
+    std::size_t countWithBundleIdentifier(const std::string& bundleIdentifier) override {
+        DIR* proc = opendir("/proc");
+        if (!proc) return 0;
+        std::map<Path, bool> matches;  // one Info.plist read per bundle
+        std::size_t count = 0;
+        while (dirent* entry = readdir(proc)) {
+            const std::string name = entry->d_name;
+            if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+            auto executable = processExecutable(name);
+            if (!executable) continue;
+            auto bundle = enclosingBundle(*executable);
+            if (!bundle) continue;
+            auto known = matches.find(*bundle);
+            if (known == matches.end()) {
+                auto info = bundles_.bundleAt(*bundle);
+                known = matches.emplace(*bundle, info && info->identifier == bundleIdentifier).first;
+            }
+            if (known->second) ++count;
+        }
+        closedir(proc);
+        return count;
+    }
+
+private:
+    Bundles& bundles_;
+};
+
+PlatformError openError(const Path& bundle, const std::string& cause, int code = 0) {
+    return PlatformError{"workspace", code, "No se pudo abrir " + bundle.string() + ": " + cause};
+}
+
+// Starts `executable` in a session of its own through a short-lived middle
+// process, so it outlives us and never lingers as our zombie. The exec
+// failure comes back through a close-on-exec pipe: end of file means the
+// program is running.
+std::optional<Error> startDetached(const Path& bundle, const std::string& executable) {
+    // Everything the children need is prepared before fork: after it, only
+    // async-signal-safe calls.
+    std::vector<char*> argv{const_cast<char*>(executable.c_str()), nullptr};
+    // Above the standard streams, so that dup2 onto them never meets itself.
+    const int opened = open("/dev/null", O_RDWR | O_CLOEXEC);
+    const int devNull = opened < 0 ? -1 : fcntl(opened, F_DUPFD_CLOEXEC, 3);
+    const int openFailure = errno;
+    if (opened >= 0) close(opened);
+    if (devNull < 0) return openError(bundle, spanishLaunchCause(openFailure), openFailure);
+    int report[2];
+    if (pipe2(report, O_CLOEXEC) != 0) {
+        const int error = errno;
+        close(devNull);
+        return openError(bundle, spanishLaunchCause(error), error);
+    }
+
+    const pid_t middle = fork();
+    if (middle == 0) {
+        setsid();
+        const pid_t program = fork();
+        if (program == 0) {
+            sigset_t none;
+            sigemptyset(&none);
+            sigprocmask(SIG_SETMASK, &none, nullptr);
+            // Signals we ignore would stay ignored across exec.
+            for (int number = 1; number < NSIG; ++number) {
+                struct sigaction action {};
+                if (sigaction(number, nullptr, &action) == 0 && action.sa_handler == SIG_IGN)
+                    signal(number, SIG_DFL);
+            }
+            dup2(devNull, STDIN_FILENO);
+            dup2(devNull, STDOUT_FILENO);
+            dup2(devNull, STDERR_FILENO);
+            if (chdir("/") != 0) {
+                // The folder does not matter to the application; start anyway.
+            }
+            execve(executable.c_str(), argv.data(), environ);
+            const int error = errno;
+            (void)!write(report[1], &error, sizeof error);
+            _exit(127);
+        }
+        _exit(program < 0 ? 1 : 0);
+    }
+    const int forkError = errno;
+    close(report[1]);
+    close(devNull);
+    if (middle < 0) {
+        close(report[0]);
+        return openError(bundle, spanishLaunchCause(forkError), forkError);
+    }
+    int status = 0;
+    while (waitpid(middle, &status, 0) < 0 && errno == EINTR) {
+    }
+
+    int execError = 0;
+    ssize_t got = 0;
+    do {
+        got = read(report[0], &execError, sizeof execError);
+    } while (got < 0 && errno == EINTR);
+    close(report[0]);
+    if (got == static_cast<ssize_t>(sizeof execError)) {
+        return openError(bundle, spanishLaunchCause(execError), execError);
+    }
+    // Nothing on the pipe and no grandchild started: the middle process failed to fork.
+    if (got == 0 && !(WIFEXITED(status) && WEXITSTATUS(status) == 0)) {
+        return openError(bundle, "no se pudo crear el proceso.");
+    }
+    return std::nullopt;
+}
+
+class LinuxWorkspace final : public Workspace {
+public:
+    explicit LinuxWorkspace(Bundles& bundles) : bundles_(bundles) {}
+
+    void openApplication(const Path& bundle, OpenHandler handler) override {
+        std::error_code error;
+        Path location = std::filesystem::absolute(bundle, error);
+        if (error) location = bundle;
+        std::thread([&bundles = bundles_, location = std::move(location), handler = std::move(handler)] {
+            handler(open(bundles, location));
+        }).detach();
+    }
+
+private:
+    static std::optional<Error> open(Bundles& bundles, const Path& bundle) {
+        auto info = bundles.bundleAt(bundle);
+        if (!info) return openError(bundle, "no es una aplicación.");
+        auto name = info->string("CFBundleExecutable");
+        if (!name || name->empty() || name->find('/') != std::string::npos) {
+            return openError(bundle, "la aplicación no indica su ejecutable.");
+        }
+        return startDetached(bundle, (bundle / "Contents/MacOS" / *name).string());
+    }
+
+    Bundles& bundles_;
+};
+
+}  // namespace
+
+std::unique_ptr<RunningApplications> makeLinuxRunningApplications(Bundles& bundles) {
+    return std::make_unique<LinuxRunningApplications>(bundles);
+}
+
+std::unique_ptr<Workspace> makeLinuxWorkspace(Bundles& bundles) { return std::make_unique<LinuxWorkspace>(bundles); }
+
+}  // namespace orbitreel

@@ -1,0 +1,103 @@
+#include "platform/linux/linux_processes.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+extern char** environ;
+
+namespace orbitreel {
+
+namespace {
+
+PlatformError launchError(const Path& executable, int error) {
+    return PlatformError{"posix", error,
+                         "No se pudo iniciar la herramienta " + executable.string() + ": " + spanishLaunchCause(error)};
+}
+
+// Frees the spawn attributes on every way out.
+struct SpawnSetup {
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    SpawnSetup() {
+        posix_spawn_file_actions_init(&actions);
+        posix_spawnattr_init(&attributes);
+    }
+    ~SpawnSetup() {
+        posix_spawnattr_destroy(&attributes);
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    SpawnSetup(const SpawnSetup&) = delete;
+    SpawnSetup& operator=(const SpawnSetup&) = delete;
+};
+
+class LinuxProcesses final : public Processes {
+public:
+    Result<int> run(const Path& executable, const std::vector<std::string>& arguments) override {
+        SpawnSetup setup;
+        int error = posix_spawn_file_actions_addopen(&setup.actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        if (error == 0) error = posix_spawn_file_actions_adddup2(&setup.actions, STDOUT_FILENO, STDERR_FILENO);
+        if (error != 0) return fail_with(launchError(executable, error));
+
+        // The caller may be a worker thread with signals blocked, or the
+        // program may ignore SIGPIPE; the tool starts with the defaults.
+        sigset_t none;
+        sigset_t all;
+        sigemptyset(&none);
+        sigfillset(&all);
+        posix_spawnattr_setsigmask(&setup.attributes, &none);
+        posix_spawnattr_setsigdefault(&setup.attributes, &all);
+        posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+        const std::string path = executable.string();
+        std::vector<char*> argv;
+        argv.reserve(arguments.size() + 2);
+        argv.push_back(const_cast<char*>(path.c_str()));
+        for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+
+        // glibc (since 2.24) reports a failed exec here, not as status 127.
+        pid_t child = 0;
+        error = posix_spawn(&child, path.c_str(), &setup.actions, &setup.attributes, argv.data(), environ);
+        if (error != 0) return fail_with(launchError(executable, error));
+
+        int status = 0;
+        while (waitpid(child, &status, 0) < 0) {
+            if (errno == EINTR) continue;
+            const int waitError = errno;
+            return fail_with(PlatformError{"posix", waitError,
+                                           "No se pudo esperar a la herramienta " + path + ": " +
+                                               spanishLaunchCause(waitError)});
+        }
+        if (WIFEXITED(status)) return WEXITSTATUS(status);
+        if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+        return 255;
+    }
+};
+
+}  // namespace
+
+std::string spanishLaunchCause(int error) {
+    switch (error) {
+    case ENOENT: return "no existe.";
+    case ENOTDIR: return "una parte de la ruta no es una carpeta.";
+    case EACCES:
+    case EPERM: return "no hay permiso para ejecutarla.";
+    case ENOEXEC: return "no es un programa ejecutable.";
+    case ELOOP: return "demasiados enlaces simbólicos en la ruta.";
+    case ENAMETOOLONG: return "la ruta es demasiado larga.";
+    case E2BIG: return "la lista de argumentos es demasiado larga.";
+    case ENOMEM: return "no hay memoria suficiente.";
+    case EAGAIN: return "hay demasiados procesos en marcha.";
+    case ETXTBSY: return "el archivo está abierto para escritura.";
+    case ECHILD: return "el proceso ya no existe.";
+    default: return std::string(std::strerror(error)) + ".";
+    }
+}
+
+std::unique_ptr<Processes> makeLinuxProcesses() { return std::make_unique<LinuxProcesses>(); }
+
+}  // namespace orbitreel

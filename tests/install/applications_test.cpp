@@ -1,0 +1,161 @@
+// Running applications and the workspace, with real bundles and processes.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <sstream>
+#include <thread>
+#include <unistd.h>
+
+#include "platform/linux/linux_applications.h"
+#include "platform/linux/linux_bundles.h"
+#include "tests/install/install_test_paths.h"
+#include "tests/support/temporary_home.h"
+
+namespace orbitreel {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testing::readText;
+using testing::writeText;
+
+std::string infoPlist(const std::string& identifier, const std::string& executable) {
+    std::string plist =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
+        "<key>CFBundleIdentifier</key><string>" + identifier + "</string>\n";
+    if (!executable.empty()) plist += "<key>CFBundleExecutable</key><string>" + executable + "</string>\n";
+    return plist + "</dict>\n</plist>\n";
+}
+
+// A bundle whose executable is the probe tool, which records its pid and
+// waits to be terminated.
+Path makeBundle(const Path& folder, const std::string& name, const std::string& identifier) {
+    const Path bundle = folder / (name + ".app");
+    writeText(bundle / "Contents/Info.plist", infoPlist(identifier, name));
+    fs::create_directories(bundle / "Contents/MacOS");
+    fs::copy_file(testing::probeToolPath(), bundle / "Contents/MacOS" / name);
+    return bundle;
+}
+
+// Waits a bounded while for something another process does.
+template <class Condition>
+bool eventually(Condition condition) {
+    for (int i = 0; i < 500; ++i) {
+        if (condition()) return true;
+        std::this_thread::sleep_for(20ms);
+    }
+    return condition();
+}
+
+struct Opened {
+    std::optional<Error> error;
+    std::thread::id thread;
+};
+
+class ApplicationsTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        for (pid_t pid : started) ::kill(pid, SIGKILL);
+    }
+
+    Opened open(const Path& bundle) {
+        auto promise = std::make_shared<std::promise<Opened>>();
+        auto future = promise->get_future();
+        workspace->openApplication(bundle, [promise](std::optional<Error> error) {
+            promise->set_value({std::move(error), std::this_thread::get_id()});
+        });
+        if (future.wait_for(30s) != std::future_status::ready) {
+            ADD_FAILURE() << "the workspace never answered";
+            return {};
+        }
+        return future.get();
+    }
+
+    // The pid that the started copy wrote beside its executable.
+    pid_t startedPid(const Path& bundle, const std::string& name) {
+        const Path pidFile = bundle / "Contents/MacOS" / (name + ".pid");
+        if (!eventually([&] { return fs::exists(pidFile); })) return 0;
+        const pid_t pid = std::stoi(readText(pidFile));
+        fs::remove(pidFile);
+        started.push_back(pid);
+        return pid;
+    }
+
+    // Fields of /proc/PID/stat after the command name.
+    static std::vector<std::string> statFields(pid_t pid) {
+        const std::string stat = readText("/proc/" + std::to_string(pid) + "/stat");
+        std::istringstream rest(stat.substr(stat.rfind(')') + 2));
+        std::vector<std::string> fields;
+        for (std::string field; rest >> field;) fields.push_back(field);
+        return fields;
+    }
+
+    testing::TemporaryFolder folder;
+    std::unique_ptr<Bundles> bundles = makeLinuxBundles();
+    std::unique_ptr<RunningApplications> running = makeLinuxRunningApplications(*bundles);
+    std::unique_ptr<Workspace> workspace = makeLinuxWorkspace(*bundles);
+    const std::string id = "app.orbitreel.test" + std::to_string(getpid());
+    std::vector<pid_t> started;
+};
+
+TEST_F(ApplicationsTest, OpenedApplicationRunsDetachedAndIsCountedByItsIdentifier) {
+    const Path app = makeBundle(folder.path(), "Probe", id);
+    const Path other = makeBundle(folder.path() / "elsewhere", "Probe", id + ".other");
+    EXPECT_EQ(running->countWithBundleIdentifier(id), 0u);
+
+    const Opened first = open(app);
+    EXPECT_FALSE(first.error) << first.error->localizedDescription();
+    EXPECT_NE(first.thread, std::this_thread::get_id());
+    const pid_t pid = startedPid(app, "Probe");
+    ASSERT_NE(pid, 0) << "the application did not start";
+
+    // Not our child, in a session of its own, reading nothing from us.
+    const auto fields = statFields(pid);
+    ASSERT_GE(fields.size(), 4u);
+    EXPECT_NE(std::stoi(fields[1]), getpid());
+    EXPECT_NE(std::stoi(fields[3]), getsid(0));
+    EXPECT_EQ(fs::read_symlink("/proc/" + std::to_string(pid) + "/fd/0"), "/dev/null");
+
+    EXPECT_FALSE(open(app).error);
+    ASSERT_NE(startedPid(app, "Probe"), 0);
+    EXPECT_FALSE(open(other).error);
+    ASSERT_NE(startedPid(other, "Probe"), 0);
+
+    // The same executable name in a bundle with another identifier does not count.
+    EXPECT_EQ(running->countWithBundleIdentifier(id), 2u);
+    EXPECT_EQ(running->countWithBundleIdentifier(id + ".other"), 1u);
+    EXPECT_EQ(running->countWithBundleIdentifier("app.orbitreel.Orbitreel.absent"), 0u);
+
+    for (pid_t p : started) ::kill(p, SIGTERM);
+    EXPECT_TRUE(eventually([&] { return running->countWithBundleIdentifier(id) == 0; }));
+}
+
+TEST_F(ApplicationsTest, StartFailuresReachTheHandlerOnAnotherThread) {
+    const Path noBundle = folder.path() / "Empty.app";
+    fs::create_directories(noBundle);
+    const Path noExecutableKey = folder.path() / "NoKey.app";
+    writeText(noExecutableKey / "Contents/Info.plist", infoPlist(id, ""));
+    const Path missingExecutable = folder.path() / "Missing.app";
+    writeText(missingExecutable / "Contents/Info.plist", infoPlist(id, "Missing"));
+    const Path notExecutable = folder.path() / "Plain.app";
+    writeText(notExecutable / "Contents/Info.plist", infoPlist(id, "Plain"));
+    writeText(notExecutable / "Contents/MacOS/Plain", "not a program");
+
+    for (const Path& bundle : {noBundle, noExecutableKey, missingExecutable, notExecutable,
+                               folder.path() / "Absent.app"}) {
+        const Opened opened = open(bundle);
+        ASSERT_TRUE(opened.error) << bundle;
+        EXPECT_NE(opened.thread, std::this_thread::get_id());
+        EXPECT_NE(opened.error->localizedDescription().find(bundle.string()), std::string::npos)
+            << opened.error->localizedDescription();
+    }
+    EXPECT_EQ(running->countWithBundleIdentifier(id), 0u);
+}
+
+}  // namespace
+}  // namespace orbitreel

@@ -1,0 +1,98 @@
+// The tool runner against real child processes.
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <unistd.h>
+
+#include "install/command.h"
+#include "platform/linux/linux_processes.h"
+#include "platform/platform.h"
+#include "tests/install/install_test_paths.h"
+
+namespace orbitreel {
+namespace {
+
+namespace fs = std::filesystem;
+
+class CommandTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder = fs::temp_directory_path() / ("command-test-" + std::to_string(getpid()));
+        fs::create_directories(folder);
+        platform.processes = processes.get();
+    }
+    void TearDown() override { fs::remove_all(folder); }
+
+    std::string recorded() {
+        std::ifstream in(folder / "record", std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+
+    fs::path folder;
+    std::unique_ptr<Processes> processes = makeLinuxProcesses();
+    Platform platform;
+    const Path probe = testing::probeToolPath();
+};
+
+TEST_F(CommandTest, NonZeroStatusGivesTheToolMessageNamingTheReleaseHost) {
+    const std::string expected =
+        "No se pudo instalar. Reintentá o usá la descarga completa de orbitreel.app/downloads.";
+    EXPECT_EQ(toolFailureMessage(), expected);
+
+    auto one = command(platform, probe, {"record", (folder / "record").string(), "1"});
+    ASSERT_FALSE(one);
+    EXPECT_EQ(one.error(), Error(InstallError{expected}));
+
+    // A tool killed by a signal has no exit status at all; it still failed.
+    auto killed = command(platform, probe, {"signal"});
+    ASSERT_FALSE(killed);
+    EXPECT_EQ(killed.error(), Error(InstallError{expected}));
+}
+
+TEST_F(CommandTest, ArgumentsArriveUnchangedAndOutputIsDiscarded) {
+    const std::vector<std::string> odd{"/Users/Ana María/Library/Caches/x y", "", "  two  spaces ", "\"quoted\" 'and' $HOME *",
+                                       "-readonly"};
+    std::vector<std::string> arguments{"record", (folder / "record").string(), "0"};
+    arguments.insert(arguments.end(), odd.begin(), odd.end());
+
+    // The probe writes a megabyte to each stream and still succeeds.
+    ASSERT_TRUE(command(platform, probe, arguments));
+
+    std::string expected;
+    for (const auto& argument : odd) expected += argument + '\0';
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    char stdinTarget[4096];
+    const ssize_t length = readlink("/proc/self/fd/0", stdinTarget, sizeof stdinTarget);
+    const std::string ourStdin = length < 0 ? "?" : std::string(stdinTarget, length);
+    expected += "\n--\n" + ourStdin + "\n/dev/null\n/dev/null\n" + std::string(cwd) + "\n";
+    EXPECT_EQ(recorded(), expected);
+}
+
+TEST_F(CommandTest, ToolThatCannotStartGivesTheLaunchError) {
+    const Path missing = folder / "no such tool";
+    auto result = command(platform, missing, {"verify"});
+    ASSERT_FALSE(result);
+    const PlatformError* error = result.error().platformError();
+    ASSERT_NE(error, nullptr) << result.error().localizedDescription();
+    EXPECT_EQ(error->code, ENOENT);
+    EXPECT_EQ(error->description, "No se pudo iniciar la herramienta " + missing.string() + ": no existe.");
+
+    // A file without the execute bit, and a folder, cannot be run either.
+    const Path plain = folder / "plain";
+    std::ofstream(plain) << "not a program";
+    for (const Path& path : {plain, Path(folder)}) {
+        auto notRunnable = command(platform, path, {});
+        ASSERT_FALSE(notRunnable) << path;
+        ASSERT_NE(notRunnable.error().platformError(), nullptr) << path;
+        EXPECT_EQ(notRunnable.error().platformError()->code, EACCES) << path;
+    }
+}
+
+}  // namespace
+}  // namespace orbitreel

@@ -1,0 +1,385 @@
+// The install transaction with real stand-ins, images, processes and files.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <future>
+#include <grp.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "install/command.h"
+#include "install/install.h"
+#include "tests/install/install_fixture.h"
+
+namespace orbitreel::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Lines = std::vector<std::vector<std::string>>;
+
+constexpr uid_t Nobody = 65534;
+
+std::string between(const std::string& text, const std::string& prefix, const std::string& suffix) {
+    if (!text.starts_with(prefix) || !text.ends_with(suffix) || text.size() < prefix.size() + suffix.size())
+        return {};
+    return text.substr(prefix.size(), text.size() - prefix.size() - suffix.size());
+}
+
+class InstallFlowTest : public InstallTest {
+protected:
+    void SetUp() override { cacheImage(DemoImages::shared().image()); }
+
+    // The mount point and the staging copy as the recorded tool runs name them.
+    Path mountPointUsed() const {
+        return processes.runs.size() > 1 ? Path(processes.runs[1].back()) : Path();
+    }
+};
+
+TEST_F(InstallFlowTest, FirstInstallGoesToTheHomeApplicationsFolder) {
+    const std::string imageBefore = readText(cachedImage());
+    // A writable system folder without a copy does not attract the install.
+    ASSERT_FALSE(fs::exists(homeApplications()));
+
+    auto installed = runInstall();
+    ASSERT_TRUE(installed) << installed.error().localizedDescription();
+    EXPECT_EQ(*installed, homeApplications() / "Orbitreel.app");
+
+    // The tool runs, in order, with plain paths.
+    const Path mountPoint = mountPointUsed();
+    EXPECT_EQ(mountPoint.parent_path(), versionDirectory());
+    EXPECT_TRUE(isUuid(between(mountPoint.filename().string(), "mount-", "")));
+    ASSERT_EQ(processes.runs.size(), 6u);
+    const std::string staging = processes.runs[3].back();
+    EXPECT_EQ(Path(staging).parent_path(), homeApplications());
+    EXPECT_TRUE(isUuid(between(Path(staging).filename().string(), ".Orbitreel-install-", ".app"))) << staging;
+    const std::string image = cachedImage().string();
+    const std::string source = (mountPoint / "Orbitreel.app").string();
+    EXPECT_EQ(processes.runs,
+              (Lines{{"hdiutil", "verify", image},
+                     {"hdiutil", "attach", image, "-readonly", "-nobrowse", "-mountpoint", mountPoint.string()},
+                     {"codesign", "--verify", "--deep", "--strict", source},
+                     {"ditto", source, staging},
+                     {"codesign", "--verify", "--deep", "--strict", staging},
+                     {"hdiutil", "detach", mountPoint.string()}}));
+
+    // The copy is whole and still signed; nothing else is left behind.
+    EXPECT_TRUE(command(platform, platform.locations.codesign, {"--verify", "--deep", "--strict", installed->string()}));
+    EXPECT_EQ(snapshot(*installed), snapshot(DemoImages::shared().signedApp()));
+    EXPECT_EQ(entries(homeApplications()), std::vector<std::string>{"Orbitreel.app"});
+    EXPECT_EQ(entries(versionDirectory()), std::vector<std::string>{"application.dmg"});
+    EXPECT_TRUE(entries(systemFolder()).empty());
+    EXPECT_TRUE(entries(trashFiles()).empty());
+    EXPECT_EQ(readText(cachedImage()), imageBefore);
+}
+
+TEST_F(InstallFlowTest, HomeCopyIsReplacedAndItsBackupTrashed) {
+    writePreviousCopy(homeApplications() / "Orbitreel.app", "previous");
+
+    auto installed = runInstall();
+    ASSERT_TRUE(installed) << installed.error().localizedDescription();
+    EXPECT_EQ(*installed, homeApplications() / "Orbitreel.app");
+    EXPECT_EQ(snapshot(*installed), snapshot(DemoImages::shared().signedApp()));
+    EXPECT_EQ(entries(homeApplications()), std::vector<std::string>{"Orbitreel.app"});
+
+    const auto trashed = entries(trashFiles());
+    ASSERT_EQ(trashed.size(), 1u);
+    const std::string backupUuid = between(trashed[0], ".Orbitreel-backup-", ".app");
+    EXPECT_TRUE(isUuid(backupUuid)) << trashed[0];
+    EXPECT_EQ(markerOf(trashFiles() / trashed[0]), "previous");
+
+    // Three separate identifiers: mount point, staging copy, backup.
+    const std::string mountUuid = between(mountPointUsed().filename().string(), "mount-", "");
+    const std::string stagingUuid =
+        between(Path(processes.runs[3].back()).filename().string(), ".Orbitreel-install-", ".app");
+    EXPECT_NE(mountUuid, stagingUuid);
+    EXPECT_NE(mountUuid, backupUuid);
+    EXPECT_NE(stagingUuid, backupUuid);
+}
+
+TEST_F(InstallFlowTest, WritableSystemCopyIsReplacedInPlaceAndTheHomeCopyLeftAlone) {
+    writePreviousCopy(systemFolder() / "Orbitreel.app", "system");
+    writePreviousCopy(homeApplications() / "Orbitreel.app", "home");
+    const auto homeBefore = snapshot(homeApplications());
+
+    auto installed = runInstall();
+    ASSERT_TRUE(installed) << installed.error().localizedDescription();
+    EXPECT_EQ(*installed, systemFolder() / "Orbitreel.app");
+    EXPECT_EQ(snapshot(*installed), snapshot(DemoImages::shared().signedApp()));
+    EXPECT_EQ(entries(systemFolder()), std::vector<std::string>{"Orbitreel.app"});
+    EXPECT_EQ(snapshot(homeApplications()), homeBefore);
+    const auto trashed = entries(trashFiles());
+    ASSERT_EQ(trashed.size(), 1u);
+    EXPECT_EQ(markerOf(trashFiles() / trashed[0]), "system");
+}
+
+// Root may write anything, so the user who may not runs in a child process.
+class UnprivilegedInstallTest : public InstallFlowTest {
+protected:
+    void SetUp() override {
+        if (::geteuid() != 0) GTEST_SKIP() << "needs root to hand the folders to an unprivileged user";
+        InstallFlowTest::SetUp();
+    }
+
+    static void chownTree(const Path& top, uid_t owner) {
+        ASSERT_EQ(::lchown(top.c_str(), owner, owner), 0) << top;
+        for (const auto& item : fs::recursive_directory_iterator(top))
+            ASSERT_EQ(::lchown(item.path().c_str(), owner, owner), 0) << item.path();
+    }
+
+    // The description of the error, or "installed at PATH".
+    std::string installAsNobody() {
+        chownTree(home(), Nobody);
+        int channel[2];
+        if (::pipe(channel) != 0) return "no pipe";
+        std::fflush(nullptr);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::close(channel[0]);
+            std::string outcome = "could not become nobody";
+            if (::setgroups(0, nullptr) == 0 && ::setresgid(Nobody, Nobody, Nobody) == 0 &&
+                ::setresuid(Nobody, Nobody, Nobody) == 0) {
+                auto installed = runInstall();
+                outcome = installed ? "installed at " + installed->string() : installed.error().localizedDescription();
+            }
+            (void)!::write(channel[1], outcome.data(), outcome.size());
+            ::_exit(0);
+        }
+        ::close(channel[1]);
+        std::string outcome;
+        char buffer[512];
+        for (ssize_t n; (n = ::read(channel[0], buffer, sizeof buffer)) > 0;) outcome.append(buffer, n);
+        ::close(channel[0]);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status));
+        return outcome;
+    }
+
+    void expectRefusedWithNothingChanged() {
+        const auto systemBefore = snapshot(systemFolder());
+        const std::string imageBefore = readText(cachedImage());
+
+        EXPECT_EQ(installAsNobody(), NeedsAdminMessage);
+        EXPECT_EQ(snapshot(systemFolder()), systemBefore);
+        EXPECT_FALSE(fs::exists(homeApplications()));
+        EXPECT_TRUE(mountFolders().empty()) << "the image is still attached";
+        EXPECT_EQ(readText(cachedImage()), imageBefore);
+    }
+};
+
+TEST_F(UnprivilegedInstallTest, SystemCopyTheUserMayNotWriteIsRefused) {
+    writePreviousCopy(systemFolder() / "Orbitreel.app", "system");
+    ASSERT_EQ(::chown(systemFolder().c_str(), Nobody, Nobody), 0);
+    expectRefusedWithNothingChanged();
+}
+
+TEST_F(UnprivilegedInstallTest, SystemFolderTheUserMayNotWriteIsRefused) {
+    writePreviousCopy(systemFolder() / "Orbitreel.app", "system");
+    chownTree(systemFolder() / "Orbitreel.app", Nobody);
+    expectRefusedWithNothingChanged();
+}
+
+TEST_F(InstallFlowTest, IdentityAndVersionAreCheckedBeforeAnySignature) {
+    auto& images = DemoImages::shared();
+    // Plist edits after signing break the signature too, which must not matter.
+    const std::string plist = "Contents/Info.plist";
+    struct Case {
+        std::string name;
+        Path image;
+        std::string releaseVersion;
+    };
+    const std::vector<Case> cases{
+        {"no Orbitreel.app", images.variant("no-app", {"--no-app"}), images.version()},
+        {"identifier differs by case", images.variant("identifier", {"--bundle-id", "app.orbitreel.orbitreel"}),
+         images.version()},
+        {"version differs by case", images.variant("version-case", {"--version", "4.0-RC1", "--bundle-version", "4.0-rc1"}),
+         "4.0-RC1"},
+        {"version is not a text",
+         images.variant("version-number",
+                        {"--version", "4", "--after-signing",
+                         "sed -i 's|<string>4</string>|<integer>4</integer>|' " + plist}),
+         "4"},
+        {"release version has a trailing blank", images.image(), images.version() + " "},
+    };
+    // A signature check would now fail to start instead of naming the version.
+    platform.locations.codesign = root_.path() / "no codesign here";
+
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        release.version = c.releaseVersion;
+        cacheImage(c.image);
+        processes.runs.clear();
+        auto installed = runInstall();
+        ASSERT_FALSE(installed);
+        EXPECT_EQ(installed.error(), Error(InstallError{VersionMismatchMessage}));
+        EXPECT_EQ(processes.runs.size(), 3u);  // verify, attach, detach
+        EXPECT_TRUE(mountFolders().empty());
+        EXPECT_FALSE(fs::exists(homeApplications()));
+    }
+}
+
+TEST_F(InstallFlowTest, TamperedApplicationFailsItsSignatureCheck) {
+    const Path tampered = DemoImages::shared().variant("tampered", {"--tamper"});
+    cacheImage(tampered);
+
+    auto installed = runInstall();
+    ASSERT_FALSE(installed);
+    EXPECT_EQ(installed.error(), Error(InstallError{toolFailureMessage()}));
+    ASSERT_EQ(processes.runs.size(), 4u);
+    EXPECT_EQ(processes.runs[2][0], "codesign");
+    EXPECT_EQ(processes.runs[3][1], "detach");
+    EXPECT_TRUE(mountFolders().empty());
+    EXPECT_FALSE(fs::exists(homeApplications()));
+}
+
+TEST_F(InstallFlowTest, RunningOrbitreelIsRefusedWithoutCopying) {
+    const Path runningCopy = root_.path() / "elsewhere/Orbitreel.app";
+    fs::create_directories(runningCopy.parent_path());
+    ASSERT_TRUE(runTool(platform.locations.ditto, {DemoImages::shared().signedApp().string(), runningCopy.string()}));
+    std::promise<std::optional<Error>> opened;
+    platform.workspace->openApplication(runningCopy, [&](std::optional<Error> error) { opened.set_value(error); });
+    auto answer = opened.get_future();
+    ASSERT_EQ(answer.wait_for(30s), std::future_status::ready);
+    ASSERT_FALSE(answer.get());
+    struct Stop {
+        Path folder;
+        ~Stop() { stopProcessesRunningFrom(folder); }
+    } stop{runningCopy.parent_path()};
+    bool seen = false;
+    for (int i = 0; i < 500 && !seen; ++i) {
+        seen = platform.runningApplications->countWithBundleIdentifier(TargetBundleId) > 0;
+        if (!seen) std::this_thread::sleep_for(20ms);
+    }
+    ASSERT_TRUE(seen) << "the demo application never showed up as running";
+
+    auto installed = runInstall();
+    ASSERT_FALSE(installed);
+    EXPECT_EQ(installed.error(), Error(InstallError{AppRunningMessage}));
+    ASSERT_EQ(processes.runs.size(), 4u);  // verify, attach, codesign, detach
+    EXPECT_EQ(processes.runs[3][1], "detach");
+    EXPECT_TRUE(mountFolders().empty());
+    EXPECT_FALSE(fs::exists(homeApplications()));
+    EXPECT_TRUE(fs::exists(cachedImage()));
+}
+
+// Renames that fail where the real file system will not fail on demand.
+class FailedSwapTest : public InstallFlowTest {
+protected:
+    void failMoves(std::function<std::optional<Error>(const Path& from, const Path& to)> rule) {
+        files.fault = [rule](const std::string& operation, const Path& from, const Path& to) -> std::optional<Error> {
+            if (operation != "move") return std::nullopt;
+            return rule(from, to);
+        };
+    }
+    static bool isStaging(const Path& p) { return p.filename().string().starts_with(".Orbitreel-install-"); }
+    static bool isBackup(const Path& p) { return p.filename().string().starts_with(".Orbitreel-backup-"); }
+    Path target() const { return homeApplications() / "Orbitreel.app"; }
+
+    void expectCleanedUp() {
+        EXPECT_TRUE(mountFolders().empty());
+        EXPECT_TRUE(entries(trashFiles()).empty());
+        for (const auto& name : entries(homeApplications()))
+            EXPECT_FALSE(isStaging(name)) << "staging copy left: " << name;
+    }
+};
+
+TEST_F(FailedSwapTest, MovingThePreviousCopyAsideFails) {
+    writePreviousCopy(target(), "previous");
+    const Error failure = FaultyFiles::injected("aside");
+    failMoves([&](const Path& from, const Path&) { return from == target() ? std::optional(failure) : std::nullopt; });
+
+    auto installed = runInstall();
+    ASSERT_FALSE(installed);
+    EXPECT_EQ(installed.error(), failure);
+    EXPECT_EQ(entries(homeApplications()), std::vector<std::string>{"Orbitreel.app"});
+    EXPECT_EQ(markerOf(target()), "previous");
+    expectCleanedUp();
+}
+
+TEST_F(FailedSwapTest, FinalRenameFailsAndThePreviousCopyComesBack) {
+    writePreviousCopy(target(), "previous");
+    const Error failure = FaultyFiles::injected("swap");
+    failMoves([&](const Path& from, const Path&) { return isStaging(from) ? std::optional(failure) : std::nullopt; });
+
+    auto installed = runInstall();
+    ASSERT_FALSE(installed);
+    EXPECT_EQ(installed.error(), failure);
+    EXPECT_EQ(entries(homeApplications()), std::vector<std::string>{"Orbitreel.app"});
+    EXPECT_EQ(markerOf(target()), "previous");
+    expectCleanedUp();
+}
+
+TEST_F(FailedSwapTest, FinalRenameFailsWithoutAPreviousCopy) {
+    const Error failure = FaultyFiles::injected("swap");
+    failMoves([&](const Path& from, const Path&) { return isStaging(from) ? std::optional(failure) : std::nullopt; });
+
+    auto installed = runInstall();
+    ASSERT_FALSE(installed);
+    EXPECT_EQ(installed.error(), failure);
+    EXPECT_TRUE(entries(homeApplications()).empty());
+    expectCleanedUp();
+}
+
+TEST_F(FailedSwapTest, FailedRestoreKeepsThePreviousCopyUnderTheBackupName) {
+    writePreviousCopy(target(), "previous");
+    const Error swapFailure = FaultyFiles::injected("swap");
+    failMoves([&](const Path& from, const Path&) -> std::optional<Error> {
+        if (isStaging(from)) return swapFailure;
+        if (isBackup(from)) return FaultyFiles::injected("restore");
+        return std::nullopt;
+    });
+
+    auto installed = runInstall();
+    ASSERT_FALSE(installed);
+    EXPECT_EQ(installed.error(), swapFailure);
+    const auto left = entries(homeApplications());
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_TRUE(isUuid(between(left[0], ".Orbitreel-backup-", ".app"))) << left[0];
+    EXPECT_EQ(markerOf(homeApplications() / left[0]), "previous");
+    expectCleanedUp();
+}
+
+TEST_F(FailedSwapTest, BackupThatCannotBeTrashedStaysBesideTheNewCopy) {
+    writePreviousCopy(target(), "previous");
+    files.fault = [](const std::string& operation, const Path&, const Path&) -> std::optional<Error> {
+        if (operation == "trash") return FaultyFiles::injected("trash");
+        return std::nullopt;
+    };
+
+    auto installed = runInstall();
+    ASSERT_TRUE(installed) << installed.error().localizedDescription();
+    EXPECT_EQ(snapshot(target()), snapshot(DemoImages::shared().signedApp()));
+    const auto left = entries(homeApplications());
+    ASSERT_EQ(left.size(), 2u);
+    EXPECT_EQ(left[1], "Orbitreel.app");
+    EXPECT_EQ(markerOf(homeApplications() / left[0]), "previous");
+    EXPECT_TRUE(mountFolders().empty());
+}
+
+TEST_F(InstallFlowTest, FailedVerifyLeavesAnEmptyMountFolderThatALaterRunDoesNotReuse) {
+    const std::string good = readText(cachedImage());
+    writeText(cachedImage(), good.substr(0, good.size() / 2));
+
+    auto broken = runInstall();
+    ASSERT_FALSE(broken);
+    EXPECT_EQ(broken.error(), Error(InstallError{toolFailureMessage()}));
+    EXPECT_EQ(processes.runs.size(), 1u);
+    const auto left = mountFolders();
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_TRUE(entries(versionDirectory() / left[0]).empty());
+
+    writeText(cachedImage(), good);
+    processes.runs.clear();
+    auto installed = runInstall();
+    ASSERT_TRUE(installed) << installed.error().localizedDescription();
+    EXPECT_NE(mountPointUsed().filename().string(), left[0]);
+    EXPECT_EQ(mountFolders(), left);
+    EXPECT_TRUE(entries(versionDirectory() / left[0]).empty());
+}
+
+}  // namespace
+}  // namespace orbitreel::testing
