@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QObject>
 #include <QPointer>
+#include <QString>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -23,12 +24,16 @@ namespace orbitreel {
 
 class Bar;
 class PrimaryButton;
+class InstallerWindow;
+class LineLimitedLabel;
 
 class Installer : public QObject, public SessionDelegate {
     Q_OBJECT
 public:
     explicit Installer(const Platform& platform, QObject* parent = nullptr);
     ~Installer() override;
+    Installer(const Installer&) = delete;
+    Installer& operator=(const Installer&) = delete;
 
     // Application delegate.
     void applicationWillFinishLaunching();
@@ -55,13 +60,16 @@ public:
     void verifyAndInstall();
     void finishInstall(const Path& location);
 
-    // How the application terminates; tests replace it.
+    // How the application terminates; tests replace it. By default it asks
+    // the running application to quit.
     std::function<void()> terminate;
+    // Runs the close guard's alert modally; tests replace it so nothing blocks.
+    std::function<void(const QString& message, const QString& informative)> runAlert;
 
     // Read access for tests and pictures.
-    QWidget* windowWidget() const { return window; }
-    QLabel* statusLabel() const { return status; }
-    QLabel* detailsLabel() const { return details; }
+    QWidget* windowWidget() const;
+    QLabel* statusLabel() const;
+    QLabel* detailsLabel() const;
     Bar* progressBar() const { return bar; }
     PrimaryButton* actionButton() const { return action; }
     bool isBusy() const { return busy; }
@@ -72,13 +80,16 @@ public:
 
 private:
     void buildWindow();
+    void delayedLaunchCheck();
+    // Shows a launch failure and leaves the button disabled for the run.
+    void failLaunch(const Error& error);
 
     const Platform& platform_;
 
     // Fields, in declaration order.
-    QWidget* window = nullptr;
-    QLabel* status = nullptr;
-    QLabel* details = nullptr;
+    InstallerWindow* window = nullptr;
+    LineLimitedLabel* status = nullptr;
+    LineLimitedLabel* details = nullptr;
     Bar* bar = nullptr;
     PrimaryButton* action = nullptr;
     std::optional<Release> release;

@@ -1,0 +1,87 @@
+// The interactive installer's process: the application object, one
+// Installer for the life of the process, and the event loop.
+
+#include "app/application.h"
+
+#include <unistd.h>
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QPalette>
+#include <QStyleFactory>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/installer.h"
+#include "app/quit_signals.h"
+#include "app/single_instance.h"
+#include "ui/palette.h"
+
+namespace orbitreel {
+
+namespace {
+
+// Dialogs such as the close guard's alert follow the window's dark look.
+void useDarkLook(QApplication& app) {
+    if (auto* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) app.setStyle(fusion);
+    QPalette palette = app.palette();
+    palette.setColor(QPalette::Window, Palette::paper());
+    palette.setColor(QPalette::WindowText, Palette::ink());
+    palette.setColor(QPalette::Base, Palette::surface());
+    palette.setColor(QPalette::AlternateBase, Palette::surface2());
+    palette.setColor(QPalette::Text, Palette::ink());
+    palette.setColor(QPalette::Button, Palette::surface2());
+    palette.setColor(QPalette::ButtonText, Palette::ink());
+    palette.setColor(QPalette::Highlight, Palette::accent());
+    palette.setColor(QPalette::HighlightedText, Palette::accentInk());
+    palette.setColor(QPalette::ToolTipBase, Palette::surface());
+    palette.setColor(QPalette::ToolTipText, Palette::ink());
+    palette.setColor(QPalette::Disabled, QPalette::WindowText, Palette::ink3());
+    palette.setColor(QPalette::Disabled, QPalette::Text, Palette::ink3());
+    palette.setColor(QPalette::Disabled, QPalette::ButtonText, Palette::ink3());
+    app.setPalette(palette);
+}
+
+}  // namespace
+
+int runInteractiveInstaller(int& argc, char** argv, const Platform& platform) {
+    // Kept for the life of the process, never destroyed: see the end.
+    auto* app = new QApplication(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("OrbitreelInstaller"));
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    // Opening the installer again while it runs brings the running one's
+    // window forward instead of starting a second one on the same cache.
+    const auto home = QString::fromStdString(platform.environment->homeDirectory().string());
+    auto* instance = new SingleInstance(SingleInstance::keyFor(getuid(), home), app);
+    if (!instance->claim()) return 0;
+
+    useDarkLook(*app);
+    Palette::registerBundledFonts(
+        QString::fromStdString((platform.bundles->mainBundlePath() / "Contents" / "Resources").string()));
+
+    auto* delegate = new Installer(platform, app);
+
+    QObject::connect(instance, &SingleInstance::reopenRequested, delegate,
+                     [delegate] { (void)delegate->applicationShouldHandleReopen(); });
+    QObject::connect(app, &QGuiApplication::applicationStateChanged, delegate, [delegate](Qt::ApplicationState state) {
+        if (state == Qt::ApplicationActive) delegate->applicationDidBecomeActive();
+    });
+    // A quit request from the system ends the installer in every state, busy
+    // or not: only closing the window is guarded.
+    new QuitSignals([delegate] { delegate->terminate(); }, app);
+    QObject::connect(app, &QGuiApplication::commitDataRequest, delegate, [delegate] { delegate->terminate(); });
+
+    delegate->applicationWillFinishLaunching();
+    QTimer::singleShot(0, delegate, [delegate] { delegate->applicationDidFinishLaunching(); });
+    const int status = app->exec();
+
+    // Termination ends the process here. Tearing objects down instead would
+    // wait for a verification job or a transfer still running on other
+    // threads, and the work they post would find its receivers gone.
+    std::fflush(nullptr);
+    std::_Exit(status);
+}
+
+}  // namespace orbitreel

@@ -1,0 +1,164 @@
+#include "tests/app/app_world.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+#include <filesystem>
+#include <sstream>
+
+#include "platform/linux/linux_applications.h"
+#include "platform/linux/linux_bundles.h"
+#include "platform/linux/linux_files.h"
+#include "platform/linux/linux_processes.h"
+#include "platform/linux/openssl_hashing.h"
+#include "platform/linux/qt_queues.h"
+
+namespace orbitreel::testing {
+
+std::shared_ptr<DownloadTask> ScriptedSession::downloadTask(const std::string& url) {
+    auto task = std::make_shared<ScriptedTask>();
+    task->url = url;
+    tasks.push_back(task);
+    return task;
+}
+
+std::shared_ptr<DownloadTask> ScriptedSession::downloadTaskWithResumeData(const Bytes& resumeData) {
+    auto task = std::make_shared<ScriptedTask>();
+    task->resumeData = resumeData;
+    tasks.push_back(task);
+    return task;
+}
+
+std::unique_ptr<UrlSession> ScriptedUrlSessions::makeSession(const SessionConfiguration& config,
+                                                             SessionDelegate& sessionDelegate) {
+    ++made;
+    configuration = config;
+    delegate = &sessionDelegate;
+    auto made_session = std::make_unique<ScriptedSession>();
+    session = made_session.get();
+    return made_session;
+}
+
+BundleAt::BundleAt(Path bundle) : bundle_(std::move(bundle)), real_(makeLinuxBundles()) {}
+
+std::optional<Path> BundleAt::mainBundleResource(const std::string& name, const std::string& extension) {
+    Path file = bundle_ / "Contents/Resources" / (name + "." + extension);
+    if (!std::filesystem::is_regular_file(file)) return std::nullopt;
+    return file;
+}
+
+RecordingWorkspace::~RecordingWorkspace() {
+    for (auto& answer : answers_) answer.join();
+}
+
+void RecordingWorkspace::openApplication(const Path& bundle, OpenHandler handler) {
+    opened.push_back(bundle);
+    if (!failure && real) return real->openApplication(bundle, std::move(handler));
+    answers_.emplace_back([handler = std::move(handler), error = failure] { handler(error); });
+}
+
+AppWorld::AppWorld()
+    : home(root.path() / "home"),
+      bundle(root.path() / "OrbitreelInstaller.app"),
+      files(makeLinuxFiles()),
+      environment(home, root.path() / "tmp"),
+      bundles(bundle),
+      hashing(makeOpenSslHashing()),
+      processes(makeLinuxProcesses()),
+      runningApplications(makeLinuxRunningApplications(bundles)),
+      realWorkspace(makeLinuxWorkspace(bundles)),
+      queues(makeQtQueues()) {
+    std::filesystem::create_directories(home);
+    std::filesystem::create_directories(root.path() / "tmp");
+    std::filesystem::create_directories(bundle / "Contents/Resources");
+    platform.files = files.get();
+    platform.environment = &environment;
+    platform.bundles = &bundles;
+    platform.processes = processes.get();
+    platform.runningApplications = runningApplications.get();
+    platform.workspace = &workspace;
+    platform.queues = queues.get();
+    platform.hashing = hashing.get();
+    platform.urlSessions = &sessions;
+    const Path helpers = bundle / "Contents/Helpers";
+    platform.locations = SystemLocations{helpers / "hdiutil", helpers / "codesign", helpers / "ditto",
+                                         root.path() / "SystemApplications"};
+}
+
+AppWorld::~AppWorld() {
+    // Work still queued would find the world gone.
+    queues.reset();
+    settle();
+}
+
+void AppWorld::writeManifest(const std::string& json) { writeText(bundle / "Contents/Resources/release.json", json); }
+
+void AppWorld::writeManifestWith(std::int64_t bytes, const std::string& sha256, const std::string& version) {
+    writeManifest("{\"version\": \"" + version + "\", \"url\": \"https://orbitreel.app/downloads/Orbitreel-Mac-" +
+                  version + ".dmg\", \"sha256\": \"" + sha256 + "\", \"bytes\": " + std::to_string(bytes) + "}");
+}
+
+void AppWorld::writeManifestFor(const std::string& content, const std::string& version) {
+    writeManifestWith(std::int64_t(content.size()), sha256Hex(content), version);
+}
+
+Path AppWorld::versionFolder(const std::string& version) const {
+    return home / "Library/Caches/OrbitreelInstaller" / version;
+}
+
+Path AppWorld::image(const std::string& version) const { return versionFolder(version) / "application.dmg"; }
+
+std::vector<std::string> AppWorld::logLines() const {
+    std::vector<std::string> lines;
+    std::istringstream log(readText(home / "Library/Logs/OrbitreelInstaller.log"));
+    for (std::string line; std::getline(log, line);) {
+        const auto blank = line.find(' ');
+        lines.push_back(blank == std::string::npos ? line : line.substr(blank + 1));
+    }
+    return lines;
+}
+
+Launched::Launched(AppWorld& world) : installer(std::make_unique<Installer>(world.platform)) {
+    installer->terminate = [this] { ++terminations; };
+    installer->runAlert = [this](const QString& message, const QString& informative) {
+        alerts.push_back((message + "/" + informative).toStdString());
+    };
+}
+
+// A job still running when a test ends posts to an installer that is gone,
+// which the installer's posts tolerate; the world's queues then wait for it.
+Launched::~Launched() { settle(); }
+
+void Launched::launch() {
+    installer->applicationWillFinishLaunching();
+    installer->applicationDidFinishLaunching();
+}
+
+bool eventually(const std::function<bool()>& condition) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition()) {
+        if (clock.elapsed() > 60000) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(2);
+    }
+    return true;
+}
+
+void settle() {
+    for (int i = 0; i < 3; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+std::string sha256Hex(const std::string& content) {
+    auto sha = makeOpenSslHashing()->makeSha256();
+    sha->update(asBytes(content));
+    static const char* digits = "0123456789abcdef";
+    std::string hex;
+    for (auto byte : sha->finalize()) {
+        hex.push_back(digits[byte >> 4]);
+        hex.push_back(digits[byte & 0xF]);
+    }
+    return hex;
+}
+
+}  // namespace orbitreel::testing

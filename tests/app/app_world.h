@@ -1,0 +1,124 @@
+#pragma once
+// The controller's world in a test: real files in a temporary home, a bundle
+// folder holding the manifest, the real Linux services where they can be
+// driven, the Qt queues, and a scripted URL session the test plays.
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/installer.h"
+#include "platform/platform.h"
+#include "tests/support/temporary_home.h"
+
+namespace orbitreel::testing {
+
+class ScriptedTask : public DownloadTask {
+public:
+    std::optional<std::string> url;
+    std::optional<Bytes> resumeData;
+    int resumed = 0;
+    void resume() override { ++resumed; }
+    std::optional<HttpResponse> response() const override { return std::nullopt; }
+};
+
+class ScriptedSession : public UrlSession {
+public:
+    std::vector<std::shared_ptr<ScriptedTask>> tasks;
+    std::shared_ptr<DownloadTask> downloadTask(const std::string& url) override;
+    std::shared_ptr<DownloadTask> downloadTaskWithResumeData(const Bytes& resumeData) override;
+};
+
+class ScriptedUrlSessions : public UrlSessions {
+public:
+    int made = 0;
+    SessionConfiguration configuration;
+    SessionDelegate* delegate = nullptr;
+    ScriptedSession* session = nullptr;  // owned by whoever asked for it
+    std::unique_ptr<UrlSession> makeSession(const SessionConfiguration& configuration,
+                                            SessionDelegate& delegate) override;
+};
+
+// The main bundle is a folder of the test; everything else is the real thing.
+class BundleAt : public Bundles {
+public:
+    explicit BundleAt(Path bundle);
+    Path mainBundlePath() override { return bundle_; }
+    std::optional<Path> mainBundleResource(const std::string& name, const std::string& extension) override;
+    std::optional<BundleInfo> bundleAt(const Path& location) override { return real_->bundleAt(location); }
+
+private:
+    Path bundle_;
+    std::unique_ptr<Bundles> real_;
+};
+
+// Records what it is asked to open; answers with `failure` when set, else
+// hands the request to `real` when there is one, else succeeds. Answers
+// arrive on a thread of their own, as the system's would.
+class RecordingWorkspace : public Workspace {
+public:
+    ~RecordingWorkspace() override;
+    std::vector<Path> opened;
+    std::optional<Error> failure;
+    Workspace* real = nullptr;
+    void openApplication(const Path& bundle, OpenHandler handler) override;
+
+private:
+    std::vector<std::thread> answers_;
+};
+
+struct AppWorld {
+    AppWorld();
+    ~AppWorld();
+
+    TemporaryFolder root;
+    Path home;
+    Path bundle;
+    std::unique_ptr<Files> files;
+    HomeEnvironment environment;
+    BundleAt bundles;
+    std::unique_ptr<Hashing> hashing;
+    std::unique_ptr<Processes> processes;
+    std::unique_ptr<RunningApplications> runningApplications;
+    std::unique_ptr<Workspace> realWorkspace;
+    RecordingWorkspace workspace;
+    std::unique_ptr<Queues> queues;
+    ScriptedUrlSessions sessions;
+    Platform platform;
+
+    // The installer's own manifest.
+    void writeManifest(const std::string& json);
+    void writeManifestWith(std::int64_t bytes, const std::string& sha256, const std::string& version = "1.4.2");
+    // A valid manifest for `version` describing `content`.
+    void writeManifestFor(const std::string& content, const std::string& version = "1.4.2");
+    Path versionFolder(const std::string& version = "1.4.2") const;
+    Path image(const std::string& version = "1.4.2") const;
+    // The log's lines without their timestamps.
+    std::vector<std::string> logLines() const;
+};
+
+// An installer as the application would run it, with termination and the
+// alert recorded instead of carried out.
+struct Launched {
+    explicit Launched(AppWorld& world);
+    ~Launched();
+    std::unique_ptr<Installer> installer;
+    int terminations = 0;
+    std::vector<std::string> alerts;
+    // Launches it as the application does: will-finish, then did-finish.
+    void launch();
+};
+
+// Runs the event loop until `condition` holds; false if it never did within
+// a generous bound (a guard against hanging, not a measurement).
+bool eventually(const std::function<bool()>& condition);
+// Runs the event loop for what is already posted.
+void settle();
+
+std::string sha256Hex(const std::string& content);
+
+}  // namespace orbitreel::testing
