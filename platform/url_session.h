@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/files.h"
 
@@ -23,6 +24,8 @@ struct SessionConfiguration {
     struct HostOverride {
         std::string host;
         int port = 0;
+        // Further names connected to the same port (redirects to other hosts).
+        std::vector<std::string> otherHosts;
     };
     std::optional<HostOverride> connectHostTo;
     // A CA bundle to trust instead of the system's.

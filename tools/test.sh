@@ -27,8 +27,7 @@ run_suite asan
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --preset asan -j "$jobs" --timeout 900
 
-if [ -f tests/download/CMakeLists.txt ]; then
-    run_suite tsan --target download_tests
-    TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-        ctest --preset tsan -j "$jobs" --timeout 900 -R '^(Session|Download|Resume|Redirect|Progress)'
-fi
+# The URL session and the download handlers cross threads the most.
+run_suite tsan --target download_session_tests download_installer_tests
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+    ctest --preset tsan -j "$jobs" --timeout 900 -R '^(SessionTest|InstallerDownloadTest)'

@@ -1,6 +1,7 @@
 // `--verify-release` through the real program, run from copies of its bundle.
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,7 +15,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Run {
+struct ProgramRun {
     int status = -1;
     std::string out;
     std::string err;
@@ -32,7 +33,10 @@ protected:
 
     // Runs the installer with `arguments`, its temporary folder and home in
     // the test folder, and no display so an interactive start fails fast.
-    Run run(const std::vector<std::string>& arguments) {
+    // With `stopWhenLogged`, the program is an interactive installer that
+    // runs until asked to quit: it is sent SIGTERM once its log holds that
+    // text (or after 20 s).
+    ProgramRun run(const std::vector<std::string>& arguments, const std::string& stopWhenLogged = "") {
         Path out = folder.path() / "out", err = folder.path() / "err";
         pid_t pid = ::fork();
         if (pid == 0) {
@@ -48,6 +52,12 @@ protected:
             argv.push_back(nullptr);
             ::execv(exe.c_str(), argv.data());
             ::_exit(127);
+        }
+        if (!stopWhenLogged.empty()) {
+            Path log = folder.path() / "Library/Logs/OrbitreelInstaller.log";
+            for (int i = 0; i < 400 && testing::readText(log).find(stopWhenLogged) == std::string::npos; ++i)
+                ::usleep(50000);
+            ::kill(pid, SIGTERM);
         }
         int status = 0;
         ::waitpid(pid, &status, 0);
@@ -96,13 +106,17 @@ TEST_F(SelfTest, ReportsManifestFailuresOnStandardError) {
 }
 
 TEST_F(SelfTest, OnlyTheExactSwitchSelectsIt) {
-    // Without the exact switch the interactive installer starts; with no
-    // manifest it cannot get far, but it must never print the self-test's lines.
+    // Without the exact switch the interactive installer starts: with no
+    // manifest it shows the failure in its window and logs it, and it never
+    // prints the self-test's lines.
     fs::remove(manifest());
     for (const char* argument : {"--VERIFY-RELEASE", "--verify-release=1"}) {
-        auto result = run({argument});
+        auto result = run({argument}, "error Falta la información");
         EXPECT_EQ(result.out.find("PASS"), std::string::npos) << argument;
         EXPECT_EQ(result.err.find("Installer verification failed"), std::string::npos) << argument;
+        std::string log = testing::readText(folder.path() / "Library/Logs/OrbitreelInstaller.log");
+        EXPECT_NE(log.find("error Falta la información de esta versión."), std::string::npos) << argument;
+        fs::remove(folder.path() / "Library/Logs/OrbitreelInstaller.log");
     }
 }
 

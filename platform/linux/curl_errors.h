@@ -1,0 +1,27 @@
+#pragma once
+// The errors a user meets while downloading, as platform errors with short
+// Spanish descriptions; the library's own text for the causes we do not map.
+
+#include <string>
+
+#include "core/error.h"
+
+namespace orbitreel {
+
+// A transfer that libcurl ended with `code`. `osErrno` is the socket error
+// libcurl saw (0 when none); `detail` is libcurl's error buffer (may be empty).
+PlatformError curlTransferError(int code, long osErrno, const std::string& detail);
+
+// The session's own file work on the partial download failed with `errnoValue`.
+PlatformError downloadFileError(int errnoValue);
+
+// The task found the resume data unusable; nothing was touched.
+PlatformError unusableResumeDataError();
+// The partial download that the resume data names is gone or changed.
+PlatformError missingPartialDownloadError();
+// The server answered a resumed request with something we cannot continue.
+PlatformError cannotContinueError(int statusCode);
+// More redirects than a task follows.
+PlatformError tooManyRedirectsError();
+
+}  // namespace orbitreel

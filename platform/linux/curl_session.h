@@ -1,0 +1,32 @@
+#pragma once
+// The URL session on libcurl: one worker thread per session runs every task's
+// transfer (a curl multi handle) and makes every delegate call, one at a time.
+
+#include <memory>
+#include <thread>
+
+#include "platform/url_session.h"
+
+namespace orbitreel {
+
+class CurlSession : public UrlSession {
+public:
+    // `partialFolder` holds the partial downloads that resume data names.
+    CurlSession(const SessionConfiguration& configuration, SessionDelegate& delegate, Path partialFolder);
+    // Stops the worker; running transfers end without further delegate calls.
+    ~CurlSession() override;
+    CurlSession(const CurlSession&) = delete;
+    CurlSession& operator=(const CurlSession&) = delete;
+
+    std::shared_ptr<DownloadTask> downloadTask(const std::string& url) override;
+    std::shared_ptr<DownloadTask> downloadTaskWithResumeData(const Bytes& resumeData) override;
+
+private:
+    struct Queue;
+    class Worker;
+    std::shared_ptr<Queue> queue_;
+    std::unique_ptr<Worker> worker_;
+    std::thread thread_;
+};
+
+}  // namespace orbitreel

@@ -1,0 +1,149 @@
+#include "tests/download/installer_world.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QThread>
+#include <filesystem>
+
+#include "platform/linux/curl_url_sessions.h"
+#include "platform/linux/linux_bundles.h"
+#include "platform/linux/linux_files.h"
+#include "platform/linux/linux_processes.h"
+#include "platform/linux/openssl_hashing.h"
+#include "platform/linux/qt_queues.h"
+#include "ui/primary_button.h"
+
+namespace orbitreel::testing {
+
+std::unique_ptr<UrlSession> TestSessions::makeSession(const SessionConfiguration& configuration,
+                                                      SessionDelegate& delegate) {
+    asked = configuration;
+    SessionConfiguration test = host_.configuration();
+    test.timeoutIntervalForRequest = requestTimeoutOverride.value_or(configuration.timeoutIntervalForRequest);
+    test.timeoutIntervalForResource = configuration.timeoutIntervalForResource;
+    return real_.makeSession(test, delegate);
+}
+
+TestBundles::TestBundles(Path bundle) : bundle_(std::move(bundle)), real_(makeLinuxBundles()) {}
+
+std::optional<Path> TestBundles::mainBundleResource(const std::string& name, const std::string& extension) {
+    Path file = bundle_ / "Contents/Resources" / (name + "." + extension);
+    if (!std::filesystem::is_regular_file(file)) return std::nullopt;
+    return file;
+}
+
+void OpeningWorkspace::openApplication(const Path& bundle, OpenHandler handler) {
+    opened.push_back(bundle);
+    handler(std::nullopt);
+}
+
+InstallerWorld::InstallerWorld()
+    : home(host.folder() / "home"),
+      bundle(host.folder() / "OrbitreelInstaller.app"),
+      realFiles(makeLinuxFiles()),
+      environment(home, host.folder() / "tmp"),
+      bundles(bundle),
+      hashing(makeOpenSslHashing()),
+      processes(makeLinuxProcesses()),
+      queues(makeQtQueues()),
+      curlSessions(makeCurlUrlSessions(environment)),
+      sessions(*curlSessions, host) {
+    std::filesystem::create_directories(home);
+    std::filesystem::create_directories(host.folder() / "tmp");
+    std::filesystem::create_directories(bundle / "Contents/Resources");
+    platform.files = &files;
+    platform.environment = &environment;
+    platform.bundles = &bundles;
+    platform.processes = processes.get();
+    platform.runningApplications = &runningApplications;
+    platform.workspace = &workspace;
+    platform.queues = queues.get();
+    platform.hashing = hashing.get();
+    platform.urlSessions = &sessions;
+#ifdef ORBITREEL_TEST_HELPERS_DIR
+    const Path helpers = ORBITREEL_TEST_HELPERS_DIR;
+#else
+    const Path helpers = bundle / "Contents/Helpers";
+#endif
+    platform.locations = SystemLocations{helpers / "hdiutil", helpers / "codesign", helpers / "ditto",
+                                         host.folder() / "SystemApplications"};
+}
+
+InstallerWorld::~InstallerWorld() {
+    queues.reset();
+    settle();
+}
+
+std::string InstallerWorld::releasePath(const std::string& version) {
+    return "/downloads/Orbitreel-Mac-" + version + ".dmg";
+}
+
+void InstallerWorld::writeManifest(std::int64_t bytes, const std::string& sha256, const std::string& version) {
+    writeText(bundle / "Contents/Resources/release.json",
+              "{\"version\": \"" + version + "\", \"url\": \"" + TestReleaseHost::url(releasePath(version)) +
+                  "\", \"sha256\": \"" + sha256 + "\", \"bytes\": " + std::to_string(bytes) + "}");
+}
+
+void InstallerWorld::writeManifestFor(const Bytes& content, const std::string& version) {
+    writeManifest(static_cast<std::int64_t>(content.size()), sha256Hex(content), version);
+}
+
+Path InstallerWorld::image(const std::string& version) const {
+    return home / "Library/Caches/OrbitreelInstaller" / version / "application.dmg";
+}
+
+Path InstallerWorld::resumeData(const std::string& version) const {
+    return home / "Library/Caches/OrbitreelInstaller" / version / "resume.data";
+}
+
+Launched::Launched(InstallerWorld& world) : installer(std::make_unique<Installer>(world.platform)) {
+    installer->terminate = [this] { ++terminations; };
+    installer->runAlert = [](const QString&, const QString&) {};
+    installer->applicationWillFinishLaunching();
+    installer->applicationDidFinishLaunching();
+}
+
+Launched::~Launched() {
+    installer.reset();
+    settle();
+}
+
+std::string Launched::status() const { return installer->statusLabel()->text().toStdString(); }
+std::string Launched::details() const { return installer->detailsLabel()->text().toStdString(); }
+std::string Launched::button() const { return installer->actionButton()->text().toStdString(); }
+bool Launched::buttonEnabled() const { return installer->actionButton()->isEnabled(); }
+
+bool Launched::pressAndWait() {
+    installer->start();
+    return eventually([&] { return !installer->isBusy(); });
+}
+
+bool eventually(const std::function<bool()>& condition) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition()) {
+        if (clock.elapsed() > 60000) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(2);
+    }
+    return true;
+}
+
+void settle() {
+    for (int i = 0; i < 3; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+std::string sha256Hex(const Bytes& content) {
+    auto sha = makeOpenSslHashing()->makeSha256();
+    sha->update(content);
+    static const char* digits = "0123456789abcdef";
+    std::string hex;
+    for (auto byte : sha->finalize()) {
+        hex.push_back(digits[byte >> 4]);
+        hex.push_back(digits[byte & 0xF]);
+    }
+    return hex;
+}
+
+}  // namespace orbitreel::testing

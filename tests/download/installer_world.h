@@ -1,0 +1,110 @@
+#pragma once
+// An installer as the application runs it, downloading for real: the real
+// Linux services in a temporary home, the Qt queues, and the libcurl session
+// pointed at the local release host through its test configuration.
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/installer.h"
+#include "platform/platform.h"
+#include "tests/download/download_fixture.h"
+#include "tests/support/faulty_files.h"
+
+namespace orbitreel::testing {
+
+// The libcurl sessions, with the test configuration added to whatever the
+// installer asks for.
+class TestSessions : public UrlSessions {
+public:
+    TestSessions(UrlSessions& real, const TestReleaseHost& host) : real_(real), host_(host) {}
+    std::unique_ptr<UrlSession> makeSession(const SessionConfiguration& configuration,
+                                            SessionDelegate& delegate) override;
+
+    std::optional<SessionConfiguration> asked;    // what the installer asked for
+    std::optional<double> requestTimeoutOverride;  // a shorter one for stall tests
+
+private:
+    UrlSessions& real_;
+    const TestReleaseHost& host_;
+};
+
+class TestBundles : public Bundles {
+public:
+    explicit TestBundles(Path bundle);
+    Path mainBundlePath() override { return bundle_; }
+    std::optional<Path> mainBundleResource(const std::string& name, const std::string& extension) override;
+    std::optional<BundleInfo> bundleAt(const Path& location) override { return real_->bundleAt(location); }
+
+private:
+    Path bundle_;
+    std::unique_ptr<Bundles> real_;
+};
+
+// Nothing runs: copies of Orbitreel that other tests start at the same time
+// must not turn these runs into refusals.
+class NothingRunning : public RunningApplications {
+public:
+    std::size_t countWithBundleIdentifier(const std::string&) override { return 0; }
+};
+
+// Remembers what it was asked to open and answers success.
+class OpeningWorkspace : public Workspace {
+public:
+    std::vector<Path> opened;
+    void openApplication(const Path& bundle, OpenHandler handler) override;
+};
+
+struct InstallerWorld {
+    InstallerWorld();
+    ~InstallerWorld();
+
+    TestReleaseHost host;
+    Path home;
+    Path bundle;
+    std::unique_ptr<Files> realFiles;
+    FaultyFiles files{*realFiles};
+    HomeEnvironment environment;
+    TestBundles bundles;
+    std::unique_ptr<Hashing> hashing;
+    std::unique_ptr<Processes> processes;
+    NothingRunning runningApplications;
+    OpeningWorkspace workspace;
+    std::unique_ptr<Queues> queues;
+    std::unique_ptr<UrlSessions> curlSessions;
+    TestSessions sessions;
+    Platform platform;
+
+    // The manifest, for a release at "/downloads/Orbitreel-Mac-<version>.dmg".
+    void writeManifest(std::int64_t bytes, const std::string& sha256, const std::string& version = "1.4.2");
+    void writeManifestFor(const Bytes& content, const std::string& version = "1.4.2");
+    static std::string releasePath(const std::string& version = "1.4.2");
+    Path image(const std::string& version = "1.4.2") const;
+    Path resumeData(const std::string& version = "1.4.2") const;
+};
+
+// One launched installer; tests may make a second one, as after closing the
+// installer and opening it again.
+struct Launched {
+    explicit Launched(InstallerWorld& world);
+    ~Launched();
+    std::unique_ptr<Installer> installer;
+    int terminations = 0;
+
+    std::string status() const;
+    std::string details() const;
+    std::string button() const;
+    bool buttonEnabled() const;
+    // Presses the button and runs the event loop until the run is no longer
+    // busy; false if it never ended.
+    bool pressAndWait();
+};
+
+bool eventually(const std::function<bool()>& condition);
+void settle();
+std::string sha256Hex(const Bytes& content);
+
+}  // namespace orbitreel::testing

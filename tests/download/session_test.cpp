@@ -1,0 +1,366 @@
+// The libcurl session against a real HTTPS release host on loopback.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <nlohmann/json.hpp>
+
+#include "core/release.h"
+#include "platform/linux/curl_url_sessions.h"
+#include "tests/download/download_fixture.h"
+
+namespace orbitreel::testing {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+class SessionTest : public ::testing::Test {
+protected:
+    std::unique_ptr<UrlSession> makeSession(SessionConfiguration configuration) {
+        return sessions->makeSession(configuration, delegate);
+    }
+    std::unique_ptr<UrlSession> makeSession() { return makeSession(host.configuration()); }
+
+    // Runs one task to its completion.
+    void run(const std::shared_ptr<DownloadTask>& task) {
+        task->resume();
+        ASSERT_TRUE(delegate.waitForCompletion()) << "no completion";
+    }
+
+    // A transfer cut after `cut` bytes; returns its resume data.
+    Bytes cutDownload(const std::string& path, std::uint64_t cut) {
+        host.server().fault(path, release_host::Fault::cut(cut));
+        RecordingDelegate recorder;
+        auto session = sessions->makeSession(host.configuration(), recorder);
+        session->downloadTask(TestReleaseHost::url(path))->resume();
+        EXPECT_TRUE(recorder.waitForCompletion());
+        EXPECT_TRUE(recorder.error.has_value());
+        if (!recorder.error || !recorder.error->resumeData) {
+            ADD_FAILURE() << "no resume data";
+            return {};
+        }
+        EXPECT_EQ(recorder.error->error.localizedDescription(), "Se perdió la conexión con el servidor.");
+        return *recorder.error->resumeData;
+    }
+
+    TestReleaseHost host;
+    HomeEnvironment environment{host.folder() / "home", host.folder() / "tmp"};
+    std::unique_ptr<UrlSessions> sessions = makeCurlUrlSessions(environment);
+    RecordingDelegate delegate;
+};
+
+TEST_F(SessionTest, HandsOverTheWholeBodyOnTheWorkerAndRemovesItAfterTheCall) {
+    Bytes content = patternBytes(3'000'000);
+    host.server().serve("/release.dmg", release_host::Entity::fromBytes(content, "\"v1\""));
+    auto session = makeSession();
+    auto task = session->downloadTask(TestReleaseHost::url("/release.dmg"));
+    run(task);
+
+    EXPECT_FALSE(delegate.error.has_value());
+    ASSERT_TRUE(delegate.body.has_value());
+    EXPECT_TRUE(*delegate.body == content);
+    ASSERT_TRUE(delegate.finalResponse.has_value());
+    EXPECT_EQ(delegate.finalResponse->statusCode, 200);
+    EXPECT_EQ(delegate.finalResponse->url, "https://orbitreel.app/release.dmg");
+    EXPECT_FALSE(std::filesystem::exists(delegate.handedOver));
+    EXPECT_THAT(filesIn(host.partialsFolder()), IsEmpty());
+
+    // Progress grows to the whole file, and its deltas add up to it.
+    ASSERT_FALSE(delegate.totals.empty());
+    EXPECT_TRUE(std::is_sorted(delegate.totals.begin(), delegate.totals.end()));
+    EXPECT_EQ(delegate.totals.back(), static_cast<std::int64_t>(content.size()));
+    EXPECT_EQ(delegate.reportedDelta, static_cast<std::int64_t>(content.size()));
+    EXPECT_EQ(delegate.order.back(), "complete");
+    EXPECT_EQ(delegate.order[delegate.order.size() - 2], "finished");
+
+    // One thread for every call, and not this one.
+    EXPECT_EQ(delegate.threads.size(), 1u);
+    EXPECT_FALSE(delegate.threads.contains(std::this_thread::get_id()));
+}
+
+TEST_F(SessionTest, PutsEachRedirectToTheDelegateAndFollowsOnlyWhatItAccepts) {
+    Bytes content = patternBytes(10'000);
+    host.server().serve("/files/release.dmg", release_host::Entity::fromBytes(content, "\"v1\""));
+    host.server().redirect("/latest", "/hop", 301);
+    host.server().redirect("/hop", "https://orbitreel.app/files/release.dmg", 307);
+    auto session = makeSession();
+    run(session->downloadTask(TestReleaseHost::url("/latest")));
+
+    EXPECT_THAT(delegate.redirects,
+                ElementsAre("https://orbitreel.app/hop", "https://orbitreel.app/files/release.dmg"));
+    ASSERT_TRUE(delegate.body.has_value());
+    EXPECT_TRUE(*delegate.body == content);
+    EXPECT_EQ(delegate.finalResponse->url, "https://orbitreel.app/files/release.dmg");
+    EXPECT_FALSE(delegate.error.has_value());
+}
+
+TEST_F(SessionTest, ARefusedRedirectIsTheFinalResponseAndCompletesWithoutError) {
+    host.server().serve("/elsewhere.dmg", release_host::Entity::fromBytes(patternBytes(1000), "\"v1\""));
+    const std::vector<std::string> targets = {
+        "http://orbitreel.app/elsewhere.dmg",
+        "https://mirror.example/elsewhere.dmg",
+        "https://cdn.orbitreel.app/elsewhere.dmg",
+    };
+    for (const auto& target : targets) {
+        SCOPED_TRACE(target);
+        RecordingDelegate refusing;
+        refusing.followRedirect = [](const UrlRequest&) { return false; };
+        host.server().redirect("/moved", target, 302);
+        auto session = sessions->makeSession(host.configuration(), refusing);
+        session->downloadTask(TestReleaseHost::url("/moved"))->resume();
+        ASSERT_TRUE(refusing.waitForCompletion());
+
+        EXPECT_THAT(refusing.redirects, ElementsAre(target));
+        ASSERT_TRUE(refusing.finalResponse.has_value());
+        EXPECT_EQ(refusing.finalResponse->statusCode, 302);
+        EXPECT_EQ(refusing.finalResponse->url, "https://orbitreel.app/moved");
+        EXPECT_FALSE(refusing.error.has_value());
+        EXPECT_THAT(refusing.order, ElementsAre("redirect", "finished", "complete"));
+        EXPECT_THAT(filesIn(host.partialsFolder()), IsEmpty());
+    }
+    for (const auto& record : host.server().requests()) EXPECT_EQ(record.path, "/moved");
+}
+
+TEST_F(SessionTest, ACutLeavesResumeDataAndTheResumedTaskFetchesOnlyTheRest) {
+    Bytes content = patternBytes(1'000'000);
+    host.server().serve("/release.dmg", release_host::Entity::fromBytes(content, "\"v1\""));
+    Bytes resumeData = cutDownload("/release.dmg", 400'000);
+
+    // A new session, as after the installer was closed and opened again.
+    auto session = makeSession();
+    run(session->downloadTaskWithResumeData(resumeData));
+
+    EXPECT_FALSE(delegate.error.has_value());
+    ASSERT_TRUE(delegate.body.has_value());
+    EXPECT_TRUE(*delegate.body == content);
+    EXPECT_EQ(delegate.finalResponse->statusCode, 206);
+    auto last = host.server().requests().back();
+    EXPECT_EQ(last.range, "bytes=400000-");
+    EXPECT_EQ(last.ifRange, "\"v1\"");
+    EXPECT_EQ(last.bodyBytesSent, 600'000u);
+    // Progress counts the bytes already on disk.
+    ASSERT_FALSE(delegate.totals.empty());
+    EXPECT_GT(delegate.totals.front(), 400'000);
+    EXPECT_EQ(delegate.totals.back(), 1'000'000);
+    EXPECT_EQ(delegate.reportedDelta, 600'000);
+    EXPECT_THAT(filesIn(host.partialsFolder()), IsEmpty());
+}
+
+TEST_F(SessionTest, AResumedTaskStartsOverWhenTheServerSendsTheWholeFile) {
+    Bytes first = patternBytes(500'000, 1), second = patternBytes(700'000, 2);
+    struct Case {
+        const char* name;
+        bool changeEntity;
+    };
+    for (Case c : {Case{"file changed", true}, Case{"range ignored", false}}) {
+        SCOPED_TRACE(c.name);
+        host.server().serve("/release.dmg", release_host::Entity::fromBytes(first, "\"v1\""));
+        Bytes resumeData = cutDownload("/release.dmg", 200'000);
+        Bytes expected = first;
+        if (c.changeEntity) {
+            host.server().serve("/release.dmg", release_host::Entity::fromBytes(second, "\"v2\""));
+            expected = second;
+        } else {
+            host.server().fault("/release.dmg", release_host::Fault::wholeFileForRanges());
+        }
+        RecordingDelegate recorder;
+        auto session = sessions->makeSession(host.configuration(), recorder);
+        session->downloadTaskWithResumeData(resumeData)->resume();
+        ASSERT_TRUE(recorder.waitForCompletion());
+
+        EXPECT_FALSE(recorder.error.has_value());
+        EXPECT_EQ(recorder.finalResponse->statusCode, 200);
+        ASSERT_TRUE(recorder.body.has_value());
+        EXPECT_TRUE(*recorder.body == expected);
+        EXPECT_EQ(recorder.totals.back(), static_cast<std::int64_t>(expected.size()));
+    }
+}
+
+TEST_F(SessionTest, AResumedTaskAnsweredWithAnythingElseFailsWithoutResumeData) {
+    host.server().serve("/release.dmg", release_host::Entity::fromBytes(patternBytes(300'000), "\"v1\""));
+    Bytes resumeData = cutDownload("/release.dmg", 100'000);
+    host.server().respond("/release.dmg", 404);
+
+    auto session = makeSession();
+    run(session->downloadTaskWithResumeData(resumeData));
+
+    ASSERT_TRUE(delegate.error.has_value());
+    EXPECT_FALSE(delegate.error->resumeData.has_value());
+    EXPECT_FALSE(delegate.body.has_value());
+    EXPECT_THAT(filesIn(host.partialsFolder()), IsEmpty());
+}
+
+TEST_F(SessionTest, UnusableResumeDataFailsTheTaskAndTouchesNoFile) {
+    host.server().serve("/release.dmg", release_host::Entity::fromBytes(patternBytes(300'000), "\"v1\""));
+    Bytes valid = cutDownload("/release.dmg", 100'000);
+    auto before = host.server().requests().size();
+    std::filesystem::create_directories(host.folder() / "outside");
+    writeText(host.folder() / "outside/download-00ff.part", "keep me");
+
+    auto blob = [&](auto&& change) {
+        nlohmann::json json = nlohmann::json::parse(valid.begin(), valid.end());
+        change(json);
+        std::string text = json.dump();
+        return Bytes(text.begin(), text.end());
+    };
+    const std::vector<std::pair<std::string, Bytes>> cases = {
+        {"garbage", Bytes{'n', 'o', 't', ' ', 'j', 's', 'o', 'n'}},
+        {"empty", Bytes{}},
+        {"other format", blob([](auto& j) { j["format"] = 2; })},
+        {"no format", blob([](auto& j) { j.erase("format"); })},
+        {"outside the folder", blob([](auto& j) { j["partial"] = "../outside/download-00ff.part"; })},
+        {"absolute path", blob([&](auto& j) { j["partial"] = (host.folder() / "outside/download-00ff.part").string(); })},
+        {"not ours", blob([](auto& j) { j["partial"] = "notes.txt"; })},
+        {"header injection", blob([](auto& j) { j["validator"] = "\"v1\"\r\nX-Evil: 1"; })},
+        {"no bytes", blob([](auto& j) { j["bytes"] = 0; })},
+    };
+    auto partialsBefore = filesIn(host.partialsFolder());
+    ASSERT_EQ(partialsBefore.size(), 1u);
+    for (const auto& [name, data] : cases) {
+        SCOPED_TRACE(name);
+        RecordingDelegate recorder;
+        auto session = sessions->makeSession(host.configuration(), recorder);
+        session->downloadTaskWithResumeData(data)->resume();
+        ASSERT_TRUE(recorder.waitForCompletion());
+        ASSERT_TRUE(recorder.error.has_value());
+        EXPECT_FALSE(recorder.error->resumeData.has_value());
+        EXPECT_EQ(recorder.error->error.localizedDescription(),
+                  "Los datos para continuar la descarga no sirven; la próxima vez empieza de nuevo.");
+        EXPECT_EQ(filesIn(host.partialsFolder()), partialsBefore);
+    }
+    EXPECT_EQ(readText(host.folder() / "outside/download-00ff.part"), "keep me");
+    EXPECT_EQ(host.server().requests().size(), before);
+
+    // A well-formed blob whose partial file no longer matches is refused too.
+    std::filesystem::resize_file(host.partialsFolder() / partialsBefore.front(), 99'999);
+    RecordingDelegate recorder;
+    auto session = sessions->makeSession(host.configuration(), recorder);
+    session->downloadTaskWithResumeData(valid)->resume();
+    ASSERT_TRUE(recorder.waitForCompletion());
+    ASSERT_TRUE(recorder.error.has_value());
+    EXPECT_FALSE(recorder.error->resumeData.has_value());
+    EXPECT_EQ(host.server().requests().size(), before);
+}
+
+TEST_F(SessionTest, NoProgressForTheRequestTimeOutFailsTheTask) {
+    host.server().serve("/release.dmg", release_host::Entity::fromBytes(patternBytes(400'000), "\"v1\""));
+    auto configuration = host.configuration();
+    configuration.timeoutIntervalForRequest = 0.5;
+
+    // Stalled after some bytes: the bytes on disk can be continued.
+    host.server().fault("/release.dmg", release_host::Fault::stall(150'000));
+    {
+        RecordingDelegate recorder;
+        auto session = sessions->makeSession(configuration, recorder);
+        session->downloadTask(TestReleaseHost::url("/release.dmg"))->resume();
+        ASSERT_TRUE(recorder.waitForCompletion());
+        ASSERT_TRUE(recorder.error.has_value());
+        EXPECT_EQ(recorder.error->error.localizedDescription(), "Se agotó el tiempo de espera de la conexión.");
+        ASSERT_TRUE(recorder.error->resumeData.has_value());
+        auto json = nlohmann::json::parse(recorder.error->resumeData->begin(), recorder.error->resumeData->end());
+        EXPECT_EQ(json["bytes"], 150'000);
+    }
+    // The whole task has its own limit, however the bytes trickle in.
+    host.server().fault("/release.dmg", release_host::Fault::stall(150'000));
+    {
+        auto whole = host.configuration();
+        whole.timeoutIntervalForRequest = 60;
+        whole.timeoutIntervalForResource = 0.5;
+        RecordingDelegate recorder;
+        auto session = sessions->makeSession(whole, recorder);
+        session->downloadTask(TestReleaseHost::url("/release.dmg"))->resume();
+        ASSERT_TRUE(recorder.waitForCompletion());
+        ASSERT_TRUE(recorder.error.has_value());
+        EXPECT_EQ(recorder.error->error.localizedDescription(), "Se agotó el tiempo de espera de la conexión.");
+        EXPECT_TRUE(recorder.error->resumeData.has_value());
+    }
+    // Stalled before the first byte: nothing to continue, nothing left behind.
+    host.server().fault("/release.dmg", release_host::Fault::stall(0));
+    {
+        RecordingDelegate recorder;
+        auto session = sessions->makeSession(configuration, recorder);
+        session->downloadTask(TestReleaseHost::url("/release.dmg"))->resume();
+        ASSERT_TRUE(recorder.waitForCompletion());
+        ASSERT_TRUE(recorder.error.has_value());
+        EXPECT_EQ(recorder.error->error.localizedDescription(), "Se agotó el tiempo de espera de la conexión.");
+        EXPECT_FALSE(recorder.error->resumeData.has_value());
+    }
+}
+
+TEST_F(SessionTest, TransferErrorsCarrySpanishDescriptions) {
+    host.server().serve("/release.dmg", release_host::Entity::fromBytes(patternBytes(1000), "\"v1\""));
+    auto untrusted = host.configuration();
+    untrusted.trustedCertificates.reset();  // the system's authorities do not know ours
+
+    auto closedPort = host.configuration();
+    {
+        // A port that was free a moment ago and has no listener now.
+        release_host::Server probe(host.certificates());
+        closedPort.connectHostTo->port = probe.port();
+    }
+    // A name our certificate does not carry, connected to our host anyway.
+    auto otherName = host.configuration();
+    otherName.connectHostTo->otherHosts.push_back("impostor.example");
+
+    auto unknownHost = host.configuration();
+    unknownHost.connectHostTo.reset();
+
+    const std::vector<std::tuple<std::string, SessionConfiguration, std::string>> cases = {
+        {"untrusted", untrusted, "No se pudo establecer una conexión segura con el servidor."},
+        {"wrong name", otherName, "No se pudo establecer una conexión segura con el servidor."},
+        {"refused", closedPort, "El servidor rechazó la conexión."},
+        {"unknown host", unknownHost, "No se encontró el servidor de descargas."},
+    };
+    for (const auto& [name, configuration, text] : cases) {
+        SCOPED_TRACE(name);
+        RecordingDelegate recorder;
+        auto session = sessions->makeSession(configuration, recorder);
+        std::string url = name == "unknown host" ? "https://no-such-host.invalid/release.dmg"
+                          : name == "wrong name"   ? "https://impostor.example/release.dmg"
+                                                   : TestReleaseHost::url("/release.dmg");
+        session->downloadTask(url)->resume();
+        ASSERT_TRUE(recorder.waitForCompletion());
+        ASSERT_TRUE(recorder.error.has_value());
+        EXPECT_EQ(recorder.error->error.localizedDescription(), text);
+        EXPECT_FALSE(recorder.error->resumeData.has_value());
+        EXPECT_FALSE(recorder.body.has_value());
+    }
+    EXPECT_THAT(filesIn(host.partialsFolder()), IsEmpty());
+}
+
+TEST_F(SessionTest, StalePartialsAreClearedButOnesThatResumeDataNamesAreKept) {
+    host.server().serve("/release.dmg", release_host::Entity::fromBytes(patternBytes(300'000), "\"v1\""));
+    Bytes resumeData = cutDownload("/release.dmg", 100'000);
+    auto kept = filesIn(host.partialsFolder());
+    writeText(host.partialsFolder() / "download-0123456789abcdef0123456789abcdef.part", "stale");
+
+    // The resumed task exists (not started yet) while a fresh one runs.
+    auto session = makeSession();
+    auto resumed = session->downloadTaskWithResumeData(resumeData);
+    run(session->downloadTask(TestReleaseHost::url("/release.dmg")));
+    EXPECT_EQ(filesIn(host.partialsFolder()), kept);
+
+    RecordingDelegate recorder;
+    auto second = sessions->makeSession(host.configuration(), recorder);
+    second->downloadTaskWithResumeData(resumeData)->resume();
+    ASSERT_TRUE(recorder.waitForCompletion());
+    EXPECT_FALSE(recorder.error.has_value());
+    EXPECT_THAT(filesIn(host.partialsFolder()), IsEmpty());
+}
+
+TEST_F(SessionTest, EndingTheSessionStopsARunningTransferWithoutFurtherCalls) {
+    host.server().serve("/release.dmg", release_host::Entity::fromBytes(patternBytes(400'000), "\"v1\""));
+    host.server().fault("/release.dmg", release_host::Fault::stall(100'000));
+    auto session = makeSession();
+    session->downloadTask(TestReleaseHost::url("/release.dmg"))->resume();
+    ASSERT_TRUE(host.server().waitForStall("/release.dmg", std::chrono::seconds(30)));
+    session.reset();
+
+    EXPECT_EQ(delegate.completions, 0);
+    EXPECT_THAT(filesIn(host.partialsFolder()), IsEmpty());
+}
+
+}  // namespace
+}  // namespace orbitreel::testing
