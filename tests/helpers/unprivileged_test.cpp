@@ -1,0 +1,63 @@
+// The installer runs as an ordinary user, for whom permission bits count:
+// attached content must really be read-only to them, and detach, the copy
+// out of the image and the removal of that copy must still work.
+
+#include <gtest/gtest.h>
+
+#include "tests/helpers/helpers_test_support.h"
+
+namespace orbitreel::helpers::testing {
+namespace {
+
+TEST(AsAnOrdinaryUser, AttachedContentIsReadOnlyAndItsCopyIsTheUsersOwn) {
+    TempDir dir;
+    fs::create_directories(dir / "source");
+    makeSampleBundle(dir / "source" / "Orbitreel.app");
+    ASSERT_EQ(runTool(Codesign, {"--sign", DevelopmentKey, (dir / "source" / "Orbitreel.app").string()}).status, 0);
+    const fs::path image = dir / "image.dmg", mount = dir / "mount-1";
+    ASSERT_EQ(runTool(Hdiutil, {"create", "-srcfolder", (dir / "source").string(), image.string()}).status, 0);
+    fs::create_directory(mount);
+    giveToUnprivileged(dir.path());
+
+    ASSERT_EQ(runUnprivileged(Hdiutil, {"attach", image.string(), "-readonly", "-nobrowse", "-mountpoint", mount.string()}).status, 0);
+    const fs::path app = mount / "Orbitreel.app";
+    auto append = [](const fs::path& file) {
+        return runUnprivileged("/bin/sh", {"-c", "echo changed >> \"$0\"", file.string()}).status;
+    };
+    const std::string plist = readFile(app / "Contents" / "Info.plist");
+    EXPECT_NE(append(app / "Contents" / "Info.plist"), 0);
+    EXPECT_NE(append(app / "Contents" / "added"), 0);
+    EXPECT_NE(append(mount / "added"), 0);
+    EXPECT_NE(runUnprivileged("/bin/rm", {"-f", (app / "Contents" / "Info.plist").string()}).status, 0);
+    EXPECT_EQ(readFile(app / "Contents" / "Info.plist"), plist);
+    EXPECT_FALSE(fs::exists(app / "Contents" / "added"));
+
+    const fs::path copy = dir / ".Orbitreel-install-1.app";
+    ASSERT_EQ(runUnprivileged(Ditto, {app.string(), copy.string()}).status, 0);
+    EXPECT_EQ(runUnprivileged(Codesign, {"--verify", "--deep", "--strict", copy.string()}).status, 0);
+
+    EXPECT_EQ(runUnprivileged(Hdiutil, {"detach", mount.string()}).status, 0);
+    EXPECT_TRUE(fs::is_empty(mount));
+    EXPECT_EQ(runUnprivileged("/bin/rmdir", {mount.string()}).status, 0);
+    EXPECT_EQ(runUnprivileged("/bin/rm", {"-r", copy.string()}).status, 0);
+    EXPECT_FALSE(fs::exists(copy));
+}
+
+TEST(AsAnOrdinaryUser, AFailedAttachOfAnUnreadableFolderCleansUp) {
+    TempDir dir;
+    const fs::path image = dir / "image.dmg", mount = dir / "mount-1";
+    // A folder its owner may not read: the extraction cannot finish it, and
+    // the clean-up must still get in.
+    writeIsoImage(image, {{.path = "locked", .type = S_IFDIR, .mode = 0000},
+                          {.path = "locked/inner", .type = S_IFDIR, .mode = 0000},
+                          {.path = "locked/inner/file", .content = "x"}});
+    fs::create_directory(mount);
+    giveToUnprivileged(dir.path());
+    ToolRun attached = runUnprivileged(Hdiutil, {"attach", image.string(), "-readonly", "-nobrowse", "-mountpoint", mount.string()});
+    EXPECT_EQ(attached.status, 1);
+    EXPECT_TRUE(fs::is_empty(mount));
+    EXPECT_EQ(runUnprivileged("/bin/rmdir", {mount.string()}).status, 0);
+}
+
+}  // namespace
+}  // namespace orbitreel::helpers::testing

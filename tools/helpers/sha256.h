@@ -1,0 +1,36 @@
+#pragma once
+// Incremental SHA-256 (OpenSSL EVP).
+
+#include <openssl/evp.h>
+
+#include <array>
+#include <cstddef>
+#include <span>
+#include <string>
+
+
+namespace orbitreel::helpers {
+
+using Sha256Digest = std::array<unsigned char, 32>;
+
+class Sha256 {
+public:
+    Sha256();
+    ~Sha256();
+    Sha256(const Sha256&) = delete;
+    Sha256& operator=(const Sha256&) = delete;
+
+    void update(const void* data, std::size_t size);
+    void update(const std::string& text) { update(text.data(), text.size()); }
+    Sha256Digest finish();
+
+private:
+    EVP_MD_CTX* context_;
+};
+
+std::string toHex(std::span<const unsigned char> bytes);
+
+// The chunk size of streamed reads and copies in the stand-ins.
+inline constexpr std::size_t StreamChunkSize = 1 << 20;
+
+}  // namespace orbitreel::helpers
