@@ -1,8 +1,6 @@
 #include "tests/app/app_world.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QThread>
 #include <filesystem>
 #include <sstream>
 
@@ -37,14 +35,6 @@ std::unique_ptr<UrlSession> ScriptedUrlSessions::makeSession(const SessionConfig
     auto made_session = std::make_unique<ScriptedSession>();
     session = made_session.get();
     return made_session;
-}
-
-BundleAt::BundleAt(Path bundle) : bundle_(std::move(bundle)), real_(makeLinuxBundles()) {}
-
-std::optional<Path> BundleAt::mainBundleResource(const std::string& name, const std::string& extension) {
-    Path file = bundle_ / "Contents/Resources" / (name + "." + extension);
-    if (!std::filesystem::is_regular_file(file)) return std::nullopt;
-    return file;
 }
 
 RecordingWorkspace::~RecordingWorkspace() {
@@ -132,33 +122,6 @@ Launched::~Launched() { settle(); }
 void Launched::launch() {
     installer->applicationWillFinishLaunching();
     installer->applicationDidFinishLaunching();
-}
-
-bool eventually(const std::function<bool()>& condition) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!condition()) {
-        if (clock.elapsed() > 60000) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
-    return true;
-}
-
-void settle() {
-    for (int i = 0; i < 3; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents);
-}
-
-std::string sha256Hex(const std::string& content) {
-    auto sha = makeOpenSslHashing()->makeSha256();
-    sha->update(asBytes(content));
-    static const char* digits = "0123456789abcdef";
-    std::string hex;
-    for (auto byte : sha->finalize()) {
-        hex.push_back(digits[byte >> 4]);
-        hex.push_back(digits[byte & 0xF]);
-    }
-    return hex;
 }
 
 }  // namespace orbitreel::testing

@@ -13,6 +13,8 @@
 
 #include "app/installer.h"
 #include "platform/platform.h"
+#include "tests/support/bundle_in_folder.h"
+#include "tests/support/event_loop.h"
 #include "tests/support/temporary_home.h"
 
 namespace orbitreel::testing {
@@ -43,19 +45,6 @@ public:
                                             SessionDelegate& delegate) override;
 };
 
-// The main bundle is a folder of the test; everything else is the real thing.
-class BundleAt : public Bundles {
-public:
-    explicit BundleAt(Path bundle);
-    Path mainBundlePath() override { return bundle_; }
-    std::optional<Path> mainBundleResource(const std::string& name, const std::string& extension) override;
-    std::optional<BundleInfo> bundleAt(const Path& location) override { return real_->bundleAt(location); }
-
-private:
-    Path bundle_;
-    std::unique_ptr<Bundles> real_;
-};
-
 // Records what it is asked to open; answers with `failure` when set, else
 // hands the request to `real` when there is one, else succeeds. Answers
 // arrive on a thread of their own, as the system's would.
@@ -80,7 +69,7 @@ struct AppWorld {
     Path bundle;
     std::unique_ptr<Files> files;
     HomeEnvironment environment;
-    BundleAt bundles;
+    BundleInFolder bundles;
     std::unique_ptr<Hashing> hashing;
     std::unique_ptr<Processes> processes;
     std::unique_ptr<RunningApplications> runningApplications;
@@ -113,12 +102,5 @@ struct Launched {
     void launch();
 };
 
-// Runs the event loop until `condition` holds; false if it never did within
-// a generous bound (a guard against hanging, not a measurement).
-bool eventually(const std::function<bool()>& condition);
-// Runs the event loop for what is already posted.
-void settle();
-
-std::string sha256Hex(const std::string& content);
 
 }  // namespace orbitreel::testing

@@ -1,9 +1,7 @@
 #include "tests/download/installer_world.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QLabel>
-#include <QThread>
 #include <filesystem>
 
 #include "platform/linux/curl_url_sessions.h"
@@ -23,14 +21,6 @@ std::unique_ptr<UrlSession> TestSessions::makeSession(const SessionConfiguration
     test.timeoutIntervalForRequest = requestTimeoutOverride.value_or(configuration.timeoutIntervalForRequest);
     test.timeoutIntervalForResource = configuration.timeoutIntervalForResource;
     return real_.makeSession(test, delegate);
-}
-
-TestBundles::TestBundles(Path bundle) : bundle_(std::move(bundle)), real_(makeLinuxBundles()) {}
-
-std::optional<Path> TestBundles::mainBundleResource(const std::string& name, const std::string& extension) {
-    Path file = bundle_ / "Contents/Resources" / (name + "." + extension);
-    if (!std::filesystem::is_regular_file(file)) return std::nullopt;
-    return file;
 }
 
 void OpeningWorkspace::openApplication(const Path& bundle, OpenHandler handler) {
@@ -117,33 +107,6 @@ bool Launched::buttonEnabled() const { return installer->actionButton()->isEnabl
 bool Launched::pressAndWait() {
     installer->start();
     return eventually([&] { return !installer->isBusy(); });
-}
-
-bool eventually(const std::function<bool()>& condition) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!condition()) {
-        if (clock.elapsed() > 60000) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
-    return true;
-}
-
-void settle() {
-    for (int i = 0; i < 3; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents);
-}
-
-std::string sha256Hex(const Bytes& content) {
-    auto sha = makeOpenSslHashing()->makeSha256();
-    sha->update(content);
-    static const char* digits = "0123456789abcdef";
-    std::string hex;
-    for (auto byte : sha->finalize()) {
-        hex.push_back(digits[byte >> 4]);
-        hex.push_back(digits[byte & 0xF]);
-    }
-    return hex;
 }
 
 }  // namespace orbitreel::testing

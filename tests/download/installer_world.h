@@ -12,6 +12,8 @@
 #include "app/installer.h"
 #include "platform/platform.h"
 #include "tests/download/download_fixture.h"
+#include "tests/support/bundle_in_folder.h"
+#include "tests/support/event_loop.h"
 #include "tests/support/faulty_files.h"
 
 namespace orbitreel::testing {
@@ -30,18 +32,6 @@ public:
 private:
     UrlSessions& real_;
     const TestReleaseHost& host_;
-};
-
-class TestBundles : public Bundles {
-public:
-    explicit TestBundles(Path bundle);
-    Path mainBundlePath() override { return bundle_; }
-    std::optional<Path> mainBundleResource(const std::string& name, const std::string& extension) override;
-    std::optional<BundleInfo> bundleAt(const Path& location) override { return real_->bundleAt(location); }
-
-private:
-    Path bundle_;
-    std::unique_ptr<Bundles> real_;
 };
 
 // Nothing runs: copies of Orbitreel that other tests start at the same time
@@ -68,7 +58,7 @@ struct InstallerWorld {
     std::unique_ptr<Files> realFiles;
     FaultyFiles files{*realFiles};
     HomeEnvironment environment;
-    TestBundles bundles;
+    BundleInFolder bundles;
     std::unique_ptr<Hashing> hashing;
     std::unique_ptr<Processes> processes;
     NothingRunning runningApplications;
@@ -103,8 +93,5 @@ struct Launched {
     bool pressAndWait();
 };
 
-bool eventually(const std::function<bool()>& condition);
-void settle();
-std::string sha256Hex(const Bytes& content);
 
 }  // namespace orbitreel::testing
