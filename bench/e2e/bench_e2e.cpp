@@ -1,0 +1,176 @@
+// From the button to the launched application with a 1 GiB image, beside the
+// same work done by standard tools in the same run: curl -o, openssl dgst
+// -sha256, bsdtar -xf, cp -a. Target: the installer within 1.5 x their sum.
+//
+//   bench_e2e [--mib N] [--keep]     (default 1024 MiB; --keep leaves the files)
+
+#include <cstdio>
+#include <iomanip>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "tools/demo/stage/bundle_check.h"
+#include "tools/demo/stage/release_builder.h"
+#include "tools/demo/stage/sandbox.h"
+#include "tools/demo/stage/scene.h"
+#include "tools/demo/stage/waiting.h"
+
+namespace fs = std::filesystem;
+using namespace orbitreel::stage;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+struct Stage {
+    std::string name;
+    double seconds = 0;
+};
+
+double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+// Runs a standard tool to its end; its time.
+double timed(const std::string& program, std::vector<std::string> arguments, const fs::path& output) {
+    ProgramSpec spec;
+    spec.program = findProgram(program);
+    if (spec.program.empty()) throw std::runtime_error(program + " is not installed");
+    spec.arguments = std::move(arguments);
+    spec.output = output;
+    const auto start = Clock::now();
+    ChildProcess tool(spec);
+    auto status = tool.waitFor(std::chrono::hours(1));
+    const double seconds = secondsSince(start);
+    if (!status || *status != 0) throw std::runtime_error(program + " failed:\n" + readWholeFile(output));
+    return seconds;
+}
+
+bool anyNamed(const fs::path& folder, const std::string& prefix) {
+    std::error_code error;
+    for (auto& entry : fs::directory_iterator(folder, error))
+        if (entry.path().filename().string().rfind(prefix, 0) == 0) return true;
+    return false;
+}
+
+void printStages(const std::string& title, const std::vector<Stage>& stages, double total) {
+    std::cout << title << "\n";
+    for (auto& stage : stages)
+        std::cout << "  " << std::left << std::setw(44) << stage.name << std::right << std::fixed
+                  << std::setprecision(2) << std::setw(8) << stage.seconds << " s  " << std::setw(5)
+                  << std::setprecision(1) << (total > 0 ? 100 * stage.seconds / total : 0) << " %\n";
+    std::cout << "  " << std::left << std::setw(44) << "total" << std::right << std::fixed << std::setprecision(2)
+              << std::setw(8) << total << " s\n";
+}
+
+int run(std::uint64_t mebibytes, bool keep) {
+    const fs::path work = BENCH_E2E_WORK;
+    fs::remove_all(work);
+    fs::create_directories(work);
+    const std::uint64_t imageTarget = mebibytes * 1024 * 1024;
+    std::cout << "making a release of about " << mebibytes << " MiB…" << std::endl;
+    // The image holds the application and a little of its own structure.
+    auto manifest = makeRelease({work / "release", "1.4.2", imageTarget - 1024 * 1024, {}});
+    SceneOptions options;
+    options.work = work / "stage";
+    options.installerBundle = installerCarrying(manifest, work / "installer");
+    options.releaseImage = work / "release/Orbitreel-Mac-1.4.2.dmg";
+    options.home = work / "home";
+    Scene scene(options);
+    const auto& release = scene.release();
+    scene.serveRelease(scene.releaseImage());
+    std::cout << "image: " << release.bytes << " bytes\n" << std::endl;
+
+    // The standard tools, through the same release host and trust.
+    const fs::path base = work / "baseline";
+    fs::create_directories(base / "extracted");
+    fs::create_directories(base / "Applications");
+    const fs::path image = base / "image.dmg";
+    std::vector<Stage> baseline;
+    baseline.push_back({"curl -o", timed("curl", {"-sS", "--fail", "-o", image.string(), release.url}, base / "curl.txt")});
+    baseline.push_back({"openssl dgst -sha256", timed("openssl", {"dgst", "-sha256", "-out", (base / "digest.txt").string(),
+                                                                  image.string()},
+                                                      base / "openssl.txt")});
+    if (readWholeFile(base / "digest.txt").find(release.sha256) == std::string::npos)
+        throw std::runtime_error("the downloaded image's digest differs from the manifest's");
+    baseline.push_back({"bsdtar -xf", timed("bsdtar", {"-xf", image.string(), "-C", (base / "extracted").string()},
+                                            base / "bsdtar.txt")});
+    baseline.push_back({"cp -a", timed("cp", {"-a", (base / "extracted/Orbitreel.app").string(),
+                                              (base / "Applications/Orbitreel.app").string()},
+                                       base / "cp.txt")});
+    double baselineTotal = 0;
+    for (auto& stage : baseline) baselineTotal += stage.seconds;
+    fs::remove_all(base);  // its copies would only take room from the installer's
+
+    // The installer, from the press to Orbitreel's first log line, with the
+    // moments a look at the disk can tell apart.
+    const auto& home = scene.home();
+    scene.openInstaller();
+    const auto pressed = Clock::now();
+    scene.pressButton();
+    std::vector<std::pair<std::string, std::function<bool()>>> marks = {
+        {"download (to application.dmg in the cache)", [&] { return fs::exists(home.cachedImage()); }},
+        {"size and digest check", [&] { return anyNamed(home.cacheFolder(), "mount-"); }},
+        {"image check, attach, signature on the image", [&] { return !home.hiddenCopies().empty(); }},
+        {"copy, signature on the copy, swap", [&] { return fs::exists(home.installedApp()) && home.hiddenCopies().empty(); }},
+        {"launch (to Orbitreel's first log line)", [&] { return home.applicationStarts() > 0; }},
+    };
+    std::vector<Stage> installer;
+    auto last = pressed;
+    for (auto& [name, reached] : marks) {
+        if (!waitUntil([&] { return reached() || !home.errorEntries().empty(); }, 1h, 1ms) ||
+            !home.errorEntries().empty())
+            throw std::runtime_error("the installer failed: " +
+                                     (home.errorEntries().empty() ? std::string("timeout") : home.errorEntries().back()));
+        const auto now = Clock::now();
+        installer.push_back({name, std::chrono::duration<double>(now - last).count()});
+        last = now;
+    }
+    const double installerTotal = secondsSince(pressed);
+    const std::string problem = bundleProblem(home.installedApp(), release.version);
+
+    const double megabytes = static_cast<double>(release.bytes) / 1e6;
+    printStages("standard tools (same image, same release host):", baseline, baselineTotal);
+    std::cout << "\n";
+    printStages("installer, from the button to the launched application:", installer, installerTotal);
+    std::cout << "\n"
+              << std::fixed << std::setprecision(1) << "download throughput: curl " << megabytes / baseline[0].seconds
+              << " MB/s, installer " << megabytes / installer[0].seconds << " MB/s\n"
+              << std::setprecision(2) << "installer / standard tools: " << installerTotal / baselineTotal
+              << " (target: at most 1.50) " << (installerTotal <= 1.5 * baselineTotal ? "MET" : "NOT MET") << "\n"
+              << "installed application: " << (problem.empty() ? "whole" : problem) << std::endl;
+
+    stopOrbitreel();
+    if (!keep) fs::remove_all(work);
+    return problem.empty() ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::uint64_t mebibytes = 1024;
+    bool keep = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--mib" && i + 1 < argc) mebibytes = std::stoull(argv[++i]);
+        else if (arg == "--keep") keep = true;
+        else {
+            std::cerr << "usage: bench_e2e [--mib N] [--keep]\n";
+            return 2;
+        }
+    }
+    if (mebibytes < 2) mebibytes = 2;
+    auto entry = enterSandbox(SandboxOptions{.privateTmp = true});
+    if (!entry.inside) {
+        std::cerr << "bench_e2e: needs network, mount and process namespaces of its own (root, or unprivileged user "
+                     "namespaces): "
+                  << entry.refusal << "\n";
+        return 3;
+    }
+    stopOnSignals();
+    try {
+        return run(mebibytes, keep);
+    } catch (const std::exception& error) {
+        std::cerr << "bench_e2e: " << error.what() << "\n";
+        return 1;
+    }
+}

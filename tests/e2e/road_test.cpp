@@ -1,0 +1,120 @@
+// The road a user takes when nothing goes wrong, also with an older copy in
+// the way and with Orbitreel still running.
+
+#include <fstream>
+#include <thread>
+
+#include "tests/e2e/e2e_fixture.h"
+#include "tools/demo/stage/child_process.h"
+#include "ui/palette.h"
+
+namespace orbitreel::e2e {
+namespace {
+
+// The bar's track, near its right end, in window coordinates: empty until
+// the download fills it.
+constexpr int BarEndX = 522;
+constexpr int BarTrackY = 297;
+// The status panel.
+const QRect StatusPanel(32, 148, 496, 112);
+
+QColor barEnd(const QImage& window) { return window.pixelColor(BarEndX, BarTrackY); }
+
+TEST_F(EndToEnd, RoadFromTheButtonToTheRunningApplication) {
+    scene().serveRelease(scene().releaseImage());
+    scene().openInstaller();
+    EXPECT_EQ(barEnd(scene().settledPicture()), Palette::surface2());
+
+    scene().pressButton();
+    ASSERT_TRUE(waitForInstalled()) << diagnosis();
+    EXPECT_TRUE(installedIntact());
+
+    // What the installer wrote, in order, and no failure.
+    auto entries = home().logEntries();
+    ASSERT_EQ(entries.size(), 3u) << diagnosis();
+    EXPECT_EQ(entries[0], "launch " + scene().installerBundle().string());
+    EXPECT_EQ(entries[1], "layout placed");
+    EXPECT_TRUE(startsWith(entries[2], "window visible=true")) << entries[2];
+
+    // One whole transfer; the cache keeps nothing, nothing hidden is left.
+    auto requests = scene().host().requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].status, 200);
+    EXPECT_EQ(requests[0].bodyBytesSent, static_cast<std::uint64_t>(scene().release().bytes));
+    EXPECT_FALSE(fs::exists(home().cachedImage()));
+    EXPECT_FALSE(fs::exists(home().resumeData()));
+    EXPECT_TRUE(home().hiddenCopies().empty());
+    EXPECT_TRUE(home().trashedApplications().empty());
+
+    // The window shows the bar full.
+    EXPECT_TRUE(stage::waitUntil([&] { return barEnd(scene().picture()) == Palette::accent(); }, 10s)) << diagnosis();
+
+    // "Listo" ends the installer; Orbitreel stays.
+    scene().pressButton();
+    EXPECT_EQ(scene().waitForInstallerExit(Patience), std::optional<int>(0));
+    EXPECT_EQ(stage::orbitreelProcesses().size(), 1u);
+    EXPECT_EQ(home().applicationStarts(), 1);
+}
+
+TEST_F(EndToEnd, CopyInHomeApplicationsIsReplacedAndGoesToTheTrash) {
+    const fs::path old = scene().home().installedApp();
+    fs::create_directories(old / "Contents/MacOS");
+    std::ofstream(old / "Contents/Info.plist")
+        << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+           "<key>CFBundleIdentifier</key><string>app.orbitreel.Orbitreel</string>"
+           "<key>CFBundleShortVersionString</key><string>1.3.0</string></dict></plist>\n";
+    std::ofstream(old / "Contents/MacOS/old-copy.txt") << "the copy from before\n";
+
+    scene().serveRelease(scene().releaseImage());
+    openAndPress();
+    ASSERT_TRUE(waitForInstalled()) << diagnosis();
+    EXPECT_TRUE(installedIntact());
+    EXPECT_FALSE(fs::exists(old / "Contents/MacOS/old-copy.txt"));
+
+    // The old copy is in the Trash whole, with its restore information.
+    auto trashed = home().trashedApplications();
+    ASSERT_EQ(trashed.size(), 1u);
+    EXPECT_TRUE(fs::exists(trashed[0] / "Contents/MacOS/old-copy.txt"));
+    const fs::path info =
+        home().home() / ".local/share/Trash/info" / (trashed[0].filename().string() + ".trashinfo");
+    EXPECT_NE(stage::readWholeFile(info).find("Path="), std::string::npos) << info;
+    EXPECT_TRUE(home().hiddenCopies().empty());
+}
+
+TEST_F(EndToEnd, OrbitreelRunningIsRefusedThenInstalledOnceItQuits) {
+    // A copy of Orbitreel running from elsewhere, as a user may have one.
+    const fs::path elsewhere = work() / "elsewhere";
+    fs::create_directories(elsewhere);
+    stage::ProgramSpec attach;
+    attach.program = fs::path(ORBITREEL_STAGE_HELPERS) / "hdiutil";
+    attach.arguments = {"attach", scene().releaseImagePath().string(), "-readonly", "-nobrowse", "-mountpoint",
+                        elsewhere.string()};
+    ASSERT_EQ(stage::ChildProcess(attach).waitFor(Patience), std::optional<int>(0));
+    stage::ProgramSpec running;
+    running.program = elsewhere / "Orbitreel.app/Contents/MacOS/Orbitreel";
+    running.environment = stage::userEnvironment(work() / "other-home", "");
+    stage::ChildProcess orbitreel(running);
+    ASSERT_TRUE(stage::waitUntil([] { return stage::orbitreelProcesses().size() == 1; }, Patience));
+
+    scene().serveRelease(scene().releaseImage());
+    scene().openInstaller();
+    const QImage ready = scene().settledPicture();
+    scene().pressButton();
+    // The status text changes, and nothing else happens.
+    EXPECT_TRUE(stage::waitUntil([&] { return scene().picture().copy(StatusPanel) != ready.copy(StatusPanel); }, 10s))
+        << diagnosis();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_TRUE(scene().host().requests().empty());
+    EXPECT_TRUE(home().errorEntries().empty());
+    EXPECT_FALSE(fs::exists(home().installedApp()));
+    EXPECT_EQ(barEnd(scene().picture()), Palette::surface2());
+
+    orbitreel.stop();
+    ASSERT_TRUE(stage::waitUntil([] { return stage::orbitreelProcesses().empty(); }, Patience));
+    scene().pressButton();  // "Volver a intentar"
+    ASSERT_TRUE(waitForInstalled()) << diagnosis();
+    EXPECT_TRUE(installedIntact());
+}
+
+}  // namespace
+}  // namespace orbitreel::e2e

@@ -1,0 +1,89 @@
+// The window and the process: closing is refused with an alert while the
+// installer works (the work goes on) and ends it otherwise; a second start
+// hands over to the running installer; a quit request ends it in any state.
+
+#include <signal.h>
+
+#include "tests/e2e/e2e_fixture.h"
+#include "tools/demo/stage/child_process.h"
+
+namespace orbitreel::e2e {
+namespace {
+
+TEST_F(EndToEnd, ClosingWhileBusyShowsTheAlertAndTheDownloadGoesOn) {
+    scene().serveRelease(stage::paced(scene().releaseImage(), 4s));
+    openAndPress();
+    ASSERT_TRUE(stage::waitUntil([&] { return scene().host().bodyBytesSent() > 0; }, Patience)) << diagnosis();
+
+    scene().closeWindow();
+    ASSERT_TRUE(stage::waitUntil([&] { return scene().otherWindow().has_value(); }, Patience)) << diagnosis();
+    EXPECT_TRUE(scene().window().has_value());
+    scene().dismissAlert();
+    EXPECT_TRUE(stage::waitUntil([&] { return !scene().otherWindow(); }, Patience)) << diagnosis();
+    EXPECT_TRUE(scene().window().has_value());
+
+    ASSERT_TRUE(waitForInstalled()) << diagnosis();
+    EXPECT_TRUE(installedIntact());
+    ASSERT_EQ(scene().host().requests().size(), 1u);
+    EXPECT_EQ(scene().host().requests()[0].bodyBytesSent, static_cast<std::uint64_t>(scene().release().bytes));
+
+    // Installed, not busy: closing ends the installer.
+    scene().closeWindow();
+    EXPECT_EQ(scene().waitForInstallerExit(Patience), std::optional<int>(0)) << diagnosis();
+}
+
+TEST_F(EndToEnd, ClosingWhenReadyQuits) {
+    scene().serveRelease(scene().releaseImage());
+    scene().openInstaller();
+    scene().closeWindow();
+    EXPECT_EQ(scene().waitForInstallerExit(Patience), std::optional<int>(0)) << diagnosis();
+    EXPECT_TRUE(scene().host().requests().empty());
+    EXPECT_FALSE(scene().otherWindow().has_value());
+}
+
+}  // namespace
+}  // namespace orbitreel::e2e
+
+namespace orbitreel::e2e {
+namespace {
+
+TEST_F(EndToEnd, OpeningAgainWhileRunningLeavesOneInstaller) {
+    scene().serveRelease(scene().releaseImage());
+    scene().openInstaller();
+    // A second start of the same program for the same user hands over to
+    // the running one and ends.
+    stage::ProgramSpec again;
+    again.program = scene().installerBundle() / "Contents/MacOS/OrbitreelInstaller";
+    again.environment = stage::userEnvironment(home().home(), scene().displayName());
+    stage::ChildProcess second(again);
+    EXPECT_EQ(second.waitFor(Patience), std::optional<int>(0));
+    EXPECT_TRUE(scene().installerRunning());
+    int windows = 0;
+    for (auto& window : scene().screen().visibleWindows())
+        if (window.title == stage::WindowTitle) ++windows;
+    EXPECT_EQ(windows, 1);
+
+    // The first one still works.
+    scene().pressButton();
+    ASSERT_TRUE(waitForInstalled()) << diagnosis();
+    EXPECT_TRUE(installedIntact());
+}
+
+TEST_F(EndToEnd, QuitRequestWhileDownloadingEndsTheInstallerAndTheNextRunInstalls) {
+    scene().serveRelease(stage::paced(scene().releaseImage(), 3s));
+    openAndPress();
+    ASSERT_TRUE(stage::waitUntil([&] { return scene().host().bodyBytesSent() > 0; }, Patience)) << diagnosis();
+    // The desktop session ends: busy or not, the installer goes.
+    scene().installer().signal(SIGTERM);
+    ASSERT_TRUE(scene().waitForInstallerExit(Patience).has_value()) << diagnosis();
+    EXPECT_FALSE(fs::exists(home().installedApp()));
+    EXPECT_TRUE(home().hiddenCopies().empty());
+
+    scene().serveRelease(scene().releaseImage());
+    openAndPress();
+    ASSERT_TRUE(waitForInstalled()) << diagnosis();
+    EXPECT_TRUE(installedIntact());
+}
+
+}  // namespace
+}  // namespace orbitreel::e2e

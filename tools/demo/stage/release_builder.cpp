@@ -1,0 +1,43 @@
+#include "tools/demo/stage/release_builder.h"
+
+#include <chrono>
+#include <stdexcept>
+
+#include "tools/demo/stage/child_process.h"
+#include "tools/demo/stage/home_view.h"
+
+namespace orbitreel::stage {
+
+namespace fs = std::filesystem;
+
+fs::path makeRelease(const ReleaseRecipe& recipe) {
+    fs::create_directories(recipe.out);
+    ProgramSpec spec;
+    spec.program = "/bin/bash";
+    spec.arguments = {ORBITREEL_STAGE_MAKE_RELEASE, "--helpers", ORBITREEL_STAGE_HELPERS, "--app-binary",
+                      ORBITREEL_STAGE_DEMO_APP,     "--out",     recipe.out.string(),      "--version",
+                      recipe.version};
+    if (recipe.payloadBytes > 0) {
+        spec.arguments.push_back("--payload-bytes");
+        spec.arguments.push_back(std::to_string(recipe.payloadBytes));
+    }
+    spec.arguments.insert(spec.arguments.end(), recipe.options.begin(), recipe.options.end());
+    spec.output = recipe.out / "make_release.txt";
+    fs::remove(spec.output);
+    ChildProcess tool(spec);
+    auto status = tool.waitFor(std::chrono::minutes(10));
+    if (!status || *status != 0)
+        throw std::runtime_error("make_release.sh failed:\n" + readWholeFile(spec.output));
+    return recipe.out / "release.json";
+}
+
+fs::path installerCarrying(const fs::path& manifest, const fs::path& folder) {
+    const fs::path copy = folder / "OrbitreelInstaller.app";
+    fs::remove_all(copy);
+    fs::create_directories(folder);
+    fs::copy(ORBITREEL_STAGE_BUNDLE, copy, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    fs::copy_file(manifest, copy / "Contents/Resources/release.json", fs::copy_options::overwrite_existing);
+    return copy;
+}
+
+}  // namespace orbitreel::stage

@@ -1,0 +1,146 @@
+#include "tools/demo/stage/sandbox.h"
+
+#include <fcntl.h>
+#include <net/if.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <stdexcept>
+
+namespace orbitreel::stage {
+
+namespace {
+
+volatile sig_atomic_t forwardTo = 0;
+
+void forwardSignal(int signal) {
+    if (forwardTo > 0) ::kill(forwardTo, signal);
+}
+
+void forwardStopSignals(pid_t to) {
+    forwardTo = to;
+    struct sigaction action {};
+    action.sa_handler = forwardSignal;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+}
+
+int exitCodeOf(int status) {
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+    return 1;
+}
+
+[[noreturn]] void waitAndExit(pid_t child) {
+    for (;;) {
+        int status = 0;
+        pid_t pid = ::wait(&status);
+        if (pid == child) {
+            std::fflush(nullptr);
+            ::_exit(exitCodeOf(status));
+        }
+        if (pid < 0 && errno != EINTR) ::_exit(1);
+    }
+}
+
+std::string errorText(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+
+bool writeProcFile(const char* path, const std::string& text) {
+    int fd = ::open(path, O_WRONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    ::close(fd);
+    return written;
+}
+
+// Without root, a user namespace in which we are root does the same, where
+// the kernel lets unprivileged users make one.
+std::string unshareAsUser() {
+    const uid_t uid = ::geteuid();
+    const gid_t gid = ::getegid();
+    if (::unshare(CLONE_NEWUSER | CLONE_NEWNS | CLONE_NEWNET | CLONE_NEWPID) != 0)
+        return errorText("unshare of user, network, mount and PID namespaces");
+    if (!writeProcFile("/proc/self/setgroups", "deny") ||
+        !writeProcFile("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") ||
+        !writeProcFile("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1"))
+        return errorText("mapping the user into the new user namespace");
+    return {};
+}
+
+void bringLoopbackUp() {
+    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) throw std::runtime_error(errorText("socket"));
+    struct ifreq request {};
+    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
+    bool up = ::ioctl(fd, SIOCGIFFLAGS, &request) == 0;
+    request.ifr_flags |= IFF_UP | IFF_RUNNING;
+    up = up && ::ioctl(fd, SIOCSIFFLAGS, &request) == 0;
+    ::close(fd);
+    if (!up) throw std::runtime_error(errorText("bringing up the loopback interface"));
+}
+
+void prepareInside(const SandboxOptions& options) {
+    // Nothing mounted here may show outside, nor anything from outside here.
+    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        throw std::runtime_error(errorText("making the mounts private"));
+    if (::mount("proc", "/proc", "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr) != 0)
+        throw std::runtime_error(errorText("mounting /proc"));
+    if (options.privateTmp && ::mount("tmpfs", "/tmp", "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777") != 0)
+        throw std::runtime_error(errorText("mounting a private /tmp"));
+    bringLoopbackUp();
+}
+
+}  // namespace
+
+SandboxEntry enterSandbox(const SandboxOptions& options) {
+    std::string refusal;
+    if (::geteuid() == 0) {
+        if (::unshare(CLONE_NEWNS | CLONE_NEWNET | CLONE_NEWPID) != 0)
+            refusal = errorText("unshare of network, mount and PID namespaces");
+    } else {
+        refusal = unshareAsUser();
+    }
+    if (!refusal.empty()) return {false, refusal};
+
+    std::fflush(nullptr);
+    pid_t init = ::fork();
+    if (init < 0) return {false, errorText("fork")};
+    if (init > 0) {
+        // Outside: wait for the sandbox, passing stop requests on.
+        forwardStopSignals(init);
+        waitAndExit(init);
+    }
+
+    // PID 1 of the new namespace. When it ends, every process inside ends.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    try {
+        prepareInside(options);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "sandbox: %s\n", error.what());
+        ::_exit(1);
+    }
+    pid_t driver = ::fork();
+    if (driver < 0) ::_exit(1);
+    if (driver == 0) return {true, {}};
+    // Orphans of the sandbox are reparented here; reaping them keeps no
+    // zombie that would look like a running program.
+    forwardStopSignals(driver);
+    waitAndExit(driver);
+}
+
+void bindOver(const std::filesystem::path& source, const std::filesystem::path& target) {
+    if (::mount(source.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) != 0)
+        throw std::runtime_error(errorText(("laying " + source.string() + " over " + target.string()).c_str()));
+}
+
+}  // namespace orbitreel::stage

@@ -1,0 +1,58 @@
+#include "tools/fault_campaign/target_watch.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <stdexcept>
+
+namespace orbitreel::campaign {
+
+namespace {
+constexpr const char* Target = "Orbitreel.app";
+}
+
+TargetWatch::TargetWatch(const std::filesystem::path& applications) {
+    inotify_ = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    stop_ = ::eventfd(0, EFD_CLOEXEC);
+    if (inotify_ < 0 || stop_ < 0 ||
+        ::inotify_add_watch(inotify_, applications.c_str(), IN_MOVED_FROM | IN_MOVED_TO | IN_CREATE | IN_DELETE) < 0)
+        throw std::runtime_error("cannot watch " + applications.string());
+    present_ = std::filesystem::exists(applications / Target);
+    reader_ = std::thread([this] { read(); });
+}
+
+TargetWatch::~TargetWatch() {
+    std::uint64_t one = 1;
+    (void)!::write(stop_, &one, sizeof one);
+    reader_.join();
+    ::close(inotify_);
+    ::close(stop_);
+}
+
+void TargetWatch::read() {
+    alignas(inotify_event) char buffer[64 * 1024];
+    for (;;) {
+        pollfd fds[2] = {{inotify_, POLLIN, 0}, {stop_, POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0) continue;
+        // Events already queued are read before stopping.
+        ssize_t got = ::read(inotify_, buffer, sizeof buffer);
+        for (ssize_t at = 0; got > 0 && at < got;) {
+            auto* event = reinterpret_cast<inotify_event*>(buffer + at);
+            if (event->len > 0 && std::strcmp(event->name, Target) == 0) {
+                if (event->mask & (IN_MOVED_FROM | IN_DELETE)) {
+                    if (present_) ++absences_;
+                    present_ = false;
+                } else if (event->mask & (IN_MOVED_TO | IN_CREATE)) {
+                    present_ = true;
+                }
+            }
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+        if (fds[1].revents & POLLIN) return;
+    }
+}
+
+}  // namespace orbitreel::campaign
