@@ -32,13 +32,13 @@ double secondsSince(Clock::time_point start) { return std::chrono::duration<doub
 
 // Runs a standard tool to its end; its time.
 double timed(const std::string& program, std::vector<std::string> arguments, const fs::path& output) {
-    ProgramSpec spec;
-    spec.program = findProgram(program);
-    if (spec.program.empty()) throw std::runtime_error(program + " is not installed");
-    spec.arguments = std::move(arguments);
-    spec.output = output;
+    ProgramLaunch launch;
+    launch.program = findProgram(program);
+    if (launch.program.empty()) throw std::runtime_error(program + " is not installed");
+    launch.arguments = std::move(arguments);
+    launch.output = output;
     const auto start = Clock::now();
-    ChildProcess tool(spec);
+    ChildProcess tool(launch);
     auto status = tool.waitFor(std::chrono::hours(1));
     const double seconds = secondsSince(start);
     if (!status || *status != 0) throw std::runtime_error(program + " failed:\n" + readWholeFile(output));

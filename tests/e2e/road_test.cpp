@@ -85,12 +85,12 @@ TEST_F(EndToEnd, OrbitreelRunningIsRefusedThenInstalledOnceItQuits) {
     // A copy of Orbitreel running from elsewhere, as a user may have one.
     const fs::path elsewhere = work() / "elsewhere";
     fs::create_directories(elsewhere);
-    stage::ProgramSpec attach;
+    stage::ProgramLaunch attach;
     attach.program = fs::path(ORBITREEL_STAGE_HELPERS) / "hdiutil";
     attach.arguments = {"attach", scene().releaseImagePath().string(), "-readonly", "-nobrowse", "-mountpoint",
                         elsewhere.string()};
     ASSERT_EQ(stage::ChildProcess(attach).waitFor(Patience), std::optional<int>(0));
-    stage::ProgramSpec running;
+    stage::ProgramLaunch running;
     running.program = elsewhere / "Orbitreel.app/Contents/MacOS/Orbitreel";
     running.environment = stage::userEnvironment(work() / "other-home", "");
     stage::ChildProcess orbitreel(running);

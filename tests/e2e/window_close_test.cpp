@@ -52,7 +52,7 @@ TEST_F(EndToEnd, OpeningAgainWhileRunningLeavesOneInstaller) {
     scene().openInstaller();
     // A second start of the same program for the same user hands over to
     // the running one and ends.
-    stage::ProgramSpec again;
+    stage::ProgramLaunch again;
     again.program = scene().installerBundle() / "Contents/MacOS/OrbitreelInstaller";
     again.environment = stage::userEnvironment(home().home(), scene().displayName());
     stage::ChildProcess second(again);

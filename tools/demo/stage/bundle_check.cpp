@@ -12,7 +12,7 @@ namespace fs = std::filesystem;
 
 std::string bundleProblem(const fs::path& app, const std::string& version) {
     if (!fs::is_directory(app)) return app.string() + " is missing";
-    ProgramSpec check;
+    ProgramLaunch check;
     check.program = fs::path(ORBITREEL_STAGE_HELPERS) / "codesign";
     check.arguments = {"--verify", "--deep", "--strict", app.string()};
     ChildProcess codesign(check);

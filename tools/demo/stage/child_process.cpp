@@ -22,7 +22,7 @@ int statusCode(int status) {
 }
 
 // Only async-signal-safe calls between fork and exec.
-[[noreturn]] void becomeProgram(const ProgramSpec& spec, char* const* argv, char* const* envp, int reportFd) {
+[[noreturn]] void becomeProgram(const ProgramLaunch& launch, char* const* argv, char* const* envp, int reportFd) {
     ::setpgid(0, 0);
     sigset_t none;
     sigemptyset(&none);
@@ -30,8 +30,8 @@ int statusCode(int status) {
     for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGCHLD}) ::signal(signal, SIG_DFL);
 
     int in = ::open("/dev/null", O_RDONLY);
-    int out = spec.output.empty() ? ::open("/dev/null", O_WRONLY)
-                                  : ::open(spec.output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    int out = launch.output.empty() ? ::open("/dev/null", O_WRONLY)
+                                  : ::open(launch.output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     if (in < 0 || out < 0) {
         int error = errno;
         (void)!::write(reportFd, &error, sizeof error);
@@ -41,14 +41,14 @@ int statusCode(int status) {
     ::dup2(out, 1);
     ::dup2(out, 2);
     for (int fd = 3; fd < 1024; ++fd) {
-        if (fd == reportFd || (spec.keepDescriptor && fd == *spec.keepDescriptor)) continue;
+        if (fd == reportFd || (launch.keepDescriptor && fd == *launch.keepDescriptor)) continue;
         ::close(fd);
     }
-    if (spec.keepDescriptor) ::fcntl(*spec.keepDescriptor, F_SETFD, 0);
+    if (launch.keepDescriptor) ::fcntl(*launch.keepDescriptor, F_SETFD, 0);
     if (envp)
-        ::execve(spec.program.c_str(), argv, envp);
+        ::execve(launch.program.c_str(), argv, envp);
     else
-        ::execv(spec.program.c_str(), argv);
+        ::execv(launch.program.c_str(), argv);
     int error = errno;
     (void)!::write(reportFd, &error, sizeof error);
     ::_exit(127);
@@ -70,13 +70,13 @@ std::filesystem::path findProgram(const std::string& name) {
     return {};
 }
 
-ChildProcess::ChildProcess(const ProgramSpec& spec) {
-    std::vector<std::string> words{spec.program.string()};
-    words.insert(words.end(), spec.arguments.begin(), spec.arguments.end());
+ChildProcess::ChildProcess(const ProgramLaunch& launch) {
+    std::vector<std::string> words{launch.program.string()};
+    words.insert(words.end(), launch.arguments.begin(), launch.arguments.end());
     std::vector<char*> argv;
     for (auto& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
-    std::vector<std::string> environment = spec.environment;
+    std::vector<std::string> environment = launch.environment;
     std::vector<char*> envp;
     for (auto& entry : environment) envp.push_back(entry.data());
     envp.push_back(nullptr);
@@ -89,7 +89,7 @@ ChildProcess::ChildProcess(const ProgramSpec& spec) {
         ::close(report[1]);
         throw std::runtime_error("fork: " + std::string(std::strerror(errno)));
     }
-    if (pid == 0) becomeProgram(spec, argv.data(), spec.environment.empty() ? nullptr : envp.data(), report[1]);
+    if (pid == 0) becomeProgram(launch, argv.data(), launch.environment.empty() ? nullptr : envp.data(), report[1]);
     ::close(report[1]);
     int error = 0;
     ssize_t got;
@@ -102,7 +102,7 @@ ChildProcess::ChildProcess(const ProgramSpec& spec) {
         int status = 0;
         ::waitpid(pid, &status, 0);
         pid_ = -1;
-        throw std::runtime_error("cannot start " + spec.program.string() + ": " + std::strerror(error));
+        throw std::runtime_error("cannot start " + launch.program.string() + ": " + std::strerror(error));
     }
 }
 

@@ -16,7 +16,7 @@ namespace orbitreel::stage {
 // The program's path found through $PATH, or empty.
 std::filesystem::path findProgram(const std::string& name);
 
-struct ProgramSpec {
+struct ProgramLaunch {
     std::filesystem::path program;
     std::vector<std::string> arguments;        // without the program itself
     std::vector<std::string> environment;      // "NAME=value"; empty: inherit ours
@@ -28,7 +28,7 @@ class ChildProcess {
 public:
     ChildProcess() = default;
     // Starts the program; throws when it cannot be started.
-    explicit ChildProcess(const ProgramSpec& spec);
+    explicit ChildProcess(const ProgramLaunch& launch);
     ~ChildProcess();  // kills (SIGKILL) and reaps a child still running
     ChildProcess(ChildProcess&& other) noexcept;
     ChildProcess& operator=(ChildProcess&& other) noexcept;

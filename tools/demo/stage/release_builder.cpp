@@ -12,22 +12,22 @@ namespace fs = std::filesystem;
 
 fs::path makeRelease(const ReleaseRecipe& recipe) {
     fs::create_directories(recipe.out);
-    ProgramSpec spec;
-    spec.program = "/bin/bash";
-    spec.arguments = {ORBITREEL_STAGE_MAKE_RELEASE, "--helpers", ORBITREEL_STAGE_HELPERS, "--app-binary",
+    ProgramLaunch launch;
+    launch.program = "/bin/bash";
+    launch.arguments = {ORBITREEL_STAGE_MAKE_RELEASE, "--helpers", ORBITREEL_STAGE_HELPERS, "--app-binary",
                       ORBITREEL_STAGE_DEMO_APP,     "--out",     recipe.out.string(),      "--version",
                       recipe.version};
     if (recipe.payloadBytes > 0) {
-        spec.arguments.push_back("--payload-bytes");
-        spec.arguments.push_back(std::to_string(recipe.payloadBytes));
+        launch.arguments.push_back("--payload-bytes");
+        launch.arguments.push_back(std::to_string(recipe.payloadBytes));
     }
-    spec.arguments.insert(spec.arguments.end(), recipe.options.begin(), recipe.options.end());
-    spec.output = recipe.out / "make_release.txt";
-    fs::remove(spec.output);
-    ChildProcess tool(spec);
+    launch.arguments.insert(launch.arguments.end(), recipe.options.begin(), recipe.options.end());
+    launch.output = recipe.out / "make_release.txt";
+    fs::remove(launch.output);
+    ChildProcess tool(launch);
     auto status = tool.waitFor(std::chrono::minutes(10));
     if (!status || *status != 0)
-        throw std::runtime_error("make_release.sh failed:\n" + readWholeFile(spec.output));
+        throw std::runtime_error("make_release.sh failed:\n" + readWholeFile(launch.output));
     return recipe.out / "release.json";
 }
 

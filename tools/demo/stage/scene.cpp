@@ -65,10 +65,10 @@ void Scene::serveRelease(release_host::Entity entity) { host().serve(pathOfUrl(r
 
 void Scene::openInstaller(std::chrono::milliseconds timeout) {
     if (installerRunning()) throw std::logic_error("the installer is already running");
-    ProgramSpec spec;
-    spec.program = bundle_ / "Contents/MacOS/OrbitreelInstaller";
-    spec.environment = userEnvironment(view_.home(), display_);
-    spec.output = work_ / ("installer-output-" + std::to_string(++runs_) + ".txt");
+    ProgramLaunch launch;
+    launch.program = bundle_ / "Contents/MacOS/OrbitreelInstaller";
+    launch.environment = userEnvironment(view_.home(), display_);
+    launch.output = work_ / ("installer-output-" + std::to_string(++runs_) + ".txt");
     auto windowLines = [this] {
         int lines = 0;
         for (auto& entry : view_.logEntries())
@@ -76,7 +76,7 @@ void Scene::openInstaller(std::chrono::milliseconds timeout) {
         return lines;
     };
     const int before = windowLines();
-    installer_ = ChildProcess(spec);
+    installer_ = ChildProcess(launch);
     // The window is on screen, and this installer has written so.
     auto shown = [&] { return window() && windowLines() > before; };
     if (!waitUntil([&] { return shown() || installer_.exited(); }, timeout) || !shown())

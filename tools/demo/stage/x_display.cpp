@@ -28,13 +28,13 @@ VirtualScreen::VirtualScreen(int width, int height) {
     if (xvfb.empty()) throw std::runtime_error("Xvfb is not installed (Debian package xvfb)");
     int numberPipe[2];
     if (::pipe2(numberPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-    ProgramSpec spec;
-    spec.program = xvfb;
-    spec.arguments = {"-displayfd", std::to_string(numberPipe[1]), "-screen", "0",
+    ProgramLaunch launch;
+    launch.program = xvfb;
+    launch.arguments = {"-displayfd", std::to_string(numberPipe[1]), "-screen", "0",
                       std::to_string(width) + "x" + std::to_string(height) + "x24", "-nolisten", "tcp"};
-    spec.keepDescriptor = numberPipe[1];
+    launch.keepDescriptor = numberPipe[1];
     try {
-        server_ = ChildProcess(spec);
+        server_ = ChildProcess(launch);
     } catch (...) {
         ::close(numberPipe[0]);
         ::close(numberPipe[1]);
