@@ -7,12 +7,12 @@
 
 #include <QApplication>
 #include <QGuiApplication>
-#include <QPalette>
 #include <QStyleFactory>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/dark_palette.h"
 #include "app/installer.h"
 #include "app/quit_signals.h"
 #include "app/single_instance.h"
@@ -25,22 +25,7 @@ namespace {
 // Dialogs such as the close guard's alert follow the window's dark look.
 void useDarkLook(QApplication& app) {
     if (auto* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) app.setStyle(fusion);
-    QPalette palette = app.palette();
-    palette.setColor(QPalette::Window, Palette::paper());
-    palette.setColor(QPalette::WindowText, Palette::ink());
-    palette.setColor(QPalette::Base, Palette::surface());
-    palette.setColor(QPalette::AlternateBase, Palette::surface2());
-    palette.setColor(QPalette::Text, Palette::ink());
-    palette.setColor(QPalette::Button, Palette::surface2());
-    palette.setColor(QPalette::ButtonText, Palette::ink());
-    palette.setColor(QPalette::Highlight, Palette::accent());
-    palette.setColor(QPalette::HighlightedText, Palette::accentInk());
-    palette.setColor(QPalette::ToolTipBase, Palette::surface());
-    palette.setColor(QPalette::ToolTipText, Palette::ink());
-    palette.setColor(QPalette::Disabled, QPalette::WindowText, Palette::ink3());
-    palette.setColor(QPalette::Disabled, QPalette::Text, Palette::ink3());
-    palette.setColor(QPalette::Disabled, QPalette::ButtonText, Palette::ink3());
-    app.setPalette(palette);
+    app.setPalette(darkPalette());
 }
 
 }  // namespace

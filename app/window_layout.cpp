@@ -9,6 +9,7 @@
 #include <QScreen>
 #include <QShortcut>
 
+#include "app/dark_palette.h"
 #include "app/frames.h"
 #include "app/installer.h"
 #include "app/installer_window.h"
@@ -46,33 +47,6 @@ void setTextColor(QWidget& view, const QColor& color) {
     view.setPalette(palette);
 }
 
-// Always dark, whatever the desktop's theme: every role the window's
-// children might inherit is set explicitly.
-QPalette darkPalette() {
-    QPalette palette;
-    palette.setColor(QPalette::Window, Palette::paper());
-    palette.setColor(QPalette::WindowText, Palette::ink());
-    palette.setColor(QPalette::Base, Palette::surface());
-    palette.setColor(QPalette::AlternateBase, Palette::surface2());
-    palette.setColor(QPalette::Text, Palette::ink());
-    palette.setColor(QPalette::Button, Palette::surface2());
-    palette.setColor(QPalette::ButtonText, Palette::ink());
-    palette.setColor(QPalette::BrightText, Palette::ink());
-    palette.setColor(QPalette::PlaceholderText, Palette::ink3());
-    palette.setColor(QPalette::Highlight, Palette::accent());
-    palette.setColor(QPalette::HighlightedText, Palette::accentInk());
-    palette.setColor(QPalette::ToolTipBase, Palette::surface());
-    palette.setColor(QPalette::ToolTipText, Palette::ink());
-    palette.setColor(QPalette::Light, Palette::surface2());
-    palette.setColor(QPalette::Midlight, Palette::surface2());
-    palette.setColor(QPalette::Mid, Palette::surface());
-    palette.setColor(QPalette::Dark, Palette::paper());
-    palette.setColor(QPalette::Shadow, Qt::black);
-    palette.setColor(QPalette::Disabled, QPalette::WindowText, Palette::ink3());
-    palette.setColor(QPalette::Disabled, QPalette::Text, Palette::ink3());
-    palette.setColor(QPalette::Disabled, QPalette::ButtonText, Palette::ink3());
-    return palette;
-}
 
 // The system face, regular, with figures of equal width so that the changing
 // figures of the details line do not jitter.

@@ -45,6 +45,15 @@ Result<void> writeAll(int fd, std::span<const std::uint8_t> bytes, const Path& p
     return {};
 }
 
+// Closes a descriptor at most once; later calls succeed and do nothing.
+Result<void> closeOnce(int& fd, const Path& path) {
+    if (fd < 0) return {};
+    int rc = ::close(fd);
+    fd = -1;
+    if (rc != 0) return posixFailure(errno, path);
+    return {};
+}
+
 class PosixReader : public FileReader {
 public:
     PosixReader(int fd, Path path) : fd_(fd), path_(std::move(path)) {}
@@ -66,13 +75,7 @@ public:
         }
         return done;
     }
-    Result<void> close() override {
-        if (fd_ < 0) return {};
-        int rc = ::close(fd_);
-        fd_ = -1;
-        if (rc != 0) return posixFailure(errno, path_);
-        return {};
-    }
+    Result<void> close() override { return closeOnce(fd_, path_); }
 
 private:
     int fd_;
@@ -90,13 +93,7 @@ public:
         return {};
     }
     Result<void> write(std::span<const std::uint8_t> bytes) override { return writeAll(fd_, bytes, path_); }
-    Result<void> close() override {
-        if (fd_ < 0) return {};
-        int rc = ::close(fd_);
-        fd_ = -1;
-        if (rc != 0) return posixFailure(errno, path_);
-        return {};
-    }
+    Result<void> close() override { return closeOnce(fd_, path_); }
 
 private:
     int fd_;
