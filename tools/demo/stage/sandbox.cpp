@@ -12,6 +12,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -53,7 +57,7 @@ int exitCodeOf(int status) {
     }
 }
 
-std::string errorText(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+std::string errorText(const std::string& what) { return what + ": " + std::strerror(errno); }
 
 bool writeProcFile(const char* path, const std::string& text) {
     int fd = ::open(path, O_WRONLY | O_CLOEXEC);
@@ -89,14 +93,38 @@ void bringLoopbackUp() {
     if (!up) throw std::runtime_error(errorText("bringing up the loopback interface"));
 }
 
+// A fresh /tmp of our own. The source and build trees stay visible when they
+// lie in /tmp themselves (a checkout or a CI clone there): they are bound back
+// in from descriptors opened before the tmpfs hides them.
+void mountPrivateTmp() {
+    std::vector<std::pair<std::filesystem::path, int>> kept;
+    for (std::filesystem::path tree : {ORBITREEL_STAGE_SOURCE_DIR, ORBITREEL_STAGE_BINARY_DIR}) {
+        bool underTmp = tree.string().starts_with("/tmp/");
+        bool covered = false;
+        for (const auto& [path, fd] : kept) covered = covered || tree.string().starts_with(path.string() + "/");
+        if (!underTmp || covered) continue;
+        int fd = ::open(tree.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) throw std::runtime_error(errorText("opening " + tree.string()));
+        kept.emplace_back(tree, fd);
+    }
+    if (::mount("tmpfs", "/tmp", "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777") != 0)
+        throw std::runtime_error(errorText("mounting a private /tmp"));
+    for (const auto& [tree, fd] : kept) {
+        std::filesystem::create_directories(tree);
+        std::string source = "/proc/self/fd/" + std::to_string(fd);
+        if (::mount(source.c_str(), tree.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0)
+            throw std::runtime_error(errorText("keeping " + tree.string() + " visible"));
+        ::close(fd);
+    }
+}
+
 void prepareInside(const SandboxOptions& options) {
     // Nothing mounted here may show outside, nor anything from outside here.
     if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
         throw std::runtime_error(errorText("making the mounts private"));
     if (::mount("proc", "/proc", "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr) != 0)
         throw std::runtime_error(errorText("mounting /proc"));
-    if (options.privateTmp && ::mount("tmpfs", "/tmp", "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777") != 0)
-        throw std::runtime_error(errorText("mounting a private /tmp"));
+    if (options.privateTmp) mountPrivateTmp();
     bringLoopbackUp();
 }
 
