@@ -22,12 +22,12 @@
 #include "app/installer.h"
 #include "download/cache_paths.h"
 #include "platform/linux/linux_applications.h"
-#include "platform/linux/linux_bundles.h"
-#include "platform/linux/linux_environment.h"
 #include "platform/linux/linux_files.h"
 #include "platform/linux/linux_processes.h"
 #include "platform/linux/openssl_hashing.h"
 #include "platform/linux/qt_queues.h"
+#include "tests/support/bundle_in_folder.h"
+#include "tests/support/temporary_home.h"
 #include "ui/bar.h"
 
 namespace orbitreel {
@@ -35,35 +35,6 @@ namespace {
 
 namespace fs = std::filesystem;
 constexpr std::int64_t ImageBytes = std::int64_t(1) << 30;
-
-class HomeEnvironment : public Environment {
-public:
-    explicit HomeEnvironment(Path home) : home_(std::move(home)), real_(makeLinuxEnvironment()) {}
-    Path homeDirectory() override { return home_; }
-    Path temporaryDirectory() override { return home_ / "tmp"; }
-    std::string newUuid() override { return real_->newUuid(); }
-    std::string nowIso8601() override { return real_->nowIso8601(); }
-
-private:
-    Path home_;
-    std::unique_ptr<Environment> real_;
-};
-
-class BundleAt : public Bundles {
-public:
-    explicit BundleAt(Path bundle) : bundle_(std::move(bundle)), real_(makeLinuxBundles()) {}
-    Path mainBundlePath() override { return bundle_; }
-    std::optional<Path> mainBundleResource(const std::string& name, const std::string& extension) override {
-        Path file = bundle_ / "Contents/Resources" / (name + "." + extension);
-        if (!fs::is_regular_file(file)) return std::nullopt;
-        return file;
-    }
-    std::optional<BundleInfo> bundleAt(const Path& location) override { return real_->bundleAt(location); }
-
-private:
-    Path bundle_;
-    std::unique_ptr<Bundles> real_;
-};
 
 // The cached image is already there, so no session is ever asked for a task.
 class NoSessions : public UrlSessions {
@@ -126,8 +97,8 @@ int main(int argc, char** argv) {
     fs::create_directories(home / "tmp");
 
     auto files = makeLinuxFiles();
-    HomeEnvironment environment(home);
-    BundleAt bundles(bundle);
+    testing::HomeEnvironment environment(home, home / "tmp");
+    testing::BundleInFolder bundles(bundle);
     auto hashing = makeOpenSslHashing();
     auto processes = makeLinuxProcesses();
     auto running = makeLinuxRunningApplications(bundles);
