@@ -6,44 +6,74 @@
 #include <QThread>
 #include <QThreadPool>
 #include <QTimer>
+#include <deque>
+#include <mutex>
 
 namespace orbitreel {
 
 namespace {
 
+// The main queue: work waits in a queue of our own, guarded by a standard
+// mutex, and a queued call with no payload wakes the main thread to drain it.
+// The hand-over of the work itself is then visible to race checkers, which
+// cannot see inside Qt's own event queue.
+class MainQueue : public QObject {
+    Q_OBJECT
+public:
+    void post(Queues::Work work) {
+        {
+            std::lock_guard lock(mutex_);
+            pending_.push_back(std::move(work));
+        }
+        QMetaObject::invokeMethod(this, "drain", Qt::QueuedConnection);
+    }
+
+    Q_INVOKABLE void drain() {
+        std::deque<Queues::Work> ready;
+        {
+            std::lock_guard lock(mutex_);
+            ready.swap(pending_);
+        }
+        // In submission order; work posted meanwhile waits for its own wake-up.
+        for (auto& work : ready) work();
+    }
+
+private:
+    std::mutex mutex_;
+    std::deque<Queues::Work> pending_;
+};
+
 class QtQueues final : public Queues {
 public:
     QtQueues() {
         // Everything posted to the main queue runs in this object's thread.
-        if (auto* app = QCoreApplication::instance()) mainContext_.moveToThread(app->thread());
+        if (auto* app = QCoreApplication::instance()) main_.moveToThread(app->thread());
     }
 
     ~QtQueues() override {
         // Jobs still running may post to the main queue; let them finish
-        // while the context they post to still exists.
+        // while the queue they post to still exists.
         pool_.waitForDone();
     }
 
-    void onMain(Work work) override {
-        QMetaObject::invokeMethod(&mainContext_, std::move(work), Qt::QueuedConnection);
-    }
+    void onMain(Work work) override { main_.post(std::move(work)); }
 
     void onMainAfter(std::chrono::milliseconds delay, Work work) override {
         // A timer fires in the thread that started it, so start it there.
-        auto* context = &mainContext_;
+        auto* context = &main_;
         auto arm = [context, delay, work = std::move(work)]() mutable {
             QTimer::singleShot(delay, context, std::move(work));
         };
-        if (QThread::currentThread() == mainContext_.thread())
+        if (QThread::currentThread() == main_.thread())
             arm();
         else
-            QMetaObject::invokeMethod(&mainContext_, std::move(arm), Qt::QueuedConnection);
+            main_.post(std::move(arm));
     }
 
     void onUserInitiated(Work work) override { pool_.start(std::move(work)); }
 
 private:
-    QObject mainContext_;
+    MainQueue main_;
     QThreadPool pool_;
 };
 
@@ -52,3 +82,5 @@ private:
 std::unique_ptr<Queues> makeQtQueues() { return std::make_unique<QtQueues>(); }
 
 }  // namespace orbitreel
+
+#include "qt_queues.moc"
