@@ -30,23 +30,42 @@ done
 command -v npm >/dev/null 2>&1 || missing+=(npm)
 if [ "${#missing[@]}" -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
-  $SUDO apt-get update
-  $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
+  if ! { $SUDO apt-get update && $SUDO apt-get install -y --no-install-recommends "${missing[@]}"; }; then
+    echo "setup: apt-get could not install: ${missing[*]} (see its messages above; check the network and the apt sources)" >&2
+    exit 1
+  fi
 fi
 
 # Brand fonts (SIL Open Font License) from their npm packages; the build copies
-# the woff2 files into the bundle's resources.
+# the woff2 files into the bundle's resources. Without them the window falls
+# back to the system faces, so a machine that cannot reach the npm registry
+# may go on without them by setting ORBITREEL_WITHOUT_FONTS=1.
 FONT_DIR=third_party/fonts
-if [ ! -f "$FONT_DIR/.complete" ]; then
+FONT_PACKAGES=(@fontsource/oxanium @fontsource/chakra-petch @fontsource/kode-mono)
+if [ ! -f "$FONT_DIR/.complete" ] && [ "${ORBITREEL_WITHOUT_FONTS:-}" = "1" ]; then
+  echo "setup: ORBITREEL_WITHOUT_FONTS=1: going on without the brand fonts (the window uses the system faces)" >&2
+elif [ ! -f "$FONT_DIR/.complete" ]; then
   tmp=$(mktemp -d)
-  (cd "$tmp" && npm init -y >/dev/null && \
-     npm install --no-audit --no-fund --silent @fontsource/oxanium @fontsource/chakra-petch @fontsource/kode-mono)
+  trap 'rm -rf "$tmp"' EXIT
+  if ! (cd "$tmp" && npm init -y >/dev/null 2>&1 && \
+        npm install --no-audit --no-fund --loglevel=error "${FONT_PACKAGES[@]}") >"$tmp/npm.log" 2>&1; then
+    {
+      echo "setup: could not fetch the brand fonts from the npm registry (${FONT_PACKAGES[*]})."
+      echo "setup: npm said:"
+      sed 's/^/    /' "$tmp/npm.log" | tail -n 20
+      echo "setup: what to do:"
+      echo "    - behind a proxy: npm config set proxy http://HOST:PORT && npm config set https-proxy http://HOST:PORT"
+      echo "    - behind a TLS-inspecting proxy: npm config set cafile /path/to/ca.pem (or export NODE_EXTRA_CA_CERTS)"
+      echo "    - or go on without the brand fonts (the build supports it, the window uses the system faces):"
+      echo "          ORBITREEL_WITHOUT_FONTS=1 bash tools/setup.sh"
+    } >&2
+    exit 1
+  fi
   mkdir -p "$FONT_DIR"
   cp "$tmp/node_modules/@fontsource/oxanium/files/oxanium-latin-700-normal.woff2" "$FONT_DIR/Oxanium-Bold.woff2"
   cp "$tmp/node_modules/@fontsource/chakra-petch/files/chakra-petch-latin-400-normal.woff2" "$FONT_DIR/ChakraPetch-Regular.woff2"
   cp "$tmp/node_modules/@fontsource/kode-mono/files/kode-mono-latin-600-normal.woff2" "$FONT_DIR/KodeMono-SemiBold.woff2"
   cp "$tmp/node_modules/@fontsource/oxanium/LICENSE" "$FONT_DIR/LICENSE-OFL" 2>/dev/null || true
-  rm -rf "$tmp"
   touch "$FONT_DIR/.complete"
 fi
 echo "setup: done"
