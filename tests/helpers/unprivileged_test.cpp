@@ -5,9 +5,13 @@
 #include <gtest/gtest.h>
 
 #include "tests/helpers/helpers_test_support.h"
+#include "tests/support/reachable_copy.h"
 
 namespace orbitreel::helpers::testing {
 namespace {
+
+// The stand-ins as the ordinary user can reach them, wherever the build lies.
+std::string reachable(const std::string& program) { return orbitreel::testing::reachableCopy(program).string(); }
 
 TEST(AsAnOrdinaryUser, AttachedContentIsReadOnlyAndItsCopyIsTheUsersOwn) {
     TempDir dir;
@@ -19,7 +23,7 @@ TEST(AsAnOrdinaryUser, AttachedContentIsReadOnlyAndItsCopyIsTheUsersOwn) {
     fs::create_directory(mount);
     giveToUnprivileged(dir.path());
 
-    ASSERT_EQ(runUnprivileged(Hdiutil, {"attach", image.string(), "-readonly", "-nobrowse", "-mountpoint", mount.string()}).status, 0);
+    ASSERT_EQ(runUnprivileged(reachable(Hdiutil), {"attach", image.string(), "-readonly", "-nobrowse", "-mountpoint", mount.string()}).status, 0);
     const fs::path app = mount / "Orbitreel.app";
     auto append = [](const fs::path& file) {
         return runUnprivileged("/bin/sh", {"-c", "echo changed >> \"$0\"", file.string()}).status;
@@ -33,10 +37,10 @@ TEST(AsAnOrdinaryUser, AttachedContentIsReadOnlyAndItsCopyIsTheUsersOwn) {
     EXPECT_FALSE(fs::exists(app / "Contents" / "added"));
 
     const fs::path copy = dir / ".Orbitreel-install-1.app";
-    ASSERT_EQ(runUnprivileged(Ditto, {app.string(), copy.string()}).status, 0);
-    EXPECT_EQ(runUnprivileged(Codesign, {"--verify", "--deep", "--strict", copy.string()}).status, 0);
+    ASSERT_EQ(runUnprivileged(reachable(Ditto), {app.string(), copy.string()}).status, 0);
+    EXPECT_EQ(runUnprivileged(reachable(Codesign), {"--verify", "--deep", "--strict", copy.string()}).status, 0);
 
-    EXPECT_EQ(runUnprivileged(Hdiutil, {"detach", mount.string()}).status, 0);
+    EXPECT_EQ(runUnprivileged(reachable(Hdiutil), {"detach", mount.string()}).status, 0);
     EXPECT_TRUE(fs::is_empty(mount));
     EXPECT_EQ(runUnprivileged("/bin/rmdir", {mount.string()}).status, 0);
     EXPECT_EQ(runUnprivileged("/bin/rm", {"-r", copy.string()}).status, 0);
@@ -53,7 +57,7 @@ TEST(AsAnOrdinaryUser, AFailedAttachOfAnUnreadableFolderCleansUp) {
                           {.path = "locked/inner/file", .content = "x"}});
     fs::create_directory(mount);
     giveToUnprivileged(dir.path());
-    ToolRun attached = runUnprivileged(Hdiutil, {"attach", image.string(), "-readonly", "-nobrowse", "-mountpoint", mount.string()});
+    ToolRun attached = runUnprivileged(reachable(Hdiutil), {"attach", image.string(), "-readonly", "-nobrowse", "-mountpoint", mount.string()});
     EXPECT_EQ(attached.status, 1);
     EXPECT_TRUE(fs::is_empty(mount));
     EXPECT_EQ(runUnprivileged("/bin/rmdir", {mount.string()}).status, 0);

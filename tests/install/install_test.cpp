@@ -13,6 +13,7 @@
 #include "install/command.h"
 #include "install/install.h"
 #include "tests/install/install_fixture.h"
+#include "tests/support/reachable_copy.h"
 
 namespace orbitreel::testing {
 namespace {
@@ -122,6 +123,9 @@ protected:
     void SetUp() override {
         if (::geteuid() != 0) GTEST_SKIP() << "needs root to hand the folders to an unprivileged user";
         InstallFlowTest::SetUp();
+        // The user runs copies of the stand-ins it can reach, wherever the build lies.
+        for (Path* tool : {&platform.locations.hdiutil, &platform.locations.codesign, &platform.locations.ditto})
+            *tool = reachableCopy(*tool);
     }
 
     static void chownTree(const Path& top, uid_t owner) {
