@@ -78,9 +78,16 @@ TEST_F(InstallFlowTest, FirstInstallGoesToTheHomeApplicationsFolder) {
 
 TEST_F(InstallFlowTest, HomeCopyIsReplacedAndItsBackupTrashed) {
     writePreviousCopy(homeApplications() / "Orbitreel.app", "previous");
+    // Seen at every file operation: an application lies at the target throughout.
+    std::vector<std::string> gaps;
+    files.fault = [&](const std::string& operation, const Path& from, const Path&) -> std::optional<Error> {
+        if (!files.exists(homeApplications() / "Orbitreel.app")) gaps.push_back(operation + " " + from.string());
+        return std::nullopt;
+    };
 
     auto installed = runInstall();
     ASSERT_TRUE(installed) << installed.error().localizedDescription();
+    EXPECT_TRUE(gaps.empty()) << "no application at the target before: " << gaps.front();
     EXPECT_EQ(*installed, homeApplications() / "Orbitreel.app");
     EXPECT_EQ(snapshot(*installed), snapshot(DemoImages::shared().signedApp()));
     EXPECT_EQ(entries(homeApplications()), std::vector<std::string>{"Orbitreel.app"});
@@ -287,7 +294,78 @@ protected:
     }
 };
 
-TEST_F(FailedSwapTest, MovingThePreviousCopyAsideFails) {
+// A file system without an exchange: the previous copy steps aside by two
+// renames and comes back when the second fails.
+class RenameFallbackTest : public FailedSwapTest {
+protected:
+    void SetUp() override {
+        FailedSwapTest::SetUp();
+        files.exchangeUnsupported = true;
+    }
+};
+
+TEST_F(RenameFallbackTest, ReplacesThePreviousCopyAndTrashesIt) {
+    writePreviousCopy(target(), "previous");
+
+    auto installed = runInstall();
+    ASSERT_TRUE(installed) << installed.error().localizedDescription();
+    EXPECT_EQ(snapshot(target()), snapshot(DemoImages::shared().signedApp()));
+    EXPECT_EQ(entries(homeApplications()), std::vector<std::string>{"Orbitreel.app"});
+    const auto trashed = entries(trashFiles());
+    ASSERT_EQ(trashed.size(), 1u);
+    EXPECT_TRUE(isBackup(trashed[0])) << trashed[0];
+    EXPECT_EQ(markerOf(trashFiles() / trashed[0]), "previous");
+}
+
+TEST_F(FailedSwapTest, FailedExchangeKeepsThePreviousCopyAtTheTarget) {
+    writePreviousCopy(target(), "previous");
+    const Error failure = FaultyFiles::injected("exchange");
+    files.fault = [&](const std::string& operation, const Path&, const Path&) -> std::optional<Error> {
+        if (operation == "exchange") return failure;
+        return std::nullopt;
+    };
+
+    auto installed = runInstall();
+    ASSERT_FALSE(installed);
+    EXPECT_EQ(installed.error(), failure);
+    EXPECT_EQ(entries(homeApplications()), std::vector<std::string>{"Orbitreel.app"});
+    EXPECT_EQ(markerOf(target()), "previous");
+    expectCleanedUp();
+}
+
+TEST_F(FailedSwapTest, PreviousCopyLeftUnderTheStagingNameIsNeverDeleted) {
+    // After the exchange the previous copy lies under the staging name; it
+    // cannot take the backup name, so it goes to the Trash from there.
+    writePreviousCopy(target(), "previous");
+    failMoves([](const Path& from, const Path&) {
+        return isStaging(from) ? std::optional(FaultyFiles::injected("backup name")) : std::nullopt;
+    });
+    auto installed = runInstall();
+    ASSERT_TRUE(installed) << installed.error().localizedDescription();
+    EXPECT_EQ(snapshot(target()), snapshot(DemoImages::shared().signedApp()));
+    EXPECT_EQ(entries(homeApplications()), std::vector<std::string>{"Orbitreel.app"});
+    auto trashed = entries(trashFiles());
+    ASSERT_EQ(trashed.size(), 1u);
+    EXPECT_TRUE(isStaging(trashed[0])) << trashed[0];
+    EXPECT_EQ(markerOf(trashFiles() / trashed[0]), "previous");
+
+    // When the Trash refuses it as well, it stays where it is.
+    fs::remove_all(target());
+    writePreviousCopy(target(), "second");
+    files.fault = [](const std::string& operation, const Path& from, const Path&) -> std::optional<Error> {
+        if ((operation == "move" && isStaging(from)) || operation == "trash") return FaultyFiles::injected("refused");
+        return std::nullopt;
+    };
+    installed = runInstall();
+    ASSERT_TRUE(installed) << installed.error().localizedDescription();
+    EXPECT_EQ(snapshot(target()), snapshot(DemoImages::shared().signedApp()));
+    const auto left = entries(homeApplications());
+    ASSERT_EQ(left.size(), 2u);
+    EXPECT_TRUE(isStaging(left[0])) << left[0];
+    EXPECT_EQ(markerOf(homeApplications() / left[0]), "second");
+}
+
+TEST_F(RenameFallbackTest, MovingThePreviousCopyAsideFails) {
     writePreviousCopy(target(), "previous");
     const Error failure = FaultyFiles::injected("aside");
     failMoves([&](const Path& from, const Path&) { return from == target() ? std::optional(failure) : std::nullopt; });
@@ -300,7 +378,7 @@ TEST_F(FailedSwapTest, MovingThePreviousCopyAsideFails) {
     expectCleanedUp();
 }
 
-TEST_F(FailedSwapTest, FinalRenameFailsAndThePreviousCopyComesBack) {
+TEST_F(RenameFallbackTest, FinalRenameFailsAndThePreviousCopyComesBack) {
     writePreviousCopy(target(), "previous");
     const Error failure = FaultyFiles::injected("swap");
     failMoves([&](const Path& from, const Path&) { return isStaging(from) ? std::optional(failure) : std::nullopt; });
@@ -324,7 +402,7 @@ TEST_F(FailedSwapTest, FinalRenameFailsWithoutAPreviousCopy) {
     expectCleanedUp();
 }
 
-TEST_F(FailedSwapTest, FailedRestoreKeepsThePreviousCopyUnderTheBackupName) {
+TEST_F(RenameFallbackTest, FailedRestoreKeepsThePreviousCopyUnderTheBackupName) {
     writePreviousCopy(target(), "previous");
     const Error swapFailure = FaultyFiles::injected("swap");
     failMoves([&](const Path& from, const Path&) -> std::optional<Error> {
