@@ -5,6 +5,7 @@
 #include "download/cache_paths.h"
 #include "install/command.h"
 #include "install/hidden_names.h"
+#include "install/leftovers.h"
 #include "platform/platform.h"
 
 namespace orbitreel {
@@ -123,8 +124,13 @@ Result<Path> install(const Platform& platform, const Release& release) {
     const auto& tools = platform.locations;
     const Path home = platform.environment->homeDirectory();
     const Path image = cachedImage(home, release.version);
-    const Path mountPoint =
-        versionDirectory(home, release.version) / hiddenName(MountPrefix, platform.environment->newUuid());
+    const Path versionFolder = versionDirectory(home, release.version);
+
+    // Before anything else: a backup put back at the system folder's target
+    // changes which folder the install goes to.
+    recoverLeftovers(platform, home, versionFolder);
+
+    const Path mountPoint = versionFolder / hiddenName(MountPrefix, platform.environment->newUuid());
 
     if (auto created = files.createDirectories(mountPoint); !created) return fail_with(created.error());
     if (auto verified = command(platform, tools.hdiutil, {"verify", image.string()}); !verified) {
