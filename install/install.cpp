@@ -4,6 +4,8 @@
 
 #include "download/cache_paths.h"
 #include "install/command.h"
+#include "install/hidden_names.h"
+#include "install/leftovers.h"
 #include "platform/platform.h"
 
 namespace orbitreel {
@@ -27,13 +29,41 @@ Result<Path> destinationFolder(const Platform& platform, const Path& home) {
     return systemFolder;
 }
 
-// Copies, checks and swaps the application in; the staging copy is removed
-// by the caller whatever happens here.
+// For a file system that cannot exchange: the previous copy steps aside to
+// the backup name and comes back if the staging copy cannot take its place.
+Result<void> replaceByRenames(Files& files, const Path& staging, const Path& target, const Path& backup) {
+    if (auto aside = files.move(target, backup); !aside) return fail_with(aside.error());
+    if (auto swapped = files.move(staging, target); !swapped) {
+        // The user sees why the swap failed, not whether the restore worked too.
+        ignore(files.move(backup, target));
+        return fail_with(swapped.error());
+    }
+    ignore(files.trash(backup));
+    return {};
+}
+
+// The checked staging copy takes the target's place. With a previous copy
+// the two are exchanged in one step, so that an application lies at the
+// target at every moment, also for a run killed half-way.
+Result<void> putInPlace(Files& files, const Path& staging, const Path& target, const Path& backup) {
+    if (!files.exists(target)) return files.move(staging, target);
+    auto exchanged = files.exchange(staging, target);
+    if (!exchanged) return fail_with(exchanged.error());
+    if (*exchanged == Files::Exchange::unsupported) return replaceByRenames(files, staging, target, backup);
+    // Should the rename to the backup name fail, the previous copy goes to
+    // the Trash from where it lies, or stays there; either way the staging
+    // clean-up must not take it for the new copy.
+    const Path previous = files.move(staging, backup) ? backup : staging;
+    ignore(files.trash(previous));
+    return {};
+}
+
+// Copies, checks and swaps the application in. When this fails, the staging
+// name holds the new copy or nothing; after a success, nothing, or the
+// previous copy when it could be neither renamed nor trashed.
 Result<void> swapIn(const Platform& platform, const Path& source, const Path& staging, const Path& target,
                     const Path& backup) {
-    Files& files = *platform.files;
     const auto& tools = platform.locations;
-
     if (auto copied = command(platform, tools.ditto, {source.string(), staging.string()}); !copied) {
         return fail_with(copied.error());
     }
@@ -41,18 +71,7 @@ Result<void> swapIn(const Platform& platform, const Path& source, const Path& st
         !checked) {
         return fail_with(checked.error());
     }
-
-    if (files.exists(target)) {
-        if (auto aside = files.move(target, backup); !aside) return fail_with(aside.error());
-    }
-    if (auto swapped = files.move(staging, target); !swapped) {
-        // Put the previous copy back; the user sees why the swap failed, not
-        // whether the restore worked too.
-        if (files.exists(backup)) ignore(files.move(backup, target));
-        return fail_with(swapped.error());
-    }
-    if (files.exists(backup)) ignore(files.trash(backup));
-    return {};
+    return putInPlace(*platform.files, staging, target, backup);
 }
 
 // Everything that needs the image mounted; the caller detaches it afterwards.
@@ -83,16 +102,18 @@ Result<Path> installFromMountedImage(const Platform& platform, const Release& re
     if (!folder) return fail_with(folder.error());
     if (auto created = files.createDirectories(*folder); !created) return fail_with(created.error());
 
-    // Staging copy and backup lie in the destination folder itself, so both
-    // moves of the swap are renames within one folder.
+    // Staging copy and backup lie in the destination folder itself, so the
+    // exchange and every rename of the swap stay within one folder.
     const Path target = *folder / "Orbitreel.app";
-    const Path staging = *folder / (".Orbitreel-install-" + platform.environment->newUuid() + ".app");
-    const Path backup = *folder / (".Orbitreel-backup-" + platform.environment->newUuid() + ".app");
+    const Path staging = *folder / hiddenName(StagingPrefix, platform.environment->newUuid(), BundleSuffix);
+    const Path backup = *folder / hiddenName(BackupPrefix, platform.environment->newUuid(), BundleSuffix);
 
-    auto swapped = swapIn(platform, source, staging, target, backup);
-    // After a successful swap nothing is left here; the failed removal is dropped.
-    ignore(files.remove(staging));
-    if (!swapped) return fail_with(swapped.error());
+    if (auto swapped = swapIn(platform, source, staging, target, backup); !swapped) {
+        // Only after a failure: then the staging name holds our copy or
+        // nothing, while after a success it may hold the person's old one.
+        ignore(files.remove(staging));
+        return fail_with(swapped.error());
+    }
     return target;
 }
 
@@ -103,7 +124,13 @@ Result<Path> install(const Platform& platform, const Release& release) {
     const auto& tools = platform.locations;
     const Path home = platform.environment->homeDirectory();
     const Path image = cachedImage(home, release.version);
-    const Path mountPoint = versionDirectory(home, release.version) / ("mount-" + platform.environment->newUuid());
+    const Path versionFolder = versionDirectory(home, release.version);
+
+    // Before anything else: a backup put back at the system folder's target
+    // changes which folder the install goes to.
+    recoverLeftovers(platform, home, versionFolder);
+
+    const Path mountPoint = versionFolder / hiddenName(MountPrefix, platform.environment->newUuid());
 
     if (auto created = files.createDirectories(mountPoint); !created) return fail_with(created.error());
     if (auto verified = command(platform, tools.hdiutil, {"verify", image.string()}); !verified) {

@@ -2,6 +2,7 @@
 // File-system service: every file operation of the logic goes through here, so
 // tests can wrap the real service and force a failure at one exact step.
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -52,10 +53,25 @@ public:
     // A rename that fails when the destination exists; across file systems it
     // copies and then removes the source, with the same refusal.
     virtual Result<void> move(const Path& from, const Path& to) = 0;
+    // Swaps two existing entries of one file system in one atomic step: each
+    // name then holds what the other held, and no moment sees either name
+    // empty. `unsupported` when the file system cannot exchange entries;
+    // nothing has changed then. Any other refusal, a missing side among
+    // them, fails and changes nothing.
+    enum class Exchange { done, unsupported };
+    virtual Result<Exchange> exchange(const Path& first, const Path& second) = 0;
     // Deletes the item and its contents; fails when it does not exist.
     virtual Result<void> remove(const Path& path) = 0;
     // Moves the item to the current user's Trash.
     virtual Result<void> trash(const Path& path) = 0;
+    // The names in a folder, in no particular order, without "." and "..".
+    virtual Result<std::vector<std::string>> listFolder(const Path& folder) = 0;
+    // When the item's own entry last changed (the item itself, not what a
+    // link points at). Renaming the item counts as a change.
+    virtual Result<std::chrono::system_clock::time_point> changeTime(const Path& path) = 0;
+    // Lets the owner read, write and enter every folder of the tree, the item
+    // itself included, so that `remove` can empty it. Links are not followed.
+    virtual Result<void> makeWritable(const Path& path) = 0;
     // The whole file as stored.
     virtual Result<Bytes> readAll(const Path& path) = 0;
     // Writes the whole file, creating or replacing it. An atomic write

@@ -1,5 +1,6 @@
-// Files on Linux: POSIX calls, renameat2(RENAME_NOREPLACE) for moves, the
-// freedesktop.org Trash through Qt.
+// Files on Linux: POSIX calls, renameat2(RENAME_NOREPLACE) for moves and
+// renameat2(RENAME_EXCHANGE) for exchanges, the freedesktop.org Trash through
+// Qt.
 
 #include "platform/linux/linux_files.h"
 
@@ -27,9 +28,27 @@ namespace {
 
 Failure posixFailure(int code, const Path& path) { return fail_with(posixError(code, path)); }
 
-int renameNoReplace(const Path& from, const Path& to) {
-    return static_cast<int>(
-        ::syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE));
+int renameWith(const Path& from, const Path& to, unsigned flags) {
+    return static_cast<int>(::syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), flags));
+}
+
+int renameNoReplace(const Path& from, const Path& to) { return renameWith(from, to, RENAME_NOREPLACE); }
+
+// Gives the owner every right on each folder before entering it: a folder
+// without read or search permission cannot be listed.
+Result<void> unlockFolders(const Path& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return posixFailure(errno, path);
+    if (!S_ISDIR(st.st_mode)) return {};
+    if ((st.st_mode & S_IRWXU) != S_IRWXU && ::chmod(path.c_str(), (st.st_mode & 07777) | S_IRWXU) != 0)
+        return posixFailure(errno, path);
+    std::error_code ec;
+    for (auto it = std::filesystem::directory_iterator(path, ec); !ec && it != std::filesystem::directory_iterator();
+         it.increment(ec)) {
+        if (auto unlocked = unlockFolders(it->path()); !unlocked) return unlocked;
+    }
+    if (ec) return posixFailure(ec.value(), path);
+    return {};
 }
 
 Result<void> writeAll(int fd, std::span<const std::uint8_t> bytes, const Path& path) {
@@ -207,6 +226,13 @@ public:
         return {};
     }
 
+    Result<Exchange> exchange(const Path& first, const Path& second) override {
+        if (renameWith(first, second, RENAME_EXCHANGE) == 0) return Exchange::done;
+        // What a file system (or a kernel) without the exchange answers.
+        if (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP) return Exchange::unsupported;
+        return posixFailure(errno, first);
+    }
+
     Result<void> remove(const Path& path) override {
         if (!exists(path)) return posixFailure(ENOENT, path);
         std::error_code ec;
@@ -230,6 +256,36 @@ public:
         if (!trashed.is_absolute() || !exists(trashed)) return fail_with(refused);
         return {};
     }
+
+    Result<std::vector<std::string>> listFolder(const Path& folder) override {
+        DIR* dir = ::opendir(folder.c_str());
+        if (dir == nullptr) return posixFailure(errno, folder);
+        std::vector<std::string> names;
+        int code = 0;
+        for (;;) {
+            errno = 0;
+            const dirent* entry = ::readdir(dir);
+            if (entry == nullptr) {
+                code = errno;
+                break;
+            }
+            const std::string name = entry->d_name;
+            if (name != "." && name != "..") names.push_back(name);
+        }
+        ::closedir(dir);
+        if (code != 0) return posixFailure(code, folder);
+        return names;
+    }
+
+    Result<std::chrono::system_clock::time_point> changeTime(const Path& path) override {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0) return posixFailure(errno, path);
+        const auto since = std::chrono::seconds(st.st_ctim.tv_sec) + std::chrono::nanoseconds(st.st_ctim.tv_nsec);
+        return std::chrono::system_clock::time_point(
+            std::chrono::duration_cast<std::chrono::system_clock::duration>(since));
+    }
+
+    Result<void> makeWritable(const Path& path) override { return unlockFolders(path); }
 
     Result<Bytes> readAll(const Path& path) override {
         int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);

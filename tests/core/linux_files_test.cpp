@@ -1,9 +1,12 @@
 // The Linux file service against the real file system.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 
@@ -64,6 +67,59 @@ TEST_F(LinuxFilesTest, MoveAcrossFileSystemsCopiesThenRemoves) {
     EXPECT_EQ(fs::read_symlink(at("copied/Contents/link")), "MacOS/app");
     for (const auto& entry : fs::directory_iterator(folder.path()))
         EXPECT_FALSE(entry.path().filename().string().starts_with(".moving-")) << "no staging copy left";
+}
+
+TEST_F(LinuxFilesTest, ExchangeSwapsTwoEntriesWholeOrNotAtAll) {
+    testing::writeText(at("Orbitreel.app/Contents/Info.plist"), "old");
+    testing::writeText(at("staging/Contents/Info.plist"), "new");
+    testing::writeText(at("staging/Contents/MacOS/app"), "binary");
+    auto exchanged = files->exchange(at("staging"), at("Orbitreel.app"));
+    ASSERT_TRUE(exchanged) << exchanged.error().localizedDescription();
+    ASSERT_EQ(*exchanged, Files::Exchange::done);
+    EXPECT_EQ(testing::readText(at("Orbitreel.app/Contents/Info.plist")), "new");
+    EXPECT_EQ(testing::readText(at("Orbitreel.app/Contents/MacOS/app")), "binary");
+    EXPECT_EQ(testing::readText(at("staging/Contents/Info.plist")), "old");
+    EXPECT_FALSE(fs::exists(at("staging/Contents/MacOS")));
+
+    // A missing side is a failure, not an unsupported exchange, and moves nothing.
+    auto missing = files->exchange(at("nowhere"), at("Orbitreel.app"));
+    ASSERT_FALSE(missing);
+    EXPECT_EQ(missing.error().platformError()->code, ENOENT);
+    EXPECT_FALSE(files->exchange(at("Orbitreel.app"), at("nowhere")));
+    EXPECT_EQ(testing::readText(at("Orbitreel.app/Contents/Info.plist")), "new");
+    EXPECT_FALSE(fs::exists(at("nowhere")));
+}
+
+TEST_F(LinuxFilesTest, ListingChangeTimeAndUnlockingATree) {
+    EXPECT_FALSE(files->listFolder(at("missing")));
+    testing::writeText(at("tree/.hidden"), "h");
+    testing::writeText(at("tree/locked/deeper/file"), "f");
+    fs::create_symlink("../outside", at("tree/link"));
+    auto names = files->listFolder(at("tree"));
+    ASSERT_TRUE(names);
+    std::sort(names->begin(), names->end());
+    EXPECT_EQ(*names, (std::vector<std::string>{".hidden", "link", "locked"}));
+
+    // The status change, not the content's: an old modification time does not count.
+    const struct timespec longAgo[2] = {{1000, 0}, {1000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, at("tree/.hidden").c_str(), longAgo, 0), 0);
+    auto changed = files->changeTime(at("tree/.hidden"));
+    ASSERT_TRUE(changed);
+    EXPECT_GT(*changed, std::chrono::system_clock::from_time_t(1000000000));
+    EXPECT_FALSE(files->changeTime(at("missing")));
+
+    // Folders nobody may enter become the owner's again; links lead nowhere.
+    fs::create_directory(at("outside"));
+    fs::permissions(at("outside"), static_cast<fs::perms>(0500));
+    fs::permissions(at("tree/locked/deeper"), fs::perms::none);
+    fs::permissions(at("tree/locked"), static_cast<fs::perms>(0555));
+    fs::permissions(at("tree"), static_cast<fs::perms>(0500));
+    ASSERT_TRUE(files->makeWritable(at("tree")));
+    for (const char* folder : {"tree", "tree/locked", "tree/locked/deeper"}) {
+        EXPECT_EQ(fs::status(at(folder)).permissions() & fs::perms::owner_all, fs::perms::owner_all) << folder;
+    }
+    EXPECT_EQ(fs::status(at("outside")).permissions(), static_cast<fs::perms>(0500));
+    EXPECT_FALSE(files->makeWritable(at("missing")));
 }
 
 TEST_F(LinuxFilesTest, RemoveWriteAndReadContracts) {

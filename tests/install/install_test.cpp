@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <future>
 #include <grp.h>
 #include <sys/wait.h>
@@ -79,9 +81,16 @@ TEST_F(InstallFlowTest, FirstInstallGoesToTheHomeApplicationsFolder) {
 
 TEST_F(InstallFlowTest, HomeCopyIsReplacedAndItsBackupTrashed) {
     writePreviousCopy(homeApplications() / "Orbitreel.app", "previous");
+    // Seen at every file operation: an application lies at the target throughout.
+    std::vector<std::string> gaps;
+    files.fault = [&](const std::string& operation, const Path& from, const Path&) -> std::optional<Error> {
+        if (!files.exists(homeApplications() / "Orbitreel.app")) gaps.push_back(operation + " " + from.string());
+        return std::nullopt;
+    };
 
     auto installed = runInstall();
     ASSERT_TRUE(installed) << installed.error().localizedDescription();
+    EXPECT_TRUE(gaps.empty()) << "no application at the target before: " << gaps.front();
     EXPECT_EQ(*installed, homeApplications() / "Orbitreel.app");
     EXPECT_EQ(snapshot(*installed), snapshot(DemoImages::shared().signedApp()));
     EXPECT_EQ(entries(homeApplications()), std::vector<std::string>{"Orbitreel.app"});
@@ -291,7 +300,78 @@ protected:
     }
 };
 
-TEST_F(FailedSwapTest, MovingThePreviousCopyAsideFails) {
+// A file system without an exchange: the previous copy steps aside by two
+// renames and comes back when the second fails.
+class RenameFallbackTest : public FailedSwapTest {
+protected:
+    void SetUp() override {
+        FailedSwapTest::SetUp();
+        files.exchangeUnsupported = true;
+    }
+};
+
+TEST_F(RenameFallbackTest, ReplacesThePreviousCopyAndTrashesIt) {
+    writePreviousCopy(target(), "previous");
+
+    auto installed = runInstall();
+    ASSERT_TRUE(installed) << installed.error().localizedDescription();
+    EXPECT_EQ(snapshot(target()), snapshot(DemoImages::shared().signedApp()));
+    EXPECT_EQ(entries(homeApplications()), std::vector<std::string>{"Orbitreel.app"});
+    const auto trashed = entries(trashFiles());
+    ASSERT_EQ(trashed.size(), 1u);
+    EXPECT_TRUE(isBackup(trashed[0])) << trashed[0];
+    EXPECT_EQ(markerOf(trashFiles() / trashed[0]), "previous");
+}
+
+TEST_F(FailedSwapTest, FailedExchangeKeepsThePreviousCopyAtTheTarget) {
+    writePreviousCopy(target(), "previous");
+    const Error failure = FaultyFiles::injected("exchange");
+    files.fault = [&](const std::string& operation, const Path&, const Path&) -> std::optional<Error> {
+        if (operation == "exchange") return failure;
+        return std::nullopt;
+    };
+
+    auto installed = runInstall();
+    ASSERT_FALSE(installed);
+    EXPECT_EQ(installed.error(), failure);
+    EXPECT_EQ(entries(homeApplications()), std::vector<std::string>{"Orbitreel.app"});
+    EXPECT_EQ(markerOf(target()), "previous");
+    expectCleanedUp();
+}
+
+TEST_F(FailedSwapTest, PreviousCopyLeftUnderTheStagingNameIsNeverDeleted) {
+    // After the exchange the previous copy lies under the staging name; it
+    // cannot take the backup name, so it goes to the Trash from there.
+    writePreviousCopy(target(), "previous");
+    failMoves([](const Path& from, const Path&) {
+        return isStaging(from) ? std::optional(FaultyFiles::injected("backup name")) : std::nullopt;
+    });
+    auto installed = runInstall();
+    ASSERT_TRUE(installed) << installed.error().localizedDescription();
+    EXPECT_EQ(snapshot(target()), snapshot(DemoImages::shared().signedApp()));
+    EXPECT_EQ(entries(homeApplications()), std::vector<std::string>{"Orbitreel.app"});
+    auto trashed = entries(trashFiles());
+    ASSERT_EQ(trashed.size(), 1u);
+    EXPECT_TRUE(isStaging(trashed[0])) << trashed[0];
+    EXPECT_EQ(markerOf(trashFiles() / trashed[0]), "previous");
+
+    // When the Trash refuses it as well, it stays where it is.
+    fs::remove_all(target());
+    writePreviousCopy(target(), "second");
+    files.fault = [](const std::string& operation, const Path& from, const Path&) -> std::optional<Error> {
+        if ((operation == "move" && isStaging(from)) || operation == "trash") return FaultyFiles::injected("refused");
+        return std::nullopt;
+    };
+    installed = runInstall();
+    ASSERT_TRUE(installed) << installed.error().localizedDescription();
+    EXPECT_EQ(snapshot(target()), snapshot(DemoImages::shared().signedApp()));
+    const auto left = entries(homeApplications());
+    ASSERT_EQ(left.size(), 2u);
+    EXPECT_TRUE(isStaging(left[0])) << left[0];
+    EXPECT_EQ(markerOf(homeApplications() / left[0]), "second");
+}
+
+TEST_F(RenameFallbackTest, MovingThePreviousCopyAsideFails) {
     writePreviousCopy(target(), "previous");
     const Error failure = FaultyFiles::injected("aside");
     failMoves([&](const Path& from, const Path&) { return from == target() ? std::optional(failure) : std::nullopt; });
@@ -304,7 +384,7 @@ TEST_F(FailedSwapTest, MovingThePreviousCopyAsideFails) {
     expectCleanedUp();
 }
 
-TEST_F(FailedSwapTest, FinalRenameFailsAndThePreviousCopyComesBack) {
+TEST_F(RenameFallbackTest, FinalRenameFailsAndThePreviousCopyComesBack) {
     writePreviousCopy(target(), "previous");
     const Error failure = FaultyFiles::injected("swap");
     failMoves([&](const Path& from, const Path&) { return isStaging(from) ? std::optional(failure) : std::nullopt; });
@@ -328,7 +408,7 @@ TEST_F(FailedSwapTest, FinalRenameFailsWithoutAPreviousCopy) {
     expectCleanedUp();
 }
 
-TEST_F(FailedSwapTest, FailedRestoreKeepsThePreviousCopyUnderTheBackupName) {
+TEST_F(RenameFallbackTest, FailedRestoreKeepsThePreviousCopyUnderTheBackupName) {
     writePreviousCopy(target(), "previous");
     const Error swapFailure = FaultyFiles::injected("swap");
     failMoves([&](const Path& from, const Path&) -> std::optional<Error> {
@@ -362,6 +442,108 @@ TEST_F(FailedSwapTest, BackupThatCannotBeTrashedStaysBesideTheNewCopy) {
     EXPECT_EQ(left[1], "Orbitreel.app");
     EXPECT_EQ(markerOf(homeApplications() / left[0]), "previous");
     EXPECT_TRUE(mountFolders().empty());
+}
+
+// What killed runs leave behind, put right by the next install before it
+// starts; names of other shapes are not touched.
+class LeftoversTest : public InstallFlowTest {
+protected:
+    std::string uuid() { return environment_.newUuid(); }
+    static std::string lowercase(std::string text) {
+        for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return text;
+    }
+    void attachImageAt(const Path& mountPoint) {
+        fs::create_directories(mountPoint);
+        ASSERT_TRUE(runTool(platform.locations.hdiutil, {"attach", cachedImage().string(), "-readonly", "-nobrowse",
+                                                         "-mountpoint", mountPoint.string()}));
+        ASSERT_FALSE(entries(mountPoint).empty());
+    }
+    // Renames `item` back and forth until its change time is past `than`'s.
+    void changeLaterThan(const Path& item, const Path& than) {
+        const Path aside = item.parent_path() / "aside";
+        auto later = [&] { return realFiles_->changeTime(item).value() > realFiles_->changeTime(than).value(); };
+        for (int i = 0; i < 1000000 && !later(); ++i) {
+            fs::rename(item, aside);
+            fs::rename(aside, item);
+        }
+        ASSERT_TRUE(later());
+    }
+};
+
+TEST_F(LeftoversTest, KilledRunsLeaveNothingBehindAndThePersonsCopyComesBack) {
+    // Two backups and no target in the system folder: the newer comes back,
+    // which draws the install there. Their names sort the other way round.
+    const Path older = systemFolder() / ".Orbitreel-backup-FFFFFFFF-FFFF-4FFF-BFFF-FFFFFFFFFFFF.app";
+    const Path newer = systemFolder() / ".Orbitreel-backup-00000000-0000-4000-8000-000000000000.app";
+    writePreviousCopy(older, "older");
+    writePreviousCopy(newer, "newer");
+    changeLaterThan(newer, older);
+    // Half-made copies, one with folders nobody may write, as a copy of the image can have.
+    const Path staging = homeApplications() / (".Orbitreel-install-" + uuid() + ".app");
+    writePreviousCopy(staging, "half");
+    fs::permissions(staging / "Contents/Resources", static_cast<fs::perms>(0555));
+    fs::permissions(staging / "Contents", static_cast<fs::perms>(0555));
+    const Path systemStaging = systemFolder() / (".Orbitreel-install-" + uuid() + ".app");
+    writeText(systemStaging / "Contents/Info.plist", "half");
+    // An image still attached, and an empty mount folder from a failed verify.
+    const Path filled = versionDirectory() / ("mount-" + uuid());
+    attachImageAt(filled);
+    const Path empty = versionDirectory() / ("mount-" + uuid());
+    fs::create_directories(empty);
+
+    const Path attachedNearMiss = versionDirectory() / ("mount-" + lowercase(uuid()));
+    attachImageAt(attachedNearMiss);
+    const std::vector<Path> nearMisses{
+        attachedNearMiss,
+        homeApplications() / (".Orbitreel-install-" + lowercase(uuid()) + ".app"),
+        homeApplications() / (".Orbitreel-install-" + uuid() + ".app.old"),
+        homeApplications() / (".orbitreel-install-" + uuid() + ".app"),
+        systemFolder() / (".Orbitreel-backup-" + uuid().substr(1) + ".app"),
+        systemFolder() / (".Orbitreel-backup-" + uuid().replace(8, 1, "_") + ".app"),
+        versionDirectory() / ("mount-" + uuid() + "-1"),
+    };
+    std::map<Path, std::map<std::string, std::string>> before;
+    for (const auto& item : nearMisses) {
+        if (!fs::exists(item)) writeText(item / "Contents/Info.plist", "keep");
+        before[item] = snapshot(item);
+    }
+
+    auto installed = runInstall();
+    ASSERT_TRUE(installed) << installed.error().localizedDescription();
+    EXPECT_EQ(*installed, systemFolder() / "Orbitreel.app");
+    EXPECT_EQ(snapshot(*installed), snapshot(DemoImages::shared().signedApp()));
+    ASSERT_EQ(processes.runs.size(), 7u);
+    EXPECT_EQ(processes.runs[0], (std::vector<std::string>{"hdiutil", "detach", filled.string()}));
+
+    // The restored copy was replaced by this run, so it went to the Trash
+    // under this run's backup name; the older went there as it was.
+    std::map<std::string, std::string> trashedMarkers;
+    for (const auto& name : entries(trashFiles())) trashedMarkers[markerOf(trashFiles() / name)] = name;
+    EXPECT_EQ(trashedMarkers.size(), 2u);
+    EXPECT_EQ(trashedMarkers["older"], older.filename().string());
+    EXPECT_TRUE(isUuid(between(trashedMarkers["newer"], ".Orbitreel-backup-", ".app")));
+    EXPECT_NE(trashedMarkers["newer"], newer.filename().string());
+
+    EXPECT_FALSE(fs::exists(staging));
+    EXPECT_FALSE(fs::exists(systemStaging));
+    EXPECT_FALSE(fs::exists(filled));
+    EXPECT_TRUE(fs::is_directory(empty));
+    for (const auto& item : nearMisses) EXPECT_EQ(snapshot(item), before[item]) << item;
+    EXPECT_FALSE(fs::exists(homeApplications() / "Orbitreel.app"));
+}
+
+TEST_F(LeftoversTest, ThePersonsCopyComesBackEvenWhenTheInstallFails) {
+    const Path backup = homeApplications() / (".Orbitreel-backup-" + uuid() + ".app");
+    writePreviousCopy(backup, "previous");
+    writeText(cachedImage(), "not an image");
+
+    auto installed = runInstall();
+    ASSERT_FALSE(installed);
+    EXPECT_EQ(installed.error(), Error(InstallError{toolFailureMessage()}));
+    EXPECT_EQ(entries(homeApplications()), std::vector<std::string>{"Orbitreel.app"});
+    EXPECT_EQ(markerOf(homeApplications() / "Orbitreel.app"), "previous");
+    EXPECT_TRUE(entries(trashFiles()).empty());
 }
 
 TEST_F(InstallFlowTest, FailedVerifyLeavesAnEmptyMountFolderThatALaterRunDoesNotReuse) {

@@ -36,6 +36,11 @@ Result<void> FaultyFiles::move(const Path& from, const Path& to) {
     if (auto e = check("move", from, to)) return fail_with(*e);
     return real_.move(from, to);
 }
+Result<Files::Exchange> FaultyFiles::exchange(const Path& first, const Path& second) {
+    if (auto e = check("exchange", first, second)) return fail_with(*e);
+    if (exchangeUnsupported) return Exchange::unsupported;
+    return real_.exchange(first, second);
+}
 Result<void> FaultyFiles::remove(const Path& path) {
     if (auto e = check("remove", path)) return fail_with(*e);
     return real_.remove(path);
@@ -43,6 +48,18 @@ Result<void> FaultyFiles::remove(const Path& path) {
 Result<void> FaultyFiles::trash(const Path& path) {
     if (auto e = check("trash", path)) return fail_with(*e);
     return real_.trash(path);
+}
+Result<std::vector<std::string>> FaultyFiles::listFolder(const Path& folder) {
+    if (auto e = check("listFolder", folder)) return fail_with(*e);
+    return real_.listFolder(folder);
+}
+Result<std::chrono::system_clock::time_point> FaultyFiles::changeTime(const Path& path) {
+    if (auto e = check("changeTime", path)) return fail_with(*e);
+    return real_.changeTime(path);
+}
+Result<void> FaultyFiles::makeWritable(const Path& path) {
+    if (auto e = check("makeWritable", path)) return fail_with(*e);
+    return real_.makeWritable(path);
 }
 Result<Bytes> FaultyFiles::readAll(const Path& path) {
     if (auto e = check("readAll", path)) return fail_with(*e);

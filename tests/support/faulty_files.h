@@ -16,12 +16,15 @@ public:
     explicit FaultyFiles(Files& real) : real_(real) {}
 
     // Asked before every operation with its name ("createDirectories",
-    // "move", "remove", "trash", "readAll", "write", "openForReading",
-    // "openForWriting", "fileSize", "read" for each chunk read) and its
-    // paths (`to` is empty but for "move"). An error fails the operation
-    // without running it.
+    // "move", "exchange", "remove", "trash", "listFolder", "changeTime",
+    // "makeWritable", "readAll", "write", "openForReading", "openForWriting",
+    // "fileSize", "read" for each chunk read) and its paths (`to` is empty
+    // but for "move" and "exchange"). An error fails the operation without
+    // running it.
     using Fault = std::function<std::optional<Error>(const std::string& operation, const Path& from, const Path& to)>;
     Fault fault;
+    // Answers every exchange as a file system without one does.
+    bool exchangeUnsupported = false;
 
     // A ready-made error for faults.
     static Error injected(const std::string& what = "fallo inyectado") {
@@ -33,8 +36,12 @@ public:
     bool isWritable(const Path& path) override { return real_.isWritable(path); }
     Result<std::int64_t> fileSize(const Path& path) override;
     Result<void> move(const Path& from, const Path& to) override;
+    Result<Exchange> exchange(const Path& first, const Path& second) override;
     Result<void> remove(const Path& path) override;
     Result<void> trash(const Path& path) override;
+    Result<std::vector<std::string>> listFolder(const Path& folder) override;
+    Result<std::chrono::system_clock::time_point> changeTime(const Path& path) override;
+    Result<void> makeWritable(const Path& path) override;
     Result<Bytes> readAll(const Path& path) override;
     Result<void> write(const Path& path, std::span<const std::uint8_t> bytes, bool atomic) override;
     Result<std::unique_ptr<FileReader>> openForReading(const Path& path) override;

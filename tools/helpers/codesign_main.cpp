@@ -11,6 +11,7 @@
 
 #include "publisher_key.h"
 #include "tools/helpers/bundle_signing.h"
+#include "tools/helpers/parent_tie.h"
 
 namespace {
 
@@ -26,6 +27,10 @@ int usage(const std::string& problem) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (auto tied = orbitreel::helpers::tieToParent(); !tied) {
+        std::fprintf(stderr, "codesign: %s\n", tied.error().c_str());
+        return 1;
+    }
     using namespace orbitreel::helpers;
     std::vector<std::string> args(argv + 1, argv + argc);
 

@@ -5,9 +5,14 @@
 #include <cstdio>
 #include <string>
 
+#include "tools/helpers/parent_tie.h"
 #include "tools/helpers/tree_copy.h"
 
 int main(int argc, char** argv) {
+    if (auto tied = orbitreel::helpers::tieToParent(); !tied) {
+        std::fprintf(stderr, "ditto: %s\n", tied.error().c_str());
+        return 1;
+    }
     if (argc != 3 || argv[1][0] == '-' || argv[2][0] == '-') {
         std::fprintf(stderr, "ditto: options are not supported\nusage: ditto SRC DST\n");
         return 2;

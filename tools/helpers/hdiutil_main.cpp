@@ -14,6 +14,7 @@
 #include "tools/helpers/image_create.h"
 #include "tools/helpers/image_mount.h"
 #include "tools/helpers/image_verify.h"
+#include "tools/helpers/parent_tie.h"
 
 namespace {
 
@@ -59,6 +60,10 @@ int report(const std::string& verb, const Outcome<void>& outcome) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (auto tied = orbitreel::helpers::tieToParent(); !tied) {
+        std::fprintf(stderr, "hdiutil: %s\n", tied.error().c_str());
+        return 1;
+    }
     using namespace orbitreel::helpers;
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty()) return usage("no verb given");
