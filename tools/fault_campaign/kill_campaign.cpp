@@ -12,7 +12,7 @@
 #include "tools/demo/stage/release_builder.h"
 #include "tools/demo/stage/waiting.h"
 #include "tools/fault_campaign/campaign.h"
-#include "tools/fault_campaign/target_watch.h"
+#include "tools/demo/stage/target_watch.h"
 
 namespace orbitreel::campaign {
 
@@ -137,7 +137,7 @@ int runKillCampaign(const Settings& settings) {
         scene.useHome(work / ("home-" + std::to_string(run)));
         const auto& home = scene.home();
         placeOldCopy(oldApp, home);
-        TargetWatch watch(home.applications());
+        stage::TargetWatch watch(home.applications());
 
         // A random moment within the phase this run aims at: after the
         // event that begins it, a random part of its undisturbed length.
