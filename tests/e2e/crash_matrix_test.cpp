@@ -10,6 +10,7 @@
 #include "tools/demo/stage/crash_trap.h"
 #include "tools/demo/stage/release_builder.h"
 #include "tools/demo/stage/target_watch.h"
+#include "tools/demo/stage/tool_processes.h"
 #include "tools/demo/stage/tool_wrapper.h"
 
 namespace orbitreel::e2e {
@@ -57,22 +58,6 @@ stage::ToolCall callAt(Point point) {
     return {};
 }
 
-// Stand-ins running from `helpers` (wrapped or not), as "pid command line".
-std::vector<std::string> toolsRunning(const fs::path& helpers) {
-    std::vector<std::string> found;
-    std::error_code error;
-    for (auto& entry : fs::directory_iterator("/proc", error)) {
-        std::error_code linkError;
-        const auto exe = fs::read_symlink(entry.path() / "exe", linkError);
-        if (linkError || exe.parent_path() != helpers) continue;
-        std::string command = stage::readWholeFile(entry.path() / "cmdline");
-        for (auto& c : command)
-            if (c == '\0') c = ' ';
-        found.push_back(entry.path().filename().string() + " " + command);
-    }
-    return found;
-}
-
 // "mount-" folders in the version folder that hold files, with their count.
 std::vector<std::string> filledMountFolders(const fs::path& versionFolder) {
     std::vector<std::string> found;
@@ -92,6 +77,12 @@ std::string listed(const std::vector<std::string>& items) {
     std::string text;
     for (auto& item : items) text += "\n  " + item;
     return text;
+}
+
+std::string listed(const std::vector<stage::ToolProcess>& tools) {
+    std::vector<std::string> lines;
+    for (auto& tool : tools) lines.push_back(std::to_string(tool.pid) + " " + tool.commandLine);
+    return listed(lines);
 }
 
 std::string listed(const std::vector<fs::path>& paths) {
@@ -164,8 +155,8 @@ TEST_P(KilledInstall, LeavesAWholeApplicationAndTheRerunLeavesNothingBehind) {
     ASSERT_NE(trapped.find(stage::TrapKilled), std::string::npos) << trapped;
     EXPECT_TRUE(trapped.find(stage::ToolOutlivedInstaller) == std::string::npos)
         << call.tool << " went on running after the installer died; the trap reported:\n" << trapped;
-    EXPECT_TRUE(stage::waitUntil([&] { return toolsRunning(helpers).empty(); }, Patience))
-        << "tools still running after the kill:" << listed(toolsRunning(helpers));
+    EXPECT_TRUE(stage::waitUntil([&] { return stage::toolsRunning(helpers).empty(); }, Patience))
+        << "tools still running after the kill:" << listed(stage::toolsRunning(helpers));
 
     // What the person finds after the kill: the copy they had, or the new one.
     if (previousCopy || fs::exists(home().installedApp())) {
@@ -186,8 +177,8 @@ TEST_P(KilledInstall, LeavesAWholeApplicationAndTheRerunLeavesNothingBehind) {
         << "hidden copies left in Applications after the rerun:" << listed(home().hiddenCopies());
     const auto filled = filledMountFolders(home().cacheFolder());
     EXPECT_TRUE(filled.empty()) << "mount folders holding files after the rerun:" << listed(filled);
-    EXPECT_TRUE(stage::waitUntil([&] { return toolsRunning(helpers).empty(); }, Patience))
-        << "tools still running after the rerun:" << listed(toolsRunning(helpers));
+    EXPECT_TRUE(stage::waitUntil([&] { return stage::toolsRunning(helpers).empty(); }, Patience))
+        << "tools still running after the rerun:" << listed(stage::toolsRunning(helpers));
     EXPECT_EQ(watch.absences(), 0) << "Orbitreel.app went away from Applications " << watch.absences()
                                    << " time(s) in the killed run and the rerun";
     if (HasFailure()) std::cerr << "---- the trap's report\n" << stage::readWholeFile(report);

@@ -15,8 +15,9 @@
 #include <map>
 #include <optional>
 #include <set>
-#include <sstream>
 
+#include "tools/demo/stage/home_view.h"
+#include "tools/demo/stage/tool_processes.h"
 #include "tools/demo/stage/waiting.h"
 
 namespace orbitreel::stage {
@@ -85,7 +86,8 @@ std::string filePath(pid_t tid, const SyscallInfo& entry, std::int64_t result) {
     }
 }
 
-// "FROM to TO" for a successful rename whose new path ends in `suffix`.
+// "FROM to TO" for a successful rename whose new path ends in `suffix`, or
+// an exchange with such a path.
 std::optional<std::string> renameInto(pid_t tid, const SyscallInfo& entry, std::int64_t result,
                                       const std::string& suffix) {
     if (result != 0) return std::nullopt;
@@ -100,10 +102,13 @@ std::optional<std::string> renameInto(pid_t tid, const SyscallInfo& entry, std::
     case SYS_renameat2: flags = args[4]; break;
     default: return std::nullopt;
     }
+    const std::string source = readString(tid, args[from]);
     const std::string target = readString(tid, args[to]);
-    if (!("/" + target).ends_with(suffix)) return std::nullopt;
-    std::string text = readString(tid, args[from]) + " to " + target;
-    if (flags & RENAME_EXCHANGE) text += " (exchange)";
+    // An exchange is the same whichever way round its paths are given.
+    const bool exchange = flags & RENAME_EXCHANGE;
+    if (!("/" + target).ends_with(suffix) && !(exchange && ("/" + source).ends_with(suffix))) return std::nullopt;
+    std::string text = source + " to " + target;
+    if (exchange) text += " (exchange)";
     else if (flags & RENAME_NOREPLACE) text += " (no replace)";
     return text;
 }
@@ -112,14 +117,9 @@ bool inside(const std::string& path, const std::string& folder) {
     return path == folder || path.starts_with(folder + "/");
 }
 
-std::string procText(pid_t pid, const std::string& name) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/" + name);
-    return std::string((std::istreambuf_iterator<char>(in)), {});
-}
-
 // Gone or a zombie: either way it has died.
 bool processGone(pid_t pid) {
-    const std::string stat = procText(pid, "stat");
+    const std::string stat = readWholeFile("/proc/" + std::to_string(pid) + "/stat");
     const auto close = stat.rfind(')');
     return close == std::string::npos || close + 2 >= stat.size() || stat[close + 2] == 'Z' ||
            stat[close + 2] == 'X';
@@ -135,18 +135,6 @@ bool allThreadsGone(pid_t pid) {
          it != fs::directory_iterator(); it.increment(error))
         ++threads;
     return threads <= 1;
-}
-
-// A SIGKILL on its way: the process is as good as dead.
-bool killPending(pid_t pid) {
-    std::istringstream status(procText(pid, "status"));
-    std::string line;
-    while (std::getline(status, line)) {
-        if (!line.starts_with("SigPnd:") && !line.starts_with("ShdPnd:")) continue;
-        const auto mask = std::stoull(line.substr(7), nullptr, 16);
-        if (mask & (1ull << (SIGKILL - 1))) return true;
-    }
-    return false;
 }
 
 struct Stop {
