@@ -138,7 +138,13 @@ TEST_P(KilledInstall, LeavesAWholeApplicationAndTheRerunLeavesNothingBehind) {
             << "the trap could not follow the installer:\n" << stage::readWholeFile(report);
     }
     scene().pressButton();
-    const auto status = scene().waitForInstallerExit(Patience);
+    // Killed, or through without the trap springing (installed or failed).
+    stage::waitUntil(
+        [&] {
+            return !scene().installerRunning() || home().applicationStarts() > 0 || !home().errorEntries().empty();
+        },
+        Patience);
+    const auto status = scene().waitForInstallerExit(std::chrono::seconds(1));
     (void)renameTrap.waitFor(Patience);
     // A tool's trap tells last whether the tool died with the installer.
     if (point != Point::Swap)
@@ -171,7 +177,8 @@ TEST_P(KilledInstall, LeavesAWholeApplicationAndTheRerunLeavesNothingBehind) {
         scene().pressButton();
         installed = waitForInstalled();
     }
-    ASSERT_TRUE(installed) << "the rerun did not install" << diagnosis();
+    ASSERT_TRUE(installed) << "the rerun did not install; the trap reported:\n"
+                           << stage::readWholeFile(report) << diagnosis();
     EXPECT_TRUE(installedIntact());
     EXPECT_TRUE(home().hiddenCopies().empty())
         << "hidden copies left in Applications after the rerun:" << listed(home().hiddenCopies());
