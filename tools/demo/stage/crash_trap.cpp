@@ -198,6 +198,7 @@ int trapRename(pid_t installer, const std::string& suffix, const fs::path& repor
             if (seized.contains(tid)) continue;
             if (::ptrace(PTRACE_SEIZE, tid, nullptr, options) != 0 ||
                 ::ptrace(PTRACE_INTERRUPT, tid, nullptr, nullptr) != 0) {
+                if (errno == ESRCH) continue;  // a thread that has just ended
                 note(report, "cannot follow thread " + std::to_string(tid) + ": " + std::strerror(errno));
                 return 1;
             }
