@@ -12,7 +12,8 @@
 #include "tools/demo/stage/release_builder.h"
 #include "tools/demo/stage/waiting.h"
 #include "tools/fault_campaign/campaign.h"
-#include "tools/fault_campaign/target_watch.h"
+#include "tools/demo/stage/target_watch.h"
+#include "tools/demo/stage/tool_processes.h"
 
 namespace orbitreel::campaign {
 
@@ -50,18 +51,9 @@ Phase observedPhase(const stage::HomeView& home, int startsBefore, const std::st
     return Phase::Download;
 }
 
-// The system-tool stand-ins still running (a killed installer leaves its
-// running tool behind).
-int toolsRunning(const fs::path& helpers) {
-    int running = 0;
-    std::error_code error;
-    for (auto& entry : fs::directory_iterator("/proc", error)) {
-        std::error_code linkError;
-        auto exe = fs::read_symlink(entry.path() / "exe", linkError);
-        if (!linkError && exe.parent_path() == helpers) ++running;
-    }
-    return running;
-}
+// The system-tool stand-ins still running (a killed installer may leave
+// its running tool behind); one on its way out with the installer is not.
+int toolsRunning(const fs::path& helpers) { return static_cast<int>(stage::toolsRunning(helpers).size()); }
 
 void placeOldCopy(const fs::path& oldApp, const stage::HomeView& home) {
     fs::create_directories(home.applications());
@@ -130,14 +122,14 @@ int runKillCampaign(const Settings& settings) {
     std::map<std::string, int> killsByPhase, errorTexts;
     int missingAtRest = 0, brokenAtRest = 0, hiddenAfterKill = 0, hiddenAtEnd = 0, notInstalled = 0, wrongAtEnd = 0;
     int orphanTools = 0, runsWithAbsence = 0, extraPresses = 0, oldCopyInTrash = 0, oldCopyLost = 0;
-    int totalAbsences = 0, leftFiles = 0;
-    std::uint64_t leftBytes = 0;
+    int totalAbsences = 0, leftFiles = 0, runsWithFilledMount = 0;
+    std::uint64_t leftBytes = 0, mountBytes = 0;
     std::vector<std::string> notes;
     for (int run = 1; run <= settings.killRuns; ++run) {
         scene.useHome(work / ("home-" + std::to_string(run)));
         const auto& home = scene.home();
         placeOldCopy(oldApp, home);
-        TargetWatch watch(home.applications());
+        stage::TargetWatch watch(home.applications());
 
         // A random moment within the phase this run aims at: after the
         // event that begins it, a random part of its undisturbed length.
@@ -214,15 +206,21 @@ int runKillCampaign(const Settings& settings) {
         line += "; presses to install: " + std::to_string(drive.presses);
         if (!drive.installed) line += " (NOT installed)";
         if (!problem.empty()) line += "; " + problem;
+        bool filledMount = false;
         if (!left.empty()) {
             line += "; left behind:";
             for (auto& file : left) {
                 const auto bytes = treeBytes(file);
                 leftBytes += bytes;
                 ++leftFiles;
+                if (file.filename().string().starts_with("mount-") && bytes > 0) {
+                    mountBytes += bytes;
+                    filledMount = true;
+                }
                 line += " " + file.filename().string() + " (" + std::to_string(bytes) + " bytes)";
             }
         }
+        if (filledMount) ++runsWithFilledMount;
         line += "; target went away " + std::to_string(watch.absences()) + " time(s)";
         line += oldInTrash ? "; old copy in the Trash" : oldHidden ? "; old copy hidden in Applications" : "; old copy gone";
         std::cout << "  " << line << std::endl;
@@ -237,7 +235,10 @@ int runKillCampaign(const Settings& settings) {
     figure("runs with a hidden copy left after the final install", std::to_string(hiddenAtEnd));
     figure("cache and session files left after the final install", std::to_string(leftFiles) + " (" +
                                                                          std::to_string(leftBytes) + " bytes)");
-    figure("system tools still running when the installer died", std::to_string(orphanTools));
+    figure("bytes left in mount folders after the final install", std::to_string(mountBytes) + " (" +
+                                                                          std::to_string(runsWithFilledMount) +
+                                                                          " runs)");
+    figure("system tools left running when the installer died", std::to_string(orphanTools));
     figure("runs not installed after 6 presses", std::to_string(notInstalled));
     figure("runs ending with a target that fails its check", std::to_string(wrongAtEnd));
     figure("presses beyond the first after the restart", std::to_string(extraPresses));

@@ -1,4 +1,4 @@
-#include "tools/fault_campaign/target_watch.h"
+#include "tools/demo/stage/target_watch.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -8,7 +8,7 @@
 #include <cstring>
 #include <stdexcept>
 
-namespace orbitreel::campaign {
+namespace orbitreel::stage {
 
 namespace {
 constexpr const char* Target = "Orbitreel.app";
@@ -28,8 +28,42 @@ TargetWatch::~TargetWatch() {
     std::uint64_t one = 1;
     (void)!::write(stop_, &one, sizeof one);
     reader_.join();
+    if (maybeExchange_) leave();
     ::close(inotify_);
     ::close(stop_);
+}
+
+void TargetWatch::leave() {
+    if (present_) ++absences_;
+    present_ = false;
+}
+
+// An exchange of the target with X comes as two moves with two cookies: X to
+// the target, then the target to X.
+void TargetWatch::take(const Event& event) {
+    if (maybeExchange_) {
+        maybeExchange_ = false;
+        const bool exchanged =
+            (event.mask & IN_MOVED_TO) && event.cookie == exchangeCookie_ && event.name == exchangeWith_;
+        if (!exchanged) leave();
+    }
+    if (event.name == Target) {
+        if (event.mask & IN_MOVED_FROM) {
+            const Event& in = before_[1];
+            const Event& out = before_[0];
+            maybeExchange_ = (in.mask & IN_MOVED_TO) && in.name == Target && (out.mask & IN_MOVED_FROM) &&
+                             out.cookie == in.cookie && event.cookie != in.cookie;
+            exchangeWith_ = out.name;
+            exchangeCookie_ = event.cookie;
+            if (!maybeExchange_) leave();
+        } else if (event.mask & IN_DELETE) {
+            leave();
+        } else if (event.mask & (IN_MOVED_TO | IN_CREATE)) {
+            present_ = true;
+        }
+    }
+    before_[0] = before_[1];
+    before_[1] = event;
 }
 
 void TargetWatch::read() {
@@ -41,18 +75,11 @@ void TargetWatch::read() {
         ssize_t got = ::read(inotify_, buffer, sizeof buffer);
         for (ssize_t at = 0; got > 0 && at < got;) {
             auto* event = reinterpret_cast<inotify_event*>(buffer + at);
-            if (event->len > 0 && std::strcmp(event->name, Target) == 0) {
-                if (event->mask & (IN_MOVED_FROM | IN_DELETE)) {
-                    if (present_) ++absences_;
-                    present_ = false;
-                } else if (event->mask & (IN_MOVED_TO | IN_CREATE)) {
-                    present_ = true;
-                }
-            }
+            if (event->len > 0) take(Event{event->name, event->mask, event->cookie});
             at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
         }
         if (fds[1].revents & POLLIN) return;
     }
 }
 
-}  // namespace orbitreel::campaign
+}  // namespace orbitreel::stage
