@@ -72,8 +72,8 @@ TEST_F(EndToEnd, ToolsAndTheLaunchedApplicationInheritOnlyTheStandardStreams) {
     scene(options).serveRelease(scene().releaseImage());
 
     openAndPress();
-    ASSERT_TRUE(stage::waitUntil([&] { return fs::exists(pidFile) || !scene().installerRunning(); }, Patience))
-        << diagnosis();
+    stage::waitUntil([&] { return fs::exists(pidFile) || !scene().installerRunning(); }, Patience);
+    ASSERT_TRUE(fs::exists(pidFile)) << diagnosis();
     const pid_t toolPid = std::stoi(stage::readWholeFile(pidFile));
     // The shell keeps the script it reads open, close-on-exec; nothing else.
     auto descriptors = descriptorsOf(toolPid);
