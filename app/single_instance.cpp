@@ -106,7 +106,8 @@ void SingleInstance::release() {
     server_.close();
     std::error_code ignored;
     std::filesystem::remove(socketPath_.toStdString(), ignored);
-    // Removed while still locked, so no one takes a lock on a file about to vanish.
+    // Removed while still locked: one who opened it meanwhile finds it no
+    // longer named so once it gets the lock, and starts over.
     std::filesystem::remove(lockPath_.toStdString(), ignored);
     ::close(lock_);
     lock_ = -1;
