@@ -3,8 +3,6 @@
 
 #include "app/application.h"
 
-#include <unistd.h>
-
 #include <QApplication>
 #include <QGuiApplication>
 #include <QStyleFactory>
@@ -14,6 +12,7 @@
 
 #include "app/dark_palette.h"
 #include "app/installer.h"
+#include "app/instance_folder.h"
 #include "app/quit_signals.h"
 #include "app/single_instance.h"
 #include "ui/palette.h"
@@ -30,16 +29,25 @@ void useDarkLook(QApplication& app) {
 
 }  // namespace
 
-int runInteractiveInstaller(int& argc, char** argv, const Platform& platform) {
+int runInteractiveInstaller(char* programName, const Platform& platform) {
+    // Qt's own options (-reverse, -stylesheet, -platform…) are ignored like
+    // any other argument: the application object sees the program name only.
+    // It keeps the pointers, so they live as long as the process.
+    static char fallbackName[] = "OrbitreelInstaller";
+    static int qtArgumentCount = 1;
+    static char* qtArguments[] = {programName ? programName : fallbackName, nullptr};
     // Kept for the life of the process, never destroyed: see the end.
-    auto* app = new QApplication(argc, argv);
+    auto* app = new QApplication(qtArgumentCount, qtArguments);
     QApplication::setApplicationName(QStringLiteral("OrbitreelInstaller"));
     QApplication::setQuitOnLastWindowClosed(false);
 
     // Opening the installer again while it runs brings the running one's
     // window forward instead of starting a second one on the same cache.
-    const auto home = QString::fromStdString(platform.environment->homeDirectory().string());
-    auto* instance = new SingleInstance(SingleInstance::keyFor(getuid(), home), app);
+    const Path home = platform.environment->homeDirectory();
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    const auto folder = instanceFolder(runtime ? Path(runtime) : Path(), home);
+    auto* instance = new SingleInstance(folder ? QString::fromStdString(folder->string()) : QString(),
+                                        SingleInstance::keyFor(QString::fromStdString(home.string())), app);
     if (!instance->claim()) return 0;
 
     useDarkLook(*app);
@@ -65,6 +73,7 @@ int runInteractiveInstaller(int& argc, char** argv, const Platform& platform) {
     // Termination ends the process here. Tearing objects down instead would
     // wait for a verification job or a transfer still running on other
     // threads, and the work they post would find its receivers gone.
+    instance->release();
     std::fflush(nullptr);
     std::_Exit(status);
 }

@@ -7,7 +7,7 @@
 namespace orbitreel {
 
 // Runs the interactive installer until the application terminates; returns
-// the process's exit status.
-int runInteractiveInstaller(int& argc, char** argv, const Platform& platform);
+// the process's exit status. Every argument but the program name is ignored.
+int runInteractiveInstaller(char* programName, const Platform& platform);
 
 }  // namespace orbitreel

@@ -1,9 +1,16 @@
 #include "app/single_instance.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QCryptographicHash>
-#include <QDir>
+#include <QFile>
 #include <QLocalSocket>
 #include <QThread>
+#include <cerrno>
+#include <filesystem>
 
 namespace orbitreel {
 
@@ -11,34 +18,99 @@ namespace {
 
 constexpr const char* ReopenRequest = "reopen\n";
 
-}  // namespace
+bool isOurs(const struct stat& info) { return info.st_uid == geteuid(); }
 
-SingleInstance::SingleInstance(const QString& key, QObject* parent)
-    : QObject(parent), key_(key), lock_(QDir(QDir::tempPath()).filePath(key + QStringLiteral(".lock"))) {
-    // Only a lock whose owner has died is taken over, never a live one.
-    lock_.setStaleLockTime(0);
+// The lock file, never through a link; whatever else holds its name (a link,
+// a folder, another user's file) is removed first. -1 when it cannot be had.
+int openLockFile(const std::string& path) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+        struct stat info {};
+        if (fd >= 0 && fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && isOurs(info)) return fd;
+        if (fd >= 0) ::close(fd);
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+    return -1;
 }
 
-SingleInstance::~SingleInstance() = default;
+// Whether `path` still names the file open as `fd`: the installer before us
+// removes its lock as it ends, maybe just after we opened it.
+bool stillNamed(int fd, const std::string& path) {
+    struct stat opened {};
+    struct stat named {};
+    return fstat(fd, &opened) == 0 && lstat(path.c_str(), &named) == 0 && opened.st_dev == named.st_dev &&
+           opened.st_ino == named.st_ino;
+}
 
-QString SingleInstance::keyFor(unsigned userId, const QString& homeFolder) {
+}  // namespace
+
+SingleInstance::SingleInstance(const QString& folder, const QString& key, QObject* parent) : QObject(parent) {
+    if (folder.isEmpty()) return;
+    // Reached through a descriptor: a socket's whole path must fit in a
+    // socket address, however deep the folder lies.
+    folder_ = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (folder_ < 0) return;
+    const QString base = QStringLiteral("/proc/self/fd/%1/").arg(folder_);
+    lockPath_ = base + key + QStringLiteral(".lock");
+    socketPath_ = base + key + QStringLiteral(".socket");
+}
+
+SingleInstance::~SingleInstance() {
+    release();
+    if (folder_ >= 0) ::close(folder_);
+}
+
+QString SingleInstance::keyFor(const QString& homeFolder) {
     const auto hash = QCryptographicHash::hash(homeFolder.toUtf8(), QCryptographicHash::Sha256).toHex().left(16);
-    return QStringLiteral("OrbitreelInstaller-%1-%2").arg(userId).arg(QString::fromLatin1(hash));
+    // Short: the socket's whole path must fit in a socket address.
+    return QString::fromLatin1(hash);
 }
 
 bool SingleInstance::claim() {
-    if (!lock_.tryLock(0)) {
-        // A lock that cannot even be attempted (no temporary folder) leaves
-        // nothing to coordinate with: run alone rather than refuse to run.
-        if (lock_.error() != QLockFile::LockFailedError) return true;
-        (void)askRunningToReopen();
-        return false;
+    // Nowhere safe to coordinate: run alone rather than refuse to run.
+    if (lockPath_.isEmpty()) return true;
+    const std::string path = lockPath_.toStdString();
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const int fd = openLockFile(path);
+        if (fd < 0) return true;
+        // The kernel lets go of the lock when its holder dies, however it dies.
+        if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            const int error = errno;
+            ::close(fd);
+            if (error != EWOULDBLOCK) return true;
+            (void)askRunningToReopen();
+            return false;
+        }
+        if (!stillNamed(fd, path)) {
+            ::close(fd);
+            continue;
+        }
+        lock_ = fd;
+        listen();
+        return true;
     }
-    // The lock is ours, so a socket of that name is a leftover of a crash.
-    QLocalServer::removeServer(key_);
-    server_.setSocketOptions(QLocalServer::UserAccessOption);
-    if (server_.listen(key_)) connect(&server_, &QLocalServer::newConnection, this, &SingleInstance::accept);
     return true;
+}
+
+void SingleInstance::listen() {
+    // The lock is ours, so whatever holds the socket's name is a leftover.
+    std::error_code ignored;
+    std::filesystem::remove_all(socketPath_.toStdString(), ignored);
+    server_.setSocketOptions(QLocalServer::UserAccessOption);
+    if (server_.listen(socketPath_)) connect(&server_, &QLocalServer::newConnection, this, &SingleInstance::accept);
+}
+
+void SingleInstance::release() {
+    if (lock_ < 0) return;
+    server_.close();
+    std::error_code ignored;
+    std::filesystem::remove(socketPath_.toStdString(), ignored);
+    // Removed while still locked: one who opened it meanwhile finds it no
+    // longer named so once it gets the lock, and starts over.
+    std::filesystem::remove(lockPath_.toStdString(), ignored);
+    ::close(lock_);
+    lock_ = -1;
 }
 
 void SingleInstance::accept() {
@@ -53,11 +125,15 @@ void SingleInstance::accept() {
 }
 
 bool SingleInstance::askRunningToReopen() {
+    const std::string path = socketPath_.toStdString();
     // The running installer may have taken the lock a moment ago and not be
     // listening yet; give it a little time.
     for (int attempt = 0; attempt < 20; ++attempt) {
+        struct stat info {};
+        // Only our own installer's socket hears from us.
+        if (lstat(path.c_str(), &info) == 0 && (!S_ISSOCK(info.st_mode) || !isOurs(info))) return false;
         QLocalSocket socket;
-        socket.connectToServer(key_);
+        socket.connectToServer(socketPath_);
         if (socket.waitForConnected(250)) {
             socket.write(ReopenRequest);
             const bool sent = socket.waitForBytesWritten(1000);

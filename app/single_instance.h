@@ -4,7 +4,6 @@
 // window; the new process then leaves.
 
 #include <QLocalServer>
-#include <QLockFile>
 #include <QObject>
 #include <QString>
 
@@ -13,27 +12,37 @@ namespace orbitreel {
 class SingleInstance : public QObject {
     Q_OBJECT
 public:
-    // `key` names the lock and the local socket; see keyFor.
-    explicit SingleInstance(const QString& key, QObject* parent = nullptr);
+    // The lock and the local socket are made in `folder`, which must be
+    // private to the user (see instanceFolder); with none, the installer
+    // runs alone. `key` names them; see keyFor.
+    SingleInstance(const QString& folder, const QString& key, QObject* parent = nullptr);
     ~SingleInstance() override;
 
-    // A name unique to the user and the home folder.
-    static QString keyFor(unsigned userId, const QString& homeFolder);
+    // A short name unique to the home folder.
+    static QString keyFor(const QString& homeFolder);
 
     // True when this process is now the one installer and listens for
-    // reopen requests. False when another one holds the place; it has then
-    // been asked to show its window (when it could be reached).
+    // reopen requests, or when there is no safe place to coordinate through.
+    // False when another one holds the place; it has then been asked to show
+    // its window (when it could be reached).
     bool claim();
+
+    // Removes the socket and the lock, so nothing is left when the process
+    // ends; a lock left by a killed installer is taken over all the same.
+    void release();
 
 signals:
     void reopenRequested();
 
 private:
+    void listen();
     void accept();
     bool askRunningToReopen();
 
-    QString key_;
-    QLockFile lock_;
+    int folder_ = -1;
+    QString lockPath_;
+    QString socketPath_;
+    int lock_ = -1;
     QLocalServer server_;
 };
 

@@ -20,5 +20,5 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
         return outcome.exitStatus;
     }
-    return orbitreel::runInteractiveInstaller(argc, argv, services.platform());
+    return orbitreel::runInteractiveInstaller(argc > 0 ? argv[0] : nullptr, services.platform());
 }

@@ -12,6 +12,7 @@
 #include "platform/linux/curl_errors.h"
 #include "platform/linux/curl_partial_files.h"
 #include "platform/linux/curl_resume_data.h"
+#include "platform/linux/curl_sockets.h"
 #include "platform/linux/curl_task.h"
 #include "platform/linux/curl_transfer.h"
 
@@ -51,7 +52,7 @@ struct CurlSession::Queue {
 class CurlSession::Worker {
 public:
     Worker(const SessionConfiguration& configuration, SessionDelegate& delegate, Path partialFolder, Queue& queue)
-        : delegate_(delegate), folder_(std::move(partialFolder)), queue_(queue), multi_(curl_multi_init()) {
+        : delegate_(delegate), folder_(std::move(partialFolder)), queue_(queue), multi_(makeMultiCloseOnExec()) {
         settings_.requestTimeout = toMilliseconds(configuration.timeoutIntervalForRequest);
         settings_.resourceTimeout = toMilliseconds(configuration.timeoutIntervalForResource);
         settings_.trustedCertificates = configuration.trustedCertificates;

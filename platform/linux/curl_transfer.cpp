@@ -6,6 +6,7 @@
 
 #include "platform/linux/curl_errors.h"
 #include "platform/linux/curl_resume_data.h"
+#include "platform/linux/curl_sockets.h"
 
 namespace orbitreel {
 
@@ -94,6 +95,7 @@ Transfer::Transfer(std::shared_ptr<CurlTask> task, SessionDelegate& delegate, co
     curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &Transfer::onBody);
     curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
+    openSocketsCloseOnExec(easy_);
 }
 
 Transfer::~Transfer() {

@@ -90,6 +90,9 @@ std::optional<Error> startDetached(const Path& bundle, const std::string& execut
     const int openFailure = errno;
     if (opened >= 0) close(opened);
     if (devNull < 0) return openError(bundle, spanishLaunchCause(openFailure), openFailure);
+    // For kernels without close_range's close-on-exec mode (before 5.11).
+    const long openMax = sysconf(_SC_OPEN_MAX);
+    const int descriptorLimit = openMax > 0 && openMax < 65536 ? static_cast<int>(openMax) : 65536;
     int report[2];
     if (pipe2(report, O_CLOEXEC) != 0) {
         const int error = errno;
@@ -114,6 +117,11 @@ std::optional<Error> startDetached(const Path& bundle, const std::string& execut
             dup2(devNull, STDIN_FILENO);
             dup2(devNull, STDOUT_FILENO);
             dup2(devNull, STDERR_FILENO);
+            // The application outlives us: it starts with the standard streams
+            // only. Marked rather than closed, so the report pipe still works.
+            if (close_range(STDERR_FILENO + 1, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
+                for (int fd = STDERR_FILENO + 1; fd < descriptorLimit; ++fd) fcntl(fd, F_SETFD, FD_CLOEXEC);
+            }
             if (chdir("/") != 0) {
                 // The folder does not matter to the application; start anyway.
             }

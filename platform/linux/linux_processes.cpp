@@ -40,6 +40,9 @@ public:
         SpawnSetup setup;
         int error = posix_spawn_file_actions_addopen(&setup.actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
         if (error == 0) error = posix_spawn_file_actions_adddup2(&setup.actions, STDOUT_FILENO, STDERR_FILENO);
+        // Only the standard streams: a descriptor some library opened without
+        // close-on-exec is none of the tool's business.
+        if (error == 0) error = posix_spawn_file_actions_addclosefrom_np(&setup.actions, STDERR_FILENO + 1);
         if (error != 0) return fail_with(launchError(executable, error));
 
         // The caller may be a worker thread with signals blocked, or the

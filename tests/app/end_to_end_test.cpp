@@ -1,6 +1,7 @@
 // The installer with the build's own release: the demo image installed and
 // launched from the button, and the real program's reopen and quit handling.
 
+#include <QCryptographicHash>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -79,14 +80,16 @@ public:
         fs::permissions(root / "tmp", fs::perms::owner_all, fs::perm_options::replace);
     }
 
-    pid_t spawn() const {
+    pid_t spawn(std::vector<std::string> arguments = {}) const {
         std::vector<char*> env;
         for (const auto& entry : environment_) env.push_back(const_cast<char*>(entry.c_str()));
         env.push_back(nullptr);
-        const std::string program = INSTALLER_PROGRAM;
-        char* arguments[] = {const_cast<char*>(program.c_str()), nullptr};
+        arguments.insert(arguments.begin(), INSTALLER_PROGRAM);
+        std::vector<char*> argv;
+        for (auto& argument : arguments) argv.push_back(argument.data());
+        argv.push_back(nullptr);
         pid_t pid = 0;
-        if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, arguments, env.data()) != 0) return -1;
+        if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), env.data()) != 0) return -1;
         return pid;
     }
 
@@ -119,9 +122,26 @@ TEST(EndToEndTest, OpeningItAgainShowsTheRunningWindowAndSignalsEndIt) {
         return count;
     };
 
-    const pid_t first = program.spawn();
+    // Another user's folders at the names of the lock and the socket, in
+    // the shared temporary folder and in the runtime folder.
+    const std::string home = (root.path() / "home").string();
+    const std::string hash = QCryptographicHash::hash(QByteArray::fromStdString(home), QCryptographicHash::Sha256)
+                                 .toHex()
+                                 .left(16)
+                                 .toStdString();
+    const std::string oldName = "OrbitreelInstaller-" + std::to_string(getuid()) + "-" + hash;
+    const Path place = root.path() / "tmp/OrbitreelInstaller";
+    for (const Path& planted : {root.path() / "tmp" / (oldName + ".lock"), root.path() / "tmp" / oldName,
+                                place / (hash + ".lock"), place / (hash + ".socket"), place}) {
+        fs::create_directories(planted / "inside");
+        ASSERT_EQ(::chown(planted.c_str(), 65534, 65534), 0);
+    }
+
+    // Qt's own options are no more than any other argument: this one would
+    // need a display that is not there.
+    const pid_t first = program.spawn({"-platform", "xcb", "-reverse", "-stylesheet", "/nonexistent.qss"});
     ASSERT_GT(first, 0);
-    ASSERT_TRUE(eventually([&] { return windowLines() >= 1; }));
+    ASSERT_TRUE(eventually([&] { return windowLines() >= 1; })) << testing::readText(log);
     ASSERT_TRUE(eventually([&] { return fs::exists(root.path() / "home/Library/Caches/OrbitreelInstaller/1.4.2"); }));
     const std::size_t before = windowLines();
 
@@ -135,16 +155,26 @@ TEST(EndToEndTest, OpeningItAgainShowsTheRunningWindowAndSignalsEndIt) {
 
     ::kill(first, SIGTERM);
     EXPECT_EQ(exitStatus(first), 0);
+    EXPECT_TRUE(fs::is_empty(place));
 
-    // With the first gone, the next one runs on its own again.
+    // With the first gone, the next one runs on its own again; one killed
+    // outright leaves its lock, and the one after takes it over.
+    auto launches = [&] {
+        const std::string now = testing::readText(log);
+        std::size_t count = 0;
+        for (auto at = now.find(" launch "); at != std::string::npos; at = now.find(" launch ", at + 1)) ++count;
+        return count;
+    };
     const pid_t third = program.spawn();
     ASSERT_GT(third, 0);
-    EXPECT_TRUE(eventually([&] {
-        const std::string now = testing::readText(log);
-        return now.find(" launch ") != now.rfind(" launch ");
-    }));
-    ::kill(third, SIGINT);
-    EXPECT_EQ(exitStatus(third), 0);
+    EXPECT_TRUE(eventually([&] { return launches() == 2; }));
+    ::kill(third, SIGKILL);
+    EXPECT_EQ(exitStatus(third), 128 + SIGKILL);
+    const pid_t fourth = program.spawn();
+    ASSERT_GT(fourth, 0);
+    EXPECT_TRUE(eventually([&] { return launches() == 3; }));
+    ::kill(fourth, SIGINT);
+    EXPECT_EQ(exitStatus(fourth), 0);
 }
 
 }  // namespace

@@ -1,12 +1,15 @@
 // Running applications and the workspace, with real bundles and processes.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 
 #include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <set>
 #include <sstream>
 #include <thread>
 #include <unistd.h>
@@ -108,7 +111,15 @@ TEST_F(ApplicationsTest, OpenedApplicationRunsDetachedAndIsCountedByItsIdentifie
     const Path other = makeBundle(folder.path() / "elsewhere", "Probe", id + ".other");
     EXPECT_EQ(running->countWithBundleIdentifier(id), 0u);
 
+    // Held without close-on-exec while it starts, as a library might.
+    const int file = ::open("/dev/null", O_RDONLY);
+    int connection[2] = {-1, -1};
+    ASSERT_GE(file, 0);
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, connection), 0);
     const Opened first = open(app);
+    ::close(file);
+    ::close(connection[0]);
+    ::close(connection[1]);
     EXPECT_FALSE(first.error) << first.error->localizedDescription();
     EXPECT_NE(first.thread, std::this_thread::get_id());
     const pid_t pid = startedPid(app, "Probe");
@@ -120,6 +131,10 @@ TEST_F(ApplicationsTest, OpenedApplicationRunsDetachedAndIsCountedByItsIdentifie
     EXPECT_NE(std::stoi(fields[1]), getpid());
     EXPECT_NE(std::stoi(fields[3]), getsid(0));
     EXPECT_EQ(fs::read_symlink("/proc/" + std::to_string(pid) + "/fd/0"), "/dev/null");
+    std::set<std::string> descriptors;
+    for (const auto& entry : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd"))
+        descriptors.insert(entry.path().filename().string());
+    EXPECT_EQ(descriptors, (std::set<std::string>{"0", "1", "2"}));
 
     EXPECT_FALSE(open(app).error);
     ASSERT_NE(startedPid(app, "Probe"), 0);

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/socket.h>
+
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
@@ -70,8 +73,24 @@ TEST_F(CommandTest, ArgumentsArriveUnchangedAndOutputIsDiscarded) {
     char stdinTarget[4096];
     const ssize_t length = readlink("/proc/self/fd/0", stdinTarget, sizeof stdinTarget);
     const std::string ourStdin = length < 0 ? "?" : std::string(stdinTarget, length);
-    expected += "\n--\n" + ourStdin + "\n/dev/null\n/dev/null\n" + std::string(cwd) + "\n";
+    expected += "\n--\n" + ourStdin + "\n/dev/null\n/dev/null\n" + std::string(cwd) + "\n0 1 2\n";
     EXPECT_EQ(recorded(), expected);
+}
+
+TEST_F(CommandTest, ToolGetsOnlyTheStandardStreamsWhateverWeHoldOpen) {
+    // A file and a connection opened without close-on-exec, as a library might.
+    const int file = ::open("/dev/null", O_RDONLY);
+    int connection[2] = {-1, -1};
+    ASSERT_GE(file, 0);
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, connection), 0);
+
+    ASSERT_TRUE(command(platform, probe, {"record", (folder / "record").string(), "0"}));
+    const std::string text = recorded();
+    EXPECT_EQ(text.substr(text.rfind('\n', text.size() - 2) + 1), "0 1 2\n") << text;
+
+    ::close(file);
+    ::close(connection[0]);
+    ::close(connection[1]);
 }
 
 TEST_F(CommandTest, ToolThatCannotStartGivesTheLaunchError) {

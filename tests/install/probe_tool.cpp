@@ -3,12 +3,15 @@
 //   probe_tool record FILE STATUS [ARG...]  writes what it received to FILE
 //                                            (arguments, NUL-separated, then
 //                                            where its standard streams and
-//                                            working folder point), floods its
-//                                            output, exits with STATUS
+//                                            working folder point, and the
+//                                            descriptors it was started with),
+//                                            floods its output, exits with STATUS
 //   probe_tool signal                       ends itself with SIGKILL
 //   probe_tool                              (started as an application) writes
 //                                            its pid to ARGV0.pid and waits
 //                                            until it is terminated
+
+#include <dirent.h>
 
 #include <csignal>
 #include <cstdio>
@@ -25,18 +28,33 @@ std::string linkTarget(const char* link) {
     return length < 0 ? std::string("?") : std::string(buffer, length);
 }
 
+// The open descriptors, in the order the kernel lists them: "0 1 2".
+std::string descriptors() {
+    std::string list;
+    DIR* folder = opendir("/proc/self/fd");
+    if (!folder) return "?";
+    while (dirent* entry = readdir(folder)) {
+        if (entry->d_name[0] == '.' || std::atoi(entry->d_name) == dirfd(folder)) continue;
+        list += (list.empty() ? "" : " ") + std::string(entry->d_name);
+    }
+    closedir(folder);
+    return list;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "record" && argc >= 4) {
+        const std::string inherited = descriptors();
         std::ofstream out(argv[2], std::ios::binary);
         for (int i = 4; i < argc; ++i) out << argv[i] << '\0';
         out << "\n--\n"
             << linkTarget("/proc/self/fd/0") << '\n'
             << linkTarget("/proc/self/fd/1") << '\n'
             << linkTarget("/proc/self/fd/2") << '\n'
-            << linkTarget("/proc/self/cwd") << '\n';
+            << linkTarget("/proc/self/cwd") << '\n'
+            << inherited << '\n';
         out.close();
         // Far more than a pipe holds: a runner that captured output would stall.
         const std::string noise(1 << 20, 'x');

@@ -63,10 +63,11 @@ void Scene::useHome(const fs::path& home) {
 
 void Scene::serveRelease(release_host::Entity entity) { host().serve(pathOfUrl(release_.url), std::move(entity)); }
 
-void Scene::openInstaller(std::chrono::milliseconds timeout) {
+void Scene::openInstaller(std::chrono::milliseconds timeout, const std::vector<std::string>& arguments) {
     if (installerRunning()) throw std::logic_error("the installer is already running");
     ProgramLaunch launch;
     launch.program = bundle_ / "Contents/MacOS/OrbitreelInstaller";
+    launch.arguments = arguments;
     launch.environment = userEnvironment(view_.home(), display_);
     launch.output = work_ / ("installer-output-" + std::to_string(++runs_) + ".txt");
     auto windowLines = [this] {

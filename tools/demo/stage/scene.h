@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "tools/demo/stage/child_process.h"
 #include "tools/demo/stage/home_view.h"
@@ -48,9 +49,11 @@ public:
     release_host::Entity releaseImage() const { return fileEntity(image_); }
     const std::filesystem::path& releaseImagePath() const { return image_; }
 
-    // Starts the installer (a running one is an error) and waits for its
-    // window to be drawn; throws with what went wrong when it does not come.
-    void openInstaller(std::chrono::milliseconds timeout = std::chrono::seconds(20));
+    // Starts the installer (a running one is an error) with `arguments` and
+    // waits for its window to be drawn; throws with what went wrong when it
+    // does not come.
+    void openInstaller(std::chrono::milliseconds timeout = std::chrono::seconds(20),
+                       const std::vector<std::string>& arguments = {});
     ChildProcess& installer() { return installer_; }
     bool installerRunning() { return installer_.started() && !installer_.exited(); }
     // Waits for the installer to end; its exit status, or none.
