@@ -5,6 +5,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <spawn.h>
+#include <string_view>
+#include <unistd.h>
 #include <sys/wait.h>
 
 extern char** environ;
@@ -33,6 +35,19 @@ struct SpawnSetup {
     SpawnSetup(const SpawnSetup&) = delete;
     SpawnSetup& operator=(const SpawnSetup&) = delete;
 };
+
+// The installer's own environment, plus its process id for the stand-ins:
+// a tool that starts after the installer died (between the spawn and the
+// tool's first instructions) sees another parent and stops at once, since
+// the kernel's parent-death signal cannot reach it for a parent already gone.
+std::vector<std::string> toolEnvironment() {
+    constexpr std::string_view parentVariable = "ORBITREEL_TOOL_PARENT=";
+    std::vector<std::string> environment;
+    for (char** entry = environ; *entry != nullptr; ++entry)
+        if (!std::string_view(*entry).starts_with(parentVariable)) environment.emplace_back(*entry);
+    environment.push_back(std::string(parentVariable) + std::to_string(getpid()));
+    return environment;
+}
 
 class LinuxProcesses final : public Processes {
 public:
@@ -64,7 +79,12 @@ public:
 
         // glibc (since 2.24) reports a failed exec here, not as status 127.
         pid_t child = 0;
-        error = posix_spawn(&child, path.c_str(), &setup.actions, &setup.attributes, argv.data(), environ);
+        std::vector<std::string> environment = toolEnvironment();
+        std::vector<char*> envp;
+        envp.reserve(environment.size() + 1);
+        for (auto& entry : environment) envp.push_back(entry.data());
+        envp.push_back(nullptr);
+        error = posix_spawn(&child, path.c_str(), &setup.actions, &setup.attributes, argv.data(), envp.data());
         if (error != 0) return fail_with(launchError(executable, error));
 
         int status = 0;

@@ -130,5 +130,21 @@ TEST(ParentTie, EveryStandInDiesWithItsParentMidWork) {
     }
 }
 
+// The installer may die between starting a tool and the tool's first
+// instructions, before the tie exists; the tool then finds another parent
+// than the one the installer named, and does nothing.
+TEST(ParentTie, AToolWhoseNamedParentIsGoneDoesNothing) {
+    TempDir dir;
+    fs::create_directories(dir / "Small.app/Contents");
+    writeFile(dir / "Small.app/Contents/Info.plist", "<plist/>");
+    const std::string self = "ORBITREEL_TOOL_PARENT=" + std::to_string(::getpid());
+    const std::string adopted = "ORBITREEL_TOOL_PARENT=" + std::to_string(::getpid() + 100000);
+
+    EXPECT_NE(runTool(Ditto, {(dir / "Small.app").string(), (dir / "Orphan.app").string()}, {adopted}).status, 0);
+    EXPECT_FALSE(fs::exists(dir / "Orphan.app"));
+    EXPECT_EQ(runTool(Ditto, {(dir / "Small.app").string(), (dir / "Copy.app").string()}, {self}).status, 0);
+    EXPECT_TRUE(fs::exists(dir / "Copy.app/Contents/Info.plist"));
+}
+
 }  // namespace
 }  // namespace orbitreel::helpers::testing

@@ -6,9 +6,14 @@
 
 namespace orbitreel::helpers {
 
+// Set by the installer's tool runner to its own process id, so that a tool
+// can tell its parent from whoever adopted it after the installer died.
+inline constexpr const char* ParentVariable = "ORBITREEL_TOOL_PARENT";
+
 // Asks the kernel to kill this process when its parent goes, then checks
-// that the parent is still the one it started with: one that went before the
-// request was made would not be noticed otherwise. Call first thing in main;
+// that the parent is still the one that started it (named by ParentVariable,
+// else the one found at start): one that went before the request was made
+// would not be noticed otherwise. Call first thing in main;
 // on failure, exit non-zero at once.
 Outcome<void> tieToParent();
 
