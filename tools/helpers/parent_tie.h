@@ -11,9 +11,10 @@ namespace orbitreel::helpers {
 inline constexpr const char* ParentVariable = "ORBITREEL_TOOL_PARENT";
 
 // Asks the kernel to kill this process when its parent goes, then checks
-// that the parent is still the one that started it (named by ParentVariable,
-// else the one found at start): one that went before the request was made
-// would not be noticed otherwise. Call first thing in main;
+// that the parent is still the one found at start and, when the installer
+// named itself in ParentVariable, that the installer is still an ancestor:
+// a parent that went before the request was made would not be noticed
+// otherwise. Call first thing in main;
 // on failure, exit non-zero at once.
 Outcome<void> tieToParent();
 
