@@ -165,14 +165,16 @@ struct Server::Impl {
         response.set_header("Accept-Ranges", "bytes");
         if (!entity.etag.empty()) response.set_header("ETag", entity.etag);
         if (!entity.lastModified.empty()) response.set_header("Last-Modified", entity.lastModified);
+        if (fault.contentRange) {
+            response.headers.erase("Content-Range");
+            response.set_header("Content-Range", *fault.contentRange);
+        }
         lock.unlock();
 
         std::string path = request.path;
         auto buffer = std::make_shared<std::vector<std::uint8_t>>(ChunkSize);
-        response.set_content_provider(
-            length, "application/octet-stream",
-            [this, entity, first, fault, record, path, buffer](std::size_t offset, std::size_t left,
-                                                                httplib::DataSink& sink) {
+        auto send = [this, entity, first, fault, record, path, buffer](std::size_t offset, std::size_t left,
+                                                                        httplib::DataSink& sink) {
                 if (fault.cutAfter && offset >= *fault.cutAfter) return false;
                 if (fault.stallAfter && offset >= *fault.stallAfter) {
                     stall(path);
@@ -187,6 +189,17 @@ struct Server::Impl {
                 records[record].bodyBytesSent += chunk;
                 bytesSent += chunk;
                 return true;
+            };
+        if (!fault.contentLength) return response.set_content_provider(length, "application/octet-stream", send);
+        // A length of the fault's choosing: the body itself goes in chunks.
+        response.set_header("Content-Length", *fault.contentLength);
+        response.set_chunked_content_provider(
+            "application/octet-stream", [send, length](std::size_t offset, httplib::DataSink& sink) {
+                if (offset >= length) {
+                    sink.done();
+                    return true;
+                }
+                return send(offset, length - offset, sink);
             });
     }
 
