@@ -183,11 +183,20 @@ struct Server::Impl {
                 std::size_t chunk = std::min(left, ChunkSize);
                 if (fault.cutAfter) chunk = std::min<std::uint64_t>(chunk, *fault.cutAfter - offset);
                 if (fault.stallAfter) chunk = std::min<std::uint64_t>(chunk, *fault.stallAfter - offset);
-                entity.fill(first + offset, std::span(buffer->data(), chunk));
-                if (!sink.write(reinterpret_cast<const char*>(buffer->data()), chunk)) return false;
+                // The whole file for a range: its first bytes under the range's
+                // headers, and then the rest, past the declared length.
+                const std::uint64_t from = fault.wholeFileAsRange ? 0 : first;
+                std::uint64_t end = from + offset + chunk;
+                if (fault.wholeFileAsRange && chunk == left) end = entity.size;
+                for (std::uint64_t at = from + offset; at < end;) {
+                    std::size_t piece = std::min<std::uint64_t>(ChunkSize, end - at);
+                    entity.fill(at, std::span(buffer->data(), piece));
+                    if (!sink.write(reinterpret_cast<const char*>(buffer->data()), piece)) return false;
+                    at += piece;
+                }
                 std::lock_guard guard(mutex);
-                records[record].bodyBytesSent += chunk;
-                bytesSent += chunk;
+                records[record].bodyBytesSent += end - from - offset;
+                bytesSent += end - from - offset;
                 return true;
             };
         if (!fault.contentLength) return response.set_content_provider(length, "application/octet-stream", send);
