@@ -76,6 +76,10 @@ Transfer::Transfer(std::shared_ptr<CurlTask> task, SessionDelegate& delegate, co
     if (!easy_) return;
     curl_easy_setopt(easy_, CURLOPT_PRIVATE, this);
     curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
+    // No connection outlives its response: a server that sent more than it
+    // declared leaves the extra bytes in front of the next response, which
+    // then reads as no HTTP at all.
+    curl_easy_setopt(easy_, CURLOPT_FORBID_REUSE, 1L);
     // Redirects are the delegate's decision, one hop at a time.
     curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "https");

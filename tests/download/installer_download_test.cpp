@@ -213,8 +213,15 @@ TEST_F(InstallerDownloadTest, EachRetryAsksForWhatTheLastOutcomeLeft) {
             server().fault(path, release_host::Fault::cut(bytes));
         };
     };
-    // Other bytes under the same validator: a range is served, and wrong.
+    // Other bytes under the same validator, fetched whole.
     auto wrongBytes = [&] { serve(wrong, "\"r1\""); };
+    // A range answered with the whole file: wrong bytes, and more of them
+    // than the response declared.
+    auto wholeFileAsRange = [&] {
+        release_host::Fault fault;
+        fault.wholeFileAsRange = true;
+        server().fault(path, fault);
+    };
     auto status = [&](int code) { return [&, code] { server().respond(path, code); }; };
 
     struct Step {
@@ -230,7 +237,7 @@ TEST_F(InstallerDownloadTest, EachRetryAsksForWhatTheLastOutcomeLeft) {
     const std::string rest = "bytes=400000-";
     const std::vector<Sequence> sequences = {
         {"a resumed image fails verification",
-         {{cutAt(400'000), "", Cut, true}, {wrongBytes, rest, Verification, false}, {good, "", Install, false}}},
+         {{cutAt(400'000), "", Cut, true}, {wholeFileAsRange, rest, Verification, false}, {good, "", Install, false}}},
         {"a fresh image fails verification", {{wrongBytes, "", Verification, false}, {good, "", Install, false}}},
         {"refused resumes keep their resume data",
          {{cutAt(400'000), "", Cut, true},

@@ -135,17 +135,17 @@ TEST_F(EndToEnd, ARetryAfterAResumedImageFailedVerificationDownloadsAfresh) {
     ASSERT_TRUE(waitForError(0)) << diagnosis();
     expectCutMessage(home().errorEntries().back());
 
-    // The same validator for other bytes: the range is served, and wrong.
-    auto wrong = stage::withByteChanged(scene().releaseImage(), size * 3 / 4);
-    wrong.etag = scene().releaseImage().etag;
-    scene().serveRelease(wrong);
+    // The range is answered with the whole image: wrong bytes, and more of
+    // them than the response declared.
+    Fault whole;
+    whole.wholeFileAsRange = true;
+    scene().host().fault(path, whole);
     scene().pressButton();
     ASSERT_TRUE(waitForError(1)) << diagnosis();
     EXPECT_EQ(home().errorEntries().back(), VerificationMessage);
     EXPECT_FALSE(fs::exists(home().cachedImage()));
     EXPECT_FALSE(fs::exists(home().resumeData()));
 
-    scene().serveRelease(scene().releaseImage());
     scene().pressButton();
     ASSERT_TRUE(waitForInstalled()) << diagnosis();
     EXPECT_TRUE(installedIntact());
