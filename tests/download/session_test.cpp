@@ -229,8 +229,6 @@ TEST_F(SessionTest, AResumedTaskThatCannotGoOnFailsAndOffersResumeDataOnlyForAPa
     const std::vector<Case> cases = {
         {"plain http", "http://orbitreel.app/release.dmg", {},
          "Solo se descargan archivos por una conexión segura (HTTPS).", false, false},
-        {"another protocol", "ftp://orbitreel.app/release.dmg", {},
-         "Solo se descargan archivos por una conexión segura (HTTPS).", false, false},
         {"malformed", "https://orbitreel.app:99999/release.dmg", {}, "", false, false},
         {"length near 2^63 with no total", {}, withHeaders("bytes 100000-299999/*", "9223372036854775000"),
          cannotContinue, true, false},
