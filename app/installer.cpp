@@ -89,6 +89,9 @@ void Installer::applicationDidFinishLaunching() {
     SessionConfiguration configuration;
     configuration.timeoutIntervalForRequest = RequestTimeout;
     configuration.timeoutIntervalForResource = ResourceTimeout;
+    // Some overrun is only shown (over 100%); a body twice the release's
+    // size is not the release.
+    configuration.largestFile = 2 * release->bytes;
     session = platform_.urlSessions->makeSession(configuration, *this);
 }
 

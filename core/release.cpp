@@ -113,15 +113,19 @@ Result<Release> decodeRelease(const std::string& json) {
     return Release{std::move(*version), std::move(*url), std::move(*sha256), *bytes};
 }
 
+bool isReleaseUrl(const std::string& text, const std::string& version) {
+    auto url = parseUrl(text);
+    if (!url) return false;
+    if (!url->scheme || *url->scheme != "https") return false;
+    if (!url->host || *url->host != ReleaseHost) return false;
+    if (!url->path.starts_with("/downloads/Orbitreel-Mac-")) return false;
+    if (!url->path.ends_with("-" + version + ".dmg")) return false;
+    return !hasDotSegment(url->path);
+}
+
 Result<Release> validatedRelease(Release release) {
     auto invalid = [] { return fail_with(InstallError{InvalidManifestMessage}); };
-    auto url = parseUrl(release.url);
-    if (!url) return invalid();
-    if (!url->scheme || *url->scheme != "https") return invalid();
-    if (!url->host || *url->host != ReleaseHost) return invalid();
-    if (!url->path.starts_with("/downloads/Orbitreel-Mac-")) return invalid();
-    if (!url->path.ends_with("-" + release.version + ".dmg")) return invalid();
-    if (hasDotSegment(url->path) || !isSafeFolderName(release.version)) return invalid();
+    if (!isReleaseUrl(release.url, release.version) || !isSafeFolderName(release.version)) return invalid();
     if (!isDigestText(release.sha256)) return invalid();
     if (release.bytes <= 0) return invalid();
     if (release.bytes >= 2000000000) return invalid();

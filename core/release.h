@@ -31,6 +31,10 @@ inline constexpr const char* InvalidManifestMessage = "La información del insta
 // "bytes", decoded in that order. A decoding failure is a platform error.
 Result<Release> decodeRelease(const std::string& json);
 
+// Whether `url` may serve the release of `version`: HTTPS on the release host,
+// under the release path, for that version.
+bool isReleaseUrl(const std::string& url, const std::string& version);
+
 // Validates a decoded manifest against the pinned scheme, host and path.
 Result<Release> validatedRelease(Release release);
 

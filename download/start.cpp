@@ -35,9 +35,19 @@ void Installer::start() {
         return;
     }
     // Resume an interrupted download when its data can be read; anything
-    // else (no file, a folder, unreadable) starts afresh.
-    auto resumeData = fm.readAll(resumeDataFile(home, release->version));
-    task = resumeData ? session->downloadTaskWithResumeData(*resumeData) : session->downloadTask(release->url);
+    // else (no file, a folder, unreadable) starts afresh. Resume data that
+    // would ask anywhere but the release's own address is dropped unused.
+    const Path resumeFile = resumeDataFile(home, release->version);
+    auto resumeData = fm.readAll(resumeFile);
+    bool resumes = resumeData.has_value();
+    if (resumes) {
+        auto resumeUrl = session->resumeDataUrl(*resumeData);
+        if (resumeUrl && !isReleaseUrl(*resumeUrl, release->version)) {
+            ignore(fm.remove(resumeFile));
+            resumes = false;
+        }
+    }
+    task = resumes ? session->downloadTaskWithResumeData(*resumeData) : session->downloadTask(release->url);
     task->resume();
 }
 

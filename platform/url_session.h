@@ -18,6 +18,9 @@ struct SessionConfiguration {
     double timeoutIntervalForRequest = 60;
     // The whole task must end within this long.
     double timeoutIntervalForResource = 7200;
+    // A task whose file grows past this many bytes fails, with no resume
+    // data; absent: no limit.
+    std::optional<std::int64_t> largestFile;
 
     // Test configuration only; production code never sets these.
     // Connects every request for `host:443` to 127.0.0.1:`port`.
@@ -82,6 +85,9 @@ public:
     virtual ~UrlSession() = default;
     virtual std::shared_ptr<DownloadTask> downloadTask(const std::string& url) = 0;
     virtual std::shared_ptr<DownloadTask> downloadTaskWithResumeData(const Bytes& resumeData) = 0;
+    // The URL that a task made from `resumeData` would ask for; absent when
+    // the blob is unusable (such a task fails when started).
+    virtual std::optional<std::string> resumeDataUrl(const Bytes& resumeData) const = 0;
 };
 
 class UrlSessions {

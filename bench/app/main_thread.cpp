@@ -41,6 +41,7 @@ class NoSessions : public UrlSessions {
     class Idle : public UrlSession {
         std::shared_ptr<DownloadTask> downloadTask(const std::string&) override { return nullptr; }
         std::shared_ptr<DownloadTask> downloadTaskWithResumeData(const Bytes&) override { return nullptr; }
+        std::optional<std::string> resumeDataUrl(const Bytes&) const override { return std::nullopt; }
     };
 
 public:

@@ -100,6 +100,14 @@ PlatformError cannotContinueError(int statusCode) {
                          "El servidor no pudo continuar la descarga (respuesta " + std::to_string(statusCode) + ")."};
 }
 
+PlatformError invalidResponseError() {
+    return PlatformError{"session", 4, "El servidor mandó una respuesta que no tiene sentido."};
+}
+
+PlatformError tooMuchDataError() {
+    return PlatformError{"session", 5, "El servidor mandó mucho más de lo que pesa la descarga."};
+}
+
 PlatformError tooManyRedirectsError() {
     return PlatformError{"curl", CURLE_TOO_MANY_REDIRECTS, "El servidor redirigió la descarga demasiadas veces."};
 }

@@ -21,6 +21,10 @@ PlatformError unusableResumeDataError();
 PlatformError missingPartialDownloadError();
 // The server answered a resumed request with something we cannot continue.
 PlatformError cannotContinueError(int statusCode);
+// A header whose number is not a size, or a range at odds with its length.
+PlatformError invalidResponseError();
+// The body ran far past the size the file can have.
+PlatformError tooMuchDataError();
 // More redirects than a task follows.
 PlatformError tooManyRedirectsError();
 

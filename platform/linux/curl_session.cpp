@@ -56,6 +56,7 @@ public:
         settings_.requestTimeout = toMilliseconds(configuration.timeoutIntervalForRequest);
         settings_.resourceTimeout = toMilliseconds(configuration.timeoutIntervalForResource);
         settings_.trustedCertificates = configuration.trustedCertificates;
+        settings_.largestFile = configuration.largestFile.value_or(-1);
         if (configuration.connectHostTo) {
             const auto& override = *configuration.connectHostTo;
             std::vector<std::string> hosts{override.host};
@@ -264,6 +265,12 @@ std::shared_ptr<DownloadTask> CurlSession::downloadTaskWithResumeData(const Byte
     std::lock_guard lock(queue_->mutex);
     queue_->made.push_back(task);
     return task;
+}
+
+std::optional<std::string> CurlSession::resumeDataUrl(const Bytes& resumeData) const {
+    auto state = decodeResumeData(resumeData);
+    if (!state) return std::nullopt;
+    return state->url;
 }
 
 }  // namespace orbitreel

@@ -20,6 +20,7 @@ public:
 
     std::shared_ptr<DownloadTask> downloadTask(const std::string& url) override;
     std::shared_ptr<DownloadTask> downloadTaskWithResumeData(const Bytes& resumeData) override;
+    std::optional<std::string> resumeDataUrl(const Bytes& resumeData) const override;
 
 private:
     struct Queue;

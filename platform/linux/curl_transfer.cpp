@@ -39,10 +39,12 @@ std::optional<std::int64_t> parseNumber(std::string_view text) {
 
 struct ContentRange {
     std::int64_t first = 0;
+    std::int64_t end = 0;     // one past the last byte
     std::int64_t total = -1;  // unknown
 };
 
-// "bytes FIRST-LAST/TOTAL", TOTAL possibly "*".
+// "bytes FIRST-LAST/TOTAL", TOTAL possibly "*". A range that does not fit its
+// total, or whose end is not a 64-bit size, is no range.
 std::optional<ContentRange> parseContentRange(std::string_view text) {
     text = trim(text);
     if (!text.starts_with("bytes ")) return std::nullopt;
@@ -52,12 +54,12 @@ std::optional<ContentRange> parseContentRange(std::string_view text) {
     if (dash == std::string_view::npos || slash == std::string_view::npos || dash > slash) return std::nullopt;
     auto first = parseNumber(trim(text.substr(0, dash)));
     auto last = parseNumber(trim(text.substr(dash + 1, slash - dash - 1)));
-    if (!first || !last || *last < *first) return std::nullopt;
-    ContentRange range{*first, -1};
+    if (!first || !last || *last < *first || *last == INT64_MAX) return std::nullopt;
+    ContentRange range{*first, *last + 1, -1};
     auto total = trim(text.substr(slash + 1));
     if (total != "*") {
         auto value = parseNumber(total);
-        if (!value) return std::nullopt;
+        if (!value || *value < range.end) return std::nullopt;
         range.total = *value;
     }
     return range;
@@ -75,6 +77,10 @@ Transfer::Transfer(std::shared_ptr<CurlTask> task, SessionDelegate& delegate, co
     if (!easy_) return;
     curl_easy_setopt(easy_, CURLOPT_PRIVATE, this);
     curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
+    // No connection outlives its response: a server that sent more than it
+    // declared leaves the extra bytes in front of the next response, which
+    // then reads as no HTTP at all.
+    curl_easy_setopt(easy_, CURLOPT_FORBID_REUSE, 1L);
     // Redirects are the delegate's decision, one hop at a time.
     curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "https");
@@ -153,8 +159,10 @@ Result<void> Transfer::prepareRequest(const std::string& url) {
         if (!headers_) return fail_with(curlTransferError(CURLE_OUT_OF_MEMORY, 0, ""));
     }
     curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headers_);
-    if (CURLcode set = curl_easy_setopt(easy_, CURLOPT_URL, url.c_str()); set != CURLE_OK)
+    if (CURLcode set = curl_easy_setopt(easy_, CURLOPT_URL, url.c_str()); set != CURLE_OK) {
+        resumable_ = false;
         return fail_with(curlTransferError(set, 0, ""));
+    }
     return {};
 }
 
@@ -196,7 +204,14 @@ bool Transfer::headerLine(std::string_view line) {
     else if (sameName(name, "Last-Modified")) lastModified_ = value;
     else if (sameName(name, "Content-Range")) contentRange_ = value;
     else if (sameName(name, "Location")) location_ = value;
-    else if (sameName(name, "Content-Length")) contentLength_ = parseNumber(value).value_or(-1);
+    else if (sameName(name, "Content-Length")) {
+        auto length = parseNumber(value);
+        if (!length) {
+            abort_ = Error(invalidResponseError());
+            return false;
+        }
+        contentLength_ = *length;
+    }
     return true;
 }
 
@@ -219,8 +234,11 @@ bool Transfer::beginBody() {
 
     if (rangeStart_ > 0) {
         if (code == 206) {
+            // The partial is continued only by the bytes that follow it, and
+            // a length that disagrees with the range leaves it in doubt.
             auto range = parseContentRange(contentRange_);
-            if (!range || range->first != rangeStart_) {
+            if (!range || range->first != rangeStart_ ||
+                (contentLength_ >= 0 && contentLength_ != range->end - range->first)) {
                 body_ = Body::Refused;
                 resumable_ = false;
                 abort_ = Error(cannotContinueError(static_cast<int>(code)));
@@ -228,7 +246,7 @@ bool Transfer::beginBody() {
             }
             body_ = Body::Save;
             entityUrl_ = requestUrl_;
-            expected_ = range->total >= 0 ? range->total : (contentLength_ >= 0 ? rangeStart_ + contentLength_ : -1);
+            expected_ = range->total >= 0 ? range->total : range->end;
             return true;
         }
         if (code == 200) {
@@ -244,10 +262,10 @@ bool Transfer::beginBody() {
             expected_ = contentLength_;
             return true;
         }
-        body_ = Body::Refused;
-        resumable_ = false;
-        abort_ = Error(cannotContinueError(static_cast<int>(code)));
-        return false;
+        // Any other answer is final and says nothing about the bytes on
+        // disk: they stay, for the resume data that names them.
+        body_ = Body::Discard;
+        return true;
     }
 
     body_ = Body::Save;
@@ -263,6 +281,15 @@ bool Transfer::saveBody(const char* data, size_t length) {
     lastActivity_ = Clock::now();
     if (body_ == Body::Discard) return true;
     if (body_ != Body::Save) return false;
+    // A body far longer than the file can be is not the file: stop before
+    // it fills the disk, and keep nothing of it.
+    const std::int64_t size = file_.size();
+    if (settings_.largestFile >= 0 &&
+        (size > settings_.largestFile || length > static_cast<std::uint64_t>(settings_.largestFile - size))) {
+        resumable_ = false;
+        abort_ = Error(tooMuchDataError());
+        return false;
+    }
     if (!file_.append(data, length)) {
         abort_ = Error(downloadFileError(file_.error()));
         return false;
@@ -292,6 +319,9 @@ std::int64_t Transfer::expectedTotal() const { return expected_; }
 std::optional<Error> Transfer::requestError(CURLcode result) {
     if (abort_) return abort_;
     if (result != CURLE_OK) {
+        // The library refuses the address itself: asking again never helps,
+        // so the bytes on disk are not offered for another try.
+        if (result == CURLE_UNSUPPORTED_PROTOCOL || result == CURLE_URL_MALFORMAT) resumable_ = false;
         long osErrno = 0;
         curl_easy_getinfo(easy_, CURLINFO_OS_ERRNO, &osErrno);
         return Error(curlTransferError(result, osErrno, errorBuffer_));

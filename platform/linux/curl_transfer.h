@@ -22,6 +22,7 @@ struct TransferSettings {
     curl_slist* connectTo = nullptr;  // owned by the session
     std::optional<Path> trustedCertificates;
     bool direct = false;  // no proxy (the test configuration)
+    std::int64_t largestFile = -1;  // -1: no limit
 };
 
 class Transfer {

@@ -70,10 +70,28 @@ public:
             main_.post(std::move(arm));
     }
 
-    void onUserInitiated(Work work) override { pool_.start(std::move(work)); }
+    void onUserInitiated(Work work) override {
+        // As on the main queue, the work crosses through our own mutex; the
+        // pool only learns that there is one more job to take.
+        {
+            std::lock_guard lock(mutex_);
+            jobs_.push_back(std::move(work));
+        }
+        pool_.start([this] {
+            Work job;
+            {
+                std::lock_guard lock(mutex_);
+                job = std::move(jobs_.front());
+                jobs_.pop_front();
+            }
+            job();
+        });
+    }
 
 private:
     MainQueue main_;
+    std::mutex mutex_;
+    std::deque<Work> jobs_;
     QThreadPool pool_;
 };
 

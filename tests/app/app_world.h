@@ -33,6 +33,7 @@ public:
     std::vector<std::shared_ptr<ScriptedTask>> tasks;
     std::shared_ptr<DownloadTask> downloadTask(const std::string& url) override;
     std::shared_ptr<DownloadTask> downloadTaskWithResumeData(const Bytes& resumeData) override;
+    std::optional<std::string> resumeDataUrl(const Bytes&) const override { return std::nullopt; }
 };
 
 class ScriptedUrlSessions : public UrlSessions {

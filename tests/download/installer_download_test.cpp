@@ -195,6 +195,129 @@ TEST_F(InstallerDownloadTest, NoProgressForTheRequestTimeOutCutsTheDownloadWithI
     EXPECT_EQ(sha256Hex(readBytes(world.image())), sha256Hex(content));
 }
 
+// Sequences of outcomes, each press checked by the request it sends: the
+// whole file, or the rest after the bytes that resume data names.
+TEST_F(InstallerDownloadTest, EachRetryAsksForWhatTheLastOutcomeLeft) {
+    const Bytes content = patternBytes(800'000);
+    const std::string Verification = "La descarga no pasó la verificación. Tocá Reintentar.";
+    // The content is no disk image, so a download that passes verification
+    // ends at the install.
+    const std::string Install = "No se pudo instalar.";
+    auto serve = [&](const Bytes& bytes, const char* etag) {
+        server().serve(path, release_host::Entity::fromBytes(bytes, etag));
+    };
+    auto good = [&] { serve(content, "\"r1\""); };
+    auto cutAt = [&](std::uint64_t bytes, const char* etag = "\"r1\"") {
+        return [&, bytes, etag] {
+            serve(content, etag);
+            server().fault(path, release_host::Fault::cut(bytes));
+        };
+    };
+    // A range answered with the whole file: wrong bytes, and more of them
+    // than the response declared.
+    auto wholeFileAsRange = [&] {
+        release_host::Fault fault;
+        fault.wholeFileAsRange = true;
+        server().fault(path, fault);
+    };
+    auto status = [&](int code) { return [&, code] { server().respond(path, code); }; };
+
+    struct Step {
+        std::function<void()> arrange;
+        std::string range;  // of the request this press sends
+        std::string outcome;
+        bool resumeDataAfter;
+    };
+    struct Sequence {
+        std::string name;
+        std::vector<Step> steps;
+    };
+    const std::string rest = "bytes=400000-";
+    const std::vector<Sequence> sequences = {
+        {"a resumed image fails verification",
+         {{cutAt(400'000), "", Cut, true}, {wholeFileAsRange, rest, Verification, false}, {good, "", Install, false}}},
+        {"refused resumes keep their resume data",
+         {{cutAt(400'000), "", Cut, true},
+          {status(404), rest, Refused, true},
+          {status(500), rest, Refused, true},
+          {status(416), rest, Refused, true},
+          {good, rest, Install, false}}},
+        {"a resume restarted by a 200 and cut again",
+         {{cutAt(400'000), "", Cut, true},
+          {cutAt(600'000, "\"r2\""), rest, Cut, true},
+          {cutAt(100'000, "\"r2\""), "bytes=600000-", Cut, true},
+          {[&] { serve(content, "\"r2\""); }, "bytes=700000-", Install, false}}},
+    };
+    for (const auto& sequence : sequences) {
+        SCOPED_TRACE(sequence.name);
+        fs::remove_all(world.home / "Library");
+        fs::remove_all(world.host.partialsFolder());
+        world.writeManifestFor(content);
+        Launched launched(world);
+        for (std::size_t i = 0; i < sequence.steps.size(); ++i) {
+            SCOPED_TRACE("press " + std::to_string(i + 1));
+            const Step& step = sequence.steps[i];
+            step.arrange();
+            const auto before = server().requests().size();
+            ASSERT_TRUE(launched.pressAndWait());
+            ASSERT_EQ(server().requests().size(), before + 1) << launched.status();
+            EXPECT_EQ(server().requests().back().range, step.range);
+            EXPECT_THAT(launched.status(), ::testing::StartsWith(step.outcome));
+            EXPECT_EQ(fs::exists(world.resumeData()), step.resumeDataAfter);
+        }
+    }
+}
+
+TEST_F(InstallerDownloadTest, ResumeDataForAnyOtherAddressIsDroppedAndTheReleaseFetchedWhole) {
+    const Bytes content = patternBytes(500'000);
+    world.writeManifestFor(content);
+    server().serve(path, release_host::Entity::fromBytes(content, "\"r1\""));
+    const std::vector<std::string> addresses = {
+        std::string("https://") + MirrorHost + path,
+        "http://orbitreel.app" + path,
+        "https://orbitreel.app/downloads/Orbitreel-Mac-1.4.1.dmg",
+    };
+    for (const auto& address : addresses) {
+        SCOPED_TRACE(address);
+        fs::remove_all(world.home / "Library");
+        server().fault(path, release_host::Fault::cut(200'000));
+        Launched launched(world);
+        ASSERT_TRUE(launched.pressAndWait());
+        Bytes kept = readBytes(world.resumeData());
+        auto json = nlohmann::json::parse(kept.begin(), kept.end());
+        json["url"] = address;
+        writeText(world.resumeData(), json.dump());
+
+        const auto before = server().requests().size();
+        ASSERT_TRUE(launched.pressAndWait());
+        ASSERT_EQ(server().requests().size(), before + 1);
+        EXPECT_EQ(server().requests().back().range, "");
+        EXPECT_FALSE(fs::exists(world.resumeData()));
+        ASSERT_TRUE(fs::is_regular_file(world.image()));
+        EXPECT_EQ(sha256Hex(readBytes(world.image())), sha256Hex(content));
+    }
+}
+
+TEST_F(InstallerDownloadTest, ABodyPastTwiceTheReleaseIsCutWithoutResumeDataAndASmallerOverrunIsOnlyShown) {
+    const Bytes content = patternBytes(300'000);
+    world.writeManifestFor(content);
+    Launched launched(world);
+
+    server().serve(path, release_host::Entity::pattern(10'000'000, "\"big\""));
+    ASSERT_TRUE(launched.pressAndWait());
+    EXPECT_EQ(launched.status(), std::string(Cut) + "\nEl servidor mandó mucho más de lo que pesa la descarga.");
+    EXPECT_FALSE(fs::exists(world.resumeData()));
+    EXPECT_FALSE(fs::exists(world.image()));
+    EXPECT_THAT(filesIn(world.host.partialsFolder()), ::testing::IsEmpty());
+
+    // Up to twice the size is written, shown over 100%, and left to verification.
+    server().serve(path, release_host::Entity::pattern(600'000, "\"twice\""));
+    ASSERT_TRUE(launched.pressAndWait());
+    EXPECT_EQ(launched.status(), "La descarga no pasó la verificación. Tocá Reintentar.");
+    EXPECT_EQ(launched.details(), "100% · 0 de 0 MB");
+    EXPECT_EQ(world.sessions.asked->largestFile, std::optional<std::int64_t>(600'000));
+}
+
 class NoTask : public DownloadTask {
 public:
     void resume() override {}

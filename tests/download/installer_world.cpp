@@ -20,6 +20,7 @@ std::unique_ptr<UrlSession> TestSessions::makeSession(const SessionConfiguration
     SessionConfiguration test = host_.configuration();
     test.timeoutIntervalForRequest = requestTimeoutOverride.value_or(configuration.timeoutIntervalForRequest);
     test.timeoutIntervalForResource = configuration.timeoutIntervalForResource;
+    test.largestFile = configuration.largestFile;
     return real_.makeSession(test, delegate);
 }
 

@@ -178,18 +178,92 @@ TEST_F(SessionTest, AResumedTaskStartsOverWhenTheServerSendsTheWholeFile) {
     }
 }
 
-TEST_F(SessionTest, AResumedTaskAnsweredWithAnythingElseFailsWithoutResumeData) {
-    host.server().serve("/release.dmg", release_host::Entity::fromBytes(patternBytes(300'000), "\"v1\""));
+TEST_F(SessionTest, AResumedRequestAnsweredWithAnotherStatusIsFinalAndKeepsThePartial) {
+    Bytes content = patternBytes(300'000);
+    host.server().serve("/release.dmg", release_host::Entity::fromBytes(content, "\"v1\""));
     Bytes resumeData = cutDownload("/release.dmg", 100'000);
-    host.server().respond("/release.dmg", 404);
+    const auto partials = filesIn(host.partialsFolder());
 
-    auto session = makeSession();
-    run(session->downloadTaskWithResumeData(resumeData));
+    for (int status : {404, 500, 416, 204}) {
+        SCOPED_TRACE(status);
+        host.server().respond("/release.dmg", status);
+        RecordingDelegate recorder;
+        auto session = sessions->makeSession(host.configuration(), recorder);
+        session->downloadTaskWithResumeData(resumeData)->resume();
+        ASSERT_TRUE(recorder.waitForCompletion());
 
-    ASSERT_TRUE(delegate.error.has_value());
-    EXPECT_FALSE(delegate.error->resumeData.has_value());
-    EXPECT_FALSE(delegate.body.has_value());
-    EXPECT_THAT(filesIn(host.partialsFolder()), IsEmpty());
+        EXPECT_FALSE(recorder.error.has_value());
+        ASSERT_TRUE(recorder.finalResponse.has_value());
+        EXPECT_EQ(recorder.finalResponse->statusCode, status);
+        ASSERT_TRUE(recorder.body.has_value());
+        EXPECT_TRUE(recorder.body->empty());
+        EXPECT_EQ(host.server().requests().back().range, "bytes=100000-");
+        EXPECT_EQ(filesIn(host.partialsFolder()), partials);
+    }
+    // The same resume data still continues once the host is back.
+    host.server().serve("/release.dmg", release_host::Entity::fromBytes(content, "\"v1\""));
+    run(makeSession()->downloadTaskWithResumeData(resumeData));
+    ASSERT_TRUE(delegate.body.has_value());
+    EXPECT_TRUE(*delegate.body == content);
+    EXPECT_EQ(host.server().requests().back().bodyBytesSent, 200'000u);
+}
+
+TEST_F(SessionTest, AResumedTaskThatCannotGoOnFailsAndOffersResumeDataOnlyForAPassingFault) {
+    host.server().serve("/release.dmg", release_host::Entity::fromBytes(patternBytes(300'000), "\"v1\""));
+    const std::string cannotContinue = "El servidor no pudo continuar la descarga (respuesta 206).";
+    const std::string nonsense = "El servidor mandó una respuesta que no tiene sentido.";
+    auto withHeaders = [](std::optional<std::string> range, std::optional<std::string> length) {
+        release_host::Fault fault;
+        fault.contentRange = std::move(range);
+        fault.contentLength = std::move(length);
+        return fault;
+    };
+    struct Case {
+        std::string name;
+        std::optional<std::string> url;  // a changed URL in the resume data
+        std::optional<release_host::Fault> fault;
+        std::string description;
+        bool requested;
+        bool resumeData;
+    };
+    const std::vector<Case> cases = {
+        {"plain http", "http://orbitreel.app/release.dmg", {},
+         "Solo se descargan archivos por una conexión segura (HTTPS).", false, false},
+        {"malformed", "https://orbitreel.app:99999/release.dmg", {}, "", false, false},
+        {"length near 2^63 with no total", {}, withHeaders("bytes 100000-299999/*", "9223372036854775000"),
+         cannotContinue, true, false},
+        {"range past its total", {}, withHeaders("bytes 100000-399999/300000", {}), cannotContinue, true, false},
+        {"range to the largest offset", {}, withHeaders("bytes 100000-9223372036854775807/*", {}), cannotContinue,
+         true, false},
+        {"length past 64 bits", {}, withHeaders({}, "99999999999999999999"), nonsense, true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes resumeData = cutDownload("/release.dmg", 100'000);
+        if (c.url) {
+            auto json = nlohmann::json::parse(resumeData.begin(), resumeData.end());
+            json["url"] = *c.url;
+            std::string text = json.dump();
+            resumeData = Bytes(text.begin(), text.end());
+        }
+        if (c.fault) host.server().fault("/release.dmg", *c.fault);
+        auto before = host.server().requests().size();
+
+        RecordingDelegate recorder;
+        auto session = sessions->makeSession(host.configuration(), recorder);
+        session->downloadTaskWithResumeData(resumeData)->resume();
+        ASSERT_TRUE(recorder.waitForCompletion());
+        ASSERT_TRUE(recorder.error.has_value());
+        if (!c.description.empty()) {
+            EXPECT_EQ(recorder.error->error.localizedDescription(), c.description);
+        }
+        EXPECT_EQ(recorder.error->resumeData.has_value(), c.resumeData);
+        EXPECT_EQ(host.server().requests().size() > before, c.requested);
+        EXPECT_FALSE(recorder.body.has_value());
+        if (!c.resumeData) {
+            EXPECT_THAT(filesIn(host.partialsFolder()), IsEmpty());
+        }
+    }
 }
 
 TEST_F(SessionTest, UnusableResumeDataFailsTheTaskAndTouchesNoFile) {

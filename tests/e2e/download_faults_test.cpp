@@ -126,5 +126,67 @@ TEST_F(EndToEnd, ImageWithOneByteChangedIsRemovedWithTheVerificationMessage) {
     EXPECT_EQ(requests[1].bodyBytesSent, size);
 }
 
+TEST_F(EndToEnd, ARetryAfterAResumedImageFailedVerificationDownloadsAfresh) {
+    const auto size = static_cast<std::uint64_t>(scene().release().bytes);
+    const std::string path = stage::pathOfUrl(scene().release().url);
+    scene().serveRelease(scene().releaseImage());
+    scene().host().fault(path, Fault::cut(size / 2));
+    openAndPress();
+    ASSERT_TRUE(waitForError(0)) << diagnosis();
+    expectCutMessage(home().errorEntries().back());
+
+    // The range is answered with the whole image: wrong bytes, and more of
+    // them than the response declared.
+    Fault whole;
+    whole.wholeFileAsRange = true;
+    scene().host().fault(path, whole);
+    scene().pressButton();
+    ASSERT_TRUE(waitForError(1)) << diagnosis();
+    EXPECT_EQ(home().errorEntries().back(), VerificationMessage);
+    EXPECT_FALSE(fs::exists(home().cachedImage()));
+    EXPECT_FALSE(fs::exists(home().resumeData()));
+
+    scene().pressButton();
+    ASSERT_TRUE(waitForInstalled()) << diagnosis();
+    EXPECT_TRUE(installedIntact());
+    auto requests = scene().host().requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_EQ(requests[1].status, 206);
+    EXPECT_TRUE(requests[2].range.empty());
+    EXPECT_EQ(requests[2].bodyBytesSent, size);
+}
+
+TEST_F(EndToEnd, AResumedRequestAnsweredWithAnErrorStatusKeepsItsResumeData) {
+    const auto size = static_cast<std::uint64_t>(scene().release().bytes);
+    const std::string path = stage::pathOfUrl(scene().release().url);
+    scene().serveRelease(scene().releaseImage());
+    scene().host().fault(path, Fault::cut(size / 2));
+    openAndPress();
+    ASSERT_TRUE(waitForError(0)) << diagnosis();
+    ASSERT_TRUE(fs::exists(home().resumeData()));
+
+    size_t errors = 1;
+    for (int status : {404, 500, 416}) {
+        SCOPED_TRACE(status);
+        scene().host().respond(path, status);
+        scene().pressButton();
+        ASSERT_TRUE(waitForError(errors++)) << diagnosis();
+        EXPECT_EQ(home().errorEntries().back(), RefusedMessage);
+        EXPECT_TRUE(fs::exists(home().resumeData()));
+        EXPECT_FALSE(fs::exists(home().cachedImage()));
+    }
+
+    // The host is back: the rest is fetched, not the whole image.
+    scene().serveRelease(scene().releaseImage());
+    scene().pressButton();
+    ASSERT_TRUE(waitForInstalled()) << diagnosis();
+    EXPECT_TRUE(installedIntact());
+    auto requests = scene().host().requests();
+    ASSERT_EQ(requests.size(), 5u);
+    for (std::size_t i = 1; i < requests.size(); ++i) EXPECT_EQ(requests[i].range, requests[1].range);
+    EXPECT_EQ(requests.back().status, 206);
+    EXPECT_LT(totalSent(scene()) * 10, size * 11);
+}
+
 }  // namespace
 }  // namespace orbitreel::e2e

@@ -165,14 +165,16 @@ struct Server::Impl {
         response.set_header("Accept-Ranges", "bytes");
         if (!entity.etag.empty()) response.set_header("ETag", entity.etag);
         if (!entity.lastModified.empty()) response.set_header("Last-Modified", entity.lastModified);
+        if (fault.contentRange) {
+            response.headers.erase("Content-Range");
+            response.set_header("Content-Range", *fault.contentRange);
+        }
         lock.unlock();
 
         std::string path = request.path;
         auto buffer = std::make_shared<std::vector<std::uint8_t>>(ChunkSize);
-        response.set_content_provider(
-            length, "application/octet-stream",
-            [this, entity, first, fault, record, path, buffer](std::size_t offset, std::size_t left,
-                                                                httplib::DataSink& sink) {
+        auto send = [this, entity, first, fault, record, path, buffer](std::size_t offset, std::size_t left,
+                                                                        httplib::DataSink& sink) {
                 if (fault.cutAfter && offset >= *fault.cutAfter) return false;
                 if (fault.stallAfter && offset >= *fault.stallAfter) {
                     stall(path);
@@ -181,12 +183,32 @@ struct Server::Impl {
                 std::size_t chunk = std::min(left, ChunkSize);
                 if (fault.cutAfter) chunk = std::min<std::uint64_t>(chunk, *fault.cutAfter - offset);
                 if (fault.stallAfter) chunk = std::min<std::uint64_t>(chunk, *fault.stallAfter - offset);
-                entity.fill(first + offset, std::span(buffer->data(), chunk));
-                if (!sink.write(reinterpret_cast<const char*>(buffer->data()), chunk)) return false;
+                // The whole file for a range: its first bytes under the range's
+                // headers, and then the rest, past the declared length.
+                const std::uint64_t from = fault.wholeFileAsRange ? 0 : first;
+                std::uint64_t end = from + offset + chunk;
+                if (fault.wholeFileAsRange && chunk == left) end = entity.size;
+                for (std::uint64_t at = from + offset; at < end;) {
+                    std::size_t piece = std::min<std::uint64_t>(ChunkSize, end - at);
+                    entity.fill(at, std::span(buffer->data(), piece));
+                    if (!sink.write(reinterpret_cast<const char*>(buffer->data()), piece)) return false;
+                    at += piece;
+                }
                 std::lock_guard guard(mutex);
-                records[record].bodyBytesSent += chunk;
-                bytesSent += chunk;
+                records[record].bodyBytesSent += end - from - offset;
+                bytesSent += end - from - offset;
                 return true;
+            };
+        if (!fault.contentLength) return response.set_content_provider(length, "application/octet-stream", send);
+        // A length of the fault's choosing: the body itself goes in chunks.
+        response.set_header("Content-Length", *fault.contentLength);
+        response.set_chunked_content_provider(
+            "application/octet-stream", [send, length](std::size_t offset, httplib::DataSink& sink) {
+                if (offset >= length) {
+                    sink.done();
+                    return true;
+                }
+                return send(offset, length - offset, sink);
             });
     }
 

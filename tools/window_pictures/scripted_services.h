@@ -24,6 +24,7 @@ public:
     std::shared_ptr<DownloadTask> downloadTaskWithResumeData(const Bytes&) override {
         return std::make_shared<HeldTask>();
     }
+    std::optional<std::string> resumeDataUrl(const Bytes&) const override { return std::nullopt; }
 };
 
 class HeldSessions : public UrlSessions {
