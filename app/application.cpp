@@ -10,8 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/dark_palette.h"
-#include "app/installer.h"
+#include "ui/dark_palette.h"
+#include "controller/installer.h"
 #include "app/instance_folder.h"
 #include "app/quit_signals.h"
 #include "app/single_instance.h"

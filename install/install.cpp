@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "download/cache_paths.h"
+#include "core/cache_paths.h"
 #include "install/command.h"
 #include "install/hidden_names.h"
 #include "install/leftovers.h"

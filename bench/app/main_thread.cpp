@@ -19,8 +19,8 @@
 #include <random>
 #include <vector>
 
-#include "app/installer.h"
-#include "download/cache_paths.h"
+#include "controller/installer.h"
+#include "core/cache_paths.h"
 #include "platform/linux/linux_applications.h"
 #include "platform/linux/linux_files.h"
 #include "platform/linux/linux_processes.h"

@@ -28,7 +28,7 @@
 #include <vector>
 
 #include "core/release.h"
-#include "platform/linux/curl_url_sessions.h"
+#include "platform/linux/download/curl_url_sessions.h"
 #include "tools/release_host/release_host.h"
 
 extern char** environ;

@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "core/digest.h"
-#include "download/cache_paths.h"
+#include "core/cache_paths.h"
 #include "install/install.h"
 #include "platform/linux/linux_applications.h"
 #include "platform/linux/linux_bundles.h"

@@ -9,7 +9,7 @@
 #include "platform/linux/linux_processes.h"
 #include "platform/linux/openssl_hashing.h"
 #include "platform/linux/qt_queues.h"
-#include "platform/linux/curl_url_sessions.h"
+#include "platform/linux/download/curl_url_sessions.h"
 
 namespace orbitreel {
 

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/installer.h"
+#include "controller/installer.h"
 #include "platform/platform.h"
 #include "tests/support/bundle_in_folder.h"
 #include "tests/support/event_loop.h"

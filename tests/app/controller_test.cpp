@@ -8,7 +8,7 @@
 
 #include <filesystem>
 
-#include "app/installer.h"
+#include "controller/installer.h"
 #include "install/install.h"
 #include "tests/app/app_world.h"
 #include "ui/bar.h"

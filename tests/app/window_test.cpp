@@ -10,7 +10,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include "app/line_limited_label.h"
+#include "ui/line_limited_label.h"
 #include "tests/app/app_world.h"
 #include "ui/bar.h"
 #include "ui/palette.h"

@@ -4,7 +4,7 @@
 #include <QLabel>
 #include <filesystem>
 
-#include "platform/linux/curl_url_sessions.h"
+#include "platform/linux/download/curl_url_sessions.h"
 #include "platform/linux/linux_bundles.h"
 #include "platform/linux/linux_files.h"
 #include "platform/linux/linux_processes.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/installer.h"
+#include "controller/installer.h"
 #include "platform/platform.h"
 #include "tests/download/download_fixture.h"
 #include "tests/support/bundle_in_folder.h"

@@ -7,7 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/release.h"
-#include "platform/linux/curl_url_sessions.h"
+#include "platform/linux/download/curl_url_sessions.h"
 #include "tests/download/download_fixture.h"
 
 namespace orbitreel::testing {

@@ -6,10 +6,10 @@
 #include <sys/stat.h>
 
 #include "tests/helpers/helpers_test_support.h"
-#include "tools/helpers/attach_marker.h"
-#include "tools/helpers/image_mount.h"
-#include "tools/helpers/image_verify.h"
-#include "tools/helpers/safe_extraction.h"
+#include "helpers/attach_marker.h"
+#include "helpers/image_mount.h"
+#include "helpers/image_verify.h"
+#include "helpers/safe_extraction.h"
 
 namespace orbitreel::helpers::testing {
 namespace {

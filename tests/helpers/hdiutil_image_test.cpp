@@ -5,8 +5,8 @@
 #include <sys/stat.h>
 
 #include "tests/helpers/helpers_test_support.h"
-#include "tools/helpers/attach_marker.h"
-#include "tools/helpers/image_seal.h"
+#include "helpers/attach_marker.h"
+#include "helpers/image_seal.h"
 
 namespace orbitreel::helpers::testing {
 namespace {

@@ -15,7 +15,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "tools/helpers/image_seal.h"
+#include "helpers/image_seal.h"
 
 extern char** environ;
 

@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "tests/helpers/helpers_test_support.h"
-#include "tools/helpers/sha256.h"
+#include "base/sha256.h"
 
 extern char** environ;
 

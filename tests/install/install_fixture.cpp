@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <regex>
 
-#include "download/cache_paths.h"
+#include "core/cache_paths.h"
 #include "install/install.h"
 #include "platform/linux/linux_applications.h"
 #include "platform/linux/linux_bundles.h"

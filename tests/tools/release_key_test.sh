@@ -35,7 +35,7 @@ openssl genpkey -algorithm ed25519 -out "$work/publisher-private.pem" 2>/dev/nul
 configure own-key -DORBITREEL_PUBLISHER_KEY="$work/publisher-public.pem"
 expect "a publisher key of its own configures" [ "$status" -eq 0 ]
 expect "and the codesign stand-in pins that key" \
-  grep -qF "$(sed -n 2p "$work/publisher-public.pem")" "$work/own-key/tools/helpers/generated/publisher_key.h"
+  grep -qF "$(sed -n 2p "$work/publisher-public.pem")" "$work/own-key/helpers/generated/publisher_key.h"
 
 [ "$failed" -eq 0 ] || for log in "$work"/*.log; do echo "---- $log"; tail -n 15 "$log"; done
 exit "$failed"

@@ -15,7 +15,7 @@
 #include <functional>
 #include <thread>
 
-#include "app/installer.h"
+#include "controller/installer.h"
 #include "platform/linux/linux_environment.h"
 #include "platform/linux/linux_files.h"
 #include "platform/linux/openssl_hashing.h"

@@ -1,0 +1,31 @@
+// The single road by which a failure reaches the person after launch.
+
+#include <string>
+
+#include "controller/installer.h"
+#include "core/note.h"
+#include "ui/bar.h"
+#include "ui/line_limited_label.h"
+#include "ui/primary_button.h"
+
+namespace orbitreel {
+
+void Installer::fail(const Error& error) {
+    const std::string text = error.localizedDescription();
+    note(platform_, "error " + text);
+    busy = false;
+    bar->stopAnimation();
+    bar->setIndeterminate(false);
+    status->setText(QString::fromStdString(text));
+    if (action) {
+        action->setText(QStringLiteral("Reintentar"));
+        action->setEnabled(true);
+    }
+}
+
+void Installer::failLaunch(const Error& error) {
+    fail(error);
+    if (action) action->setEnabled(false);
+}
+
+}  // namespace orbitreel

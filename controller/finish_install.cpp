@@ -1,0 +1,71 @@
+// The end of a successful run: final state, the installed path, the launch
+// of the installed application and the removal of the cached image.
+
+#include <QPointer>
+
+#include "controller/installer.h"
+#include "ui/line_limited_label.h"
+#include "core/cache_paths.h"
+#include "ui/bar.h"
+#include "ui/primary_button.h"
+
+namespace orbitreel {
+
+namespace {
+
+// The path with the home folder shown as "~". Only whole-folder matches
+// count, so a sibling such as "/home/ann2" is not mistaken for "/home/ann".
+std::string withTildeForHome(const std::string& path, std::string home) {
+    while (home.size() > 1 && home.back() == '/') home.pop_back();
+    if (home.empty() || home == "/") return path;
+    std::string shown;
+    std::size_t from = 0;
+    while (true) {
+        const auto at = path.find(home, from);
+        if (at == std::string::npos) break;
+        const auto end = at + home.size();
+        if (end == path.size() || path[end] == '/') {
+            shown.append(path, from, at - from);
+            shown += "~";
+        } else {
+            shown.append(path, from, end - from);
+        }
+        from = end;
+    }
+    shown.append(path, from, std::string::npos);
+    return shown;
+}
+
+}  // namespace
+
+void Installer::finishInstall(const Path& location) {
+    busy = false;
+    installed = true;
+
+    bar->stopAnimation();
+    bar->setIndeterminate(false);
+    bar->setDoubleValue(100);
+
+    status->setText(QStringLiteral("Listo. Orbitreel queda en la barra de menú."));
+    const Path home = platform_.environment->homeDirectory();
+    details->setText(QString::fromStdString(withTildeForHome(location.string(), home.string())));
+    if (action) {
+        action->setText(QStringLiteral("Listo"));
+        action->setEnabled(true);
+    }
+
+    Queues& queues = *platform_.queues;
+    QPointer<Installer> self(this);
+    platform_.workspace->openApplication(location, [&queues, self](std::optional<Error> error) {
+        if (!error) return;
+        queues.onMain([self, text = error->localizedDescription()] {
+            if (self)
+                self->status->setText(QStringLiteral("Instalado. Abrí Orbitreel desde Aplicaciones. ") +
+                                      QString::fromStdString(text));
+        });
+    });
+
+    if (release) ignore(fm.remove(cachedImage(home, release->version)));
+}
+
+}  // namespace orbitreel

@@ -1,0 +1,48 @@
+// The controller's construction, tear-down and read access.
+
+#include "controller/installer.h"
+
+#include <QCoreApplication>
+#include <QMessageBox>
+
+#include "ui/bar.h"
+#include "ui/installer_window.h"
+#include "ui/line_limited_label.h"
+
+namespace orbitreel {
+
+Installer::Installer(const Platform& platform, QObject* parent)
+    : QObject(parent),
+      platform_(platform),
+      status(new LineLimitedLabel(QStringLiteral("Procesá y guardá tus videos en tu Mac."))),
+      details(new LineLimitedLabel(QString())),
+      bar(new Bar()),
+      fm(*platform.files) {
+    terminate = [] { QCoreApplication::exit(0); };
+    runAlert = [this](const QString& message, const QString& informative) {
+        QMessageBox alert(window);
+        alert.setText(message);
+        alert.setInformativeText(informative);
+        alert.setWindowModality(Qt::ApplicationModal);
+        (void)alert.exec();
+    };
+}
+
+Installer::~Installer() {
+    // The session goes first, so no delegate call reaches views being torn down.
+    task.reset();
+    session.reset();
+    if (window) {
+        delete window;  // owns the labels, the bar and the button
+    } else {
+        delete status;
+        delete details;
+        delete bar;
+    }
+}
+
+QWidget* Installer::windowWidget() const { return window; }
+QLabel* Installer::statusLabel() const { return status; }
+QLabel* Installer::detailsLabel() const { return details; }
+
+}  // namespace orbitreel

@@ -1,0 +1,100 @@
+// The URL session's four delegate calls. They arrive one at a time on the
+// session's own thread: there they touch only the cache files and the fixed
+// fields `release` and `fm`; everything the window shows is posted to the
+// main queue.
+
+#include <QPointer>
+#include <QString>
+#include <cmath>
+#include <string>
+
+#include "controller/installer.h"
+#include "ui/line_limited_label.h"
+#include "core/url.h"
+#include "core/cache_paths.h"
+#include "ui/bar.h"
+
+namespace orbitreel {
+
+namespace {
+
+constexpr const char* DownloadRefusedMessage = "No se pudo descargar. Probá de nuevo en unos minutos.";
+constexpr const char* DownloadCutMessage = "Se cortó la descarga. Revisá tu conexión y tocá Reintentar.";
+
+// HTTPS on the release host itself, compared exactly as written.
+bool isOnReleaseHost(const std::optional<std::string>& url) {
+    if (!url) return false;
+    auto parsed = parseUrl(*url);
+    if (!parsed || !parsed->scheme || *parsed->scheme != "https") return false;
+    return parsed->host && *parsed->host == ReleaseHost;
+}
+
+// Percent of the size the manifest promises, never above 100; a result that
+// is not a number counts as done.
+double progressPercent(std::int64_t written, std::int64_t total) {
+    double percent = static_cast<double>(written) * 100.0 / static_cast<double>(total);
+    if (std::isnan(percent) || percent > 100.0) return 100.0;
+    return percent;
+}
+
+}  // namespace
+
+void Installer::willPerformRedirection(DownloadTask&, const UrlRequest& newRequest,
+                                       const std::function<void(std::optional<UrlRequest>)>& completion) {
+    completion(isOnReleaseHost(newRequest.url) ? std::optional<UrlRequest>(newRequest) : std::nullopt);
+}
+
+void Installer::didWriteData(DownloadTask&, std::int64_t, std::int64_t totalBytesWritten, std::int64_t) {
+    platform_.queues->onMain([self = QPointer<Installer>(this), totalBytesWritten] {
+        if (!self || !self->release) return;
+        const std::int64_t total = self->release->bytes;
+        self->bar->setIndeterminate(false);
+        self->bar->setDoubleValue(progressPercent(totalBytesWritten, total));
+        const auto shown = static_cast<std::int64_t>(self->bar->doubleValue());
+        self->details->setText(QString::fromStdString(std::to_string(shown) + "% · " +
+                                                      std::to_string(totalBytesWritten / 1000000) + " de " +
+                                                      std::to_string(total / 1000000) + " MB"));
+    });
+}
+
+void Installer::didFinishDownloading(DownloadTask& task, const Path& location) {
+    auto post = [this](std::optional<Error> error) {
+        platform_.queues->onMain([self = QPointer<Installer>(this), error = std::move(error)] {
+            if (!self) return;
+            if (error)
+                self->fail(*error);
+            else
+                self->verifyAndInstall();
+        });
+    };
+
+    const auto response = task.response();
+    const int statusCode = response ? response->statusCode : 0;
+    const bool accepted = (statusCode == 200 || statusCode == 206) && response && !response->url.empty() &&
+                          isOnReleaseHost(response->url);
+    if (!accepted) return post(Error(InstallError::make(DownloadRefusedMessage)));
+
+    const Path home = platform_.environment->homeDirectory();
+    // The session removes its file once this call returns, so the move
+    // happens here; an image already in the way is not replaced.
+    if (auto moved = fm.move(location, cachedImage(home, release->version)); !moved) return post(moved.error());
+    ignore(fm.remove(resumeDataFile(home, release->version)));
+    post(std::nullopt);
+}
+
+void Installer::didComplete(DownloadTask&, const std::optional<TransferError>& error) {
+    if (!error) return;  // a finished transfer, already handled
+
+    const Path resumeData = resumeDataFile(platform_.environment->homeDirectory(), release->version);
+    if (error->resumeData)
+        ignore(fm.write(resumeData, *error->resumeData, true));
+    else
+        ignore(fm.remove(resumeData));
+
+    const std::string text = std::string(DownloadCutMessage) + "\n" + error->error.localizedDescription();
+    platform_.queues->onMain([self = QPointer<Installer>(this), text] {
+        if (self) self->fail(InstallError::make(text));
+    });
+}
+
+}  // namespace orbitreel

@@ -1,0 +1,118 @@
+#include "helpers/bundle_manifest.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "helpers/folder_tree.h"
+#include "helpers/link_containment.h"
+#include "helpers/piece_digest.h"
+#include "base/unique_fd.h"
+
+namespace orbitreel::helpers {
+
+namespace {
+
+constexpr mode_t SignedModeBits = S_IFMT | 07555;
+constexpr std::size_t MaxDepth = 256;
+
+std::string modeText(mode_t mode) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%o", static_cast<unsigned>(mode & SignedModeBits));
+    return text;
+}
+
+class ManifestWriter {
+public:
+    explicit ManifestWriter(int rootFd) : rootFd_(rootFd) { hash_.update("orbitreel-bundle-manifest 1\n"); }
+
+    Outcome<Sha256Digest> run() {
+        struct stat st {};
+        if (::fstat(rootFd_, &st) != 0) return failure(posixMessage("cannot inspect the bundle", errno));
+        line("d", st.st_mode, ".", {});
+        auto walked = walk(rootFd_, {});
+        if (!walked) return failure(walked.error());
+        return hash_.finish();
+    }
+
+private:
+    Outcome<void> walk(int dirFd, const PathComponents& folder) {
+        if (folder.size() > MaxDepth) return failure("bundle nested too deep");
+        auto names = sortedNames(dirFd);
+        if (!names) return failure(names.error());
+        for (const std::string& name : *names) {
+            PathComponents path = folder;
+            path.push_back(name);
+            const std::string where = joinPath(path);
+            if (where == SignaturePath) continue;
+            auto st = statEntry(dirFd, name);
+            if (!st) return failure(st.error());
+            if (S_ISDIR(st->st_mode)) {
+                line("d", st->st_mode, where, {});
+                auto sub = openFolder(dirFd, name);
+                if (!sub) return failure(sub.error());
+                auto walked = walk(sub->get(), path);
+                if (!walked) return walked;
+            } else if (S_ISREG(st->st_mode)) {
+                auto digest = fileDigest(dirFd, name, *st);
+                if (!digest) return failure(digest.error());
+                line("f", st->st_mode, where, *digest);
+            } else if (S_ISLNK(st->st_mode)) {
+                auto target = readLinkAt(dirFd, name);
+                if (!target) return failure(target.error());
+                auto inside = checkLinkStaysInside(rootFd_, path, *target);
+                if (!inside) return failure(inside.error());
+                line("l", st->st_mode, where, escapeManifestText(*target));
+            } else {
+                return failure("neither file, folder nor link: " + where);
+            }
+        }
+        return {};
+    }
+
+    Outcome<std::string> fileDigest(int dirFd, const std::string& name, const struct stat& seen) {
+        UniqueFd fd(::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+        if (!fd) return failure(posixMessage("cannot open " + name, errno));
+        struct stat st {};
+        if (::fstat(fd.get(), &st) != 0 || st.st_ino != seen.st_ino || st.st_dev != seen.st_dev)
+            return failure("bundle changed while being read: " + name);
+        auto digest = pieces_.digest(fd.get(), static_cast<std::uint64_t>(st.st_size));
+        if (!digest) return failure(digest.error() + " (" + name + ")");
+        return toHex(*digest);
+    }
+
+    void line(const char* kind, mode_t mode, const std::string& path, const std::string& payload) {
+        std::string text = std::string(kind) + " " + modeText(mode) + " " + escapeManifestText(path);
+        if (!payload.empty()) text += " " + payload;
+        text += "\n";
+        hash_.update(text);
+    }
+
+    int rootFd_;
+    Sha256 hash_;
+    PieceHasher pieces_;
+};
+
+}  // namespace
+
+std::string escapeManifestText(const std::string& text) {
+    std::string escaped;
+    escaped.reserve(text.size());
+    for (unsigned char c : text) {
+        if (c <= 0x20 || c == 0x7f || c == '%') {
+            char code[4];
+            std::snprintf(code, sizeof code, "%%%02X", c);
+            escaped += code;
+        } else {
+            escaped += static_cast<char>(c);
+        }
+    }
+    return escaped;
+}
+
+Outcome<Sha256Digest> bundleManifestDigest(int bundleFd) { return ManifestWriter(bundleFd).run(); }
+
+}  // namespace orbitreel::helpers

@@ -1,0 +1,388 @@
+#include "platform/linux/download/curl_transfer.h"
+
+#include <algorithm>
+#include <charconv>
+#include <filesystem>
+
+#include "platform/linux/download/curl_errors.h"
+#include "platform/linux/download/curl_resume_data.h"
+#include "platform/linux/download/curl_sockets.h"
+
+namespace orbitreel {
+
+namespace {
+
+// Reports go to the main thread; a few per second keep the bar moving without
+// flooding it however fast the transfer is.
+constexpr auto ReportInterval = std::chrono::milliseconds(100);
+constexpr long ReadBufferSize = 256 * 1024;
+
+std::string_view trim(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' || text.back() == '\n'))
+        text.remove_suffix(1);
+    return text;
+}
+
+bool sameName(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+std::optional<std::int64_t> parseNumber(std::string_view text) {
+    std::int64_t value = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || value < 0) return std::nullopt;
+    return value;
+}
+
+struct ContentRange {
+    std::int64_t first = 0;
+    std::int64_t end = 0;     // one past the last byte
+    std::int64_t total = -1;  // unknown
+};
+
+// "bytes FIRST-LAST/TOTAL", TOTAL possibly "*". A range that does not fit its
+// total, or whose end is not a 64-bit size, is no range.
+std::optional<ContentRange> parseContentRange(std::string_view text) {
+    text = trim(text);
+    if (!text.starts_with("bytes ")) return std::nullopt;
+    text.remove_prefix(6);
+    auto dash = text.find('-');
+    auto slash = text.find('/');
+    if (dash == std::string_view::npos || slash == std::string_view::npos || dash > slash) return std::nullopt;
+    auto first = parseNumber(trim(text.substr(0, dash)));
+    auto last = parseNumber(trim(text.substr(dash + 1, slash - dash - 1)));
+    if (!first || !last || *last < *first || *last == INT64_MAX) return std::nullopt;
+    ContentRange range{*first, *last + 1, -1};
+    auto total = trim(text.substr(slash + 1));
+    if (total != "*") {
+        auto value = parseNumber(total);
+        if (!value || *value < range.end) return std::nullopt;
+        range.total = *value;
+    }
+    return range;
+}
+
+bool isRedirectStatus(long code) {
+    return code == 301 || code == 302 || code == 303 || code == 307 || code == 308;
+}
+
+}  // namespace
+
+Transfer::Transfer(std::shared_ptr<CurlTask> task, SessionDelegate& delegate, const TransferSettings& settings)
+    : task_(std::move(task)), delegate_(delegate), settings_(settings), easy_(curl_easy_init()) {
+    started_ = lastActivity_ = lastReport_ = Clock::now();
+    if (!easy_) return;
+    curl_easy_setopt(easy_, CURLOPT_PRIVATE, this);
+    curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
+    // No connection outlives its response: a server that sent more than it
+    // declared leaves the extra bytes in front of the next response, which
+    // then reads as no HTTP at all.
+    curl_easy_setopt(easy_, CURLOPT_FORBID_REUSE, 1L);
+    // Redirects are the delegate's decision, one hop at a time.
+    curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "https");
+    curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (settings_.trustedCertificates) {
+        curl_easy_setopt(easy_, CURLOPT_CAINFO, settings_.trustedCertificates->c_str());
+        curl_easy_setopt(easy_, CURLOPT_CAPATH, nullptr);
+    }
+    if (settings_.connectTo) curl_easy_setopt(easy_, CURLOPT_CONNECT_TO, settings_.connectTo);
+    if (settings_.direct) curl_easy_setopt(easy_, CURLOPT_NOPROXY, "*");
+    curl_easy_setopt(easy_, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(settings_.requestTimeout.count()));
+    curl_easy_setopt(easy_, CURLOPT_BUFFERSIZE, ReadBufferSize);
+    curl_easy_setopt(easy_, CURLOPT_USERAGENT, "OrbitreelInstaller");
+    curl_easy_setopt(easy_, CURLOPT_ERRORBUFFER, errorBuffer_);
+    curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
+    curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &Transfer::onBody);
+    curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
+    openSocketsCloseOnExec(easy_);
+}
+
+Transfer::~Transfer() {
+    if (easy_) curl_easy_cleanup(easy_);
+    if (headers_) curl_slist_free_all(headers_);
+}
+
+Result<void> Transfer::open(PartialFolder& folder) {
+    if (!easy_) return fail_with(curlTransferError(CURLE_OUT_OF_MEMORY, 0, ""));
+    started_ = Clock::now();
+    if (task_->fromResumeData()) {
+        const ResumeState& state = *task_->resumeState();
+        auto file = folder.reopen(state.partialName, state.bytes);
+        if (!file) return fail_with(file.error());
+        file_ = std::move(*file);
+        partialName_ = state.partialName;
+        resumable_ = true;
+        entityUrl_ = state.url;
+        validator_ = state.validator;
+        reported_ = state.bytes;
+        return {};
+    }
+    std::string name = PartialFolder::newPartialName();
+    auto file = folder.create(name);
+    if (!file) return fail_with(file.error());
+    file_ = std::move(*file);
+    partialName_ = name;
+    freshPartial_ = true;
+    return {};
+}
+
+Result<void> Transfer::prepareRequest(const std::string& url) {
+    if (!requestUrl_.empty()) ++redirects_;
+    requestUrl_ = url;
+    body_ = Body::Waiting;
+    redirect_ = false;
+    etag_.clear();
+    lastModified_.clear();
+    contentRange_.clear();
+    location_.clear();
+    contentLength_ = -1;
+    expected_ = -1;
+    abort_.reset();
+    errorBuffer_[0] = '\0';
+    lastActivity_ = Clock::now();
+
+    // Bytes already on disk are asked for the rest only while the server's
+    // validator can vouch they belong to the same file.
+    rangeStart_ = (resumable_ && file_.size() > 0 && !validator_.empty()) ? file_.size() : 0;
+    if (headers_) curl_slist_free_all(headers_);
+    headers_ = nullptr;
+    if (rangeStart_ > 0) {
+        headers_ = curl_slist_append(headers_, ("Range: bytes=" + std::to_string(rangeStart_) + "-").c_str());
+        headers_ = curl_slist_append(headers_, ("If-Range: " + validator_).c_str());
+        if (!headers_) return fail_with(curlTransferError(CURLE_OUT_OF_MEMORY, 0, ""));
+    }
+    curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headers_);
+    if (CURLcode set = curl_easy_setopt(easy_, CURLOPT_URL, url.c_str()); set != CURLE_OK) {
+        resumable_ = false;
+        return fail_with(curlTransferError(set, 0, ""));
+    }
+    return {};
+}
+
+size_t Transfer::onHeader(char* data, size_t size, size_t count, void* self) {
+    auto* transfer = static_cast<Transfer*>(self);
+    size_t length = size * count;
+    return transfer->headerLine(std::string_view(data, length)) ? length : 0;
+}
+
+size_t Transfer::onBody(char* data, size_t size, size_t count, void* self) {
+    auto* transfer = static_cast<Transfer*>(self);
+    size_t length = size * count;
+    return transfer->saveBody(data, length) ? length : 0;
+}
+
+bool Transfer::headerLine(std::string_view line) {
+    lastActivity_ = Clock::now();
+    if (line.starts_with("HTTP/")) {
+        // A new response begins (after an informational one, say).
+        etag_.clear();
+        lastModified_.clear();
+        contentRange_.clear();
+        location_.clear();
+        contentLength_ = -1;
+        return true;
+    }
+    std::string_view content = trim(line);
+    if (content.empty()) {
+        long code = 0;
+        curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &code);
+        if (code >= 100 && code < 200) return true;
+        return beginBody();
+    }
+    auto colon = content.find(':');
+    if (colon == std::string_view::npos) return true;
+    std::string_view name = trim(content.substr(0, colon));
+    std::string value(trim(content.substr(colon + 1)));
+    if (sameName(name, "ETag")) etag_ = value;
+    else if (sameName(name, "Last-Modified")) lastModified_ = value;
+    else if (sameName(name, "Content-Range")) contentRange_ = value;
+    else if (sameName(name, "Location")) location_ = value;
+    else if (sameName(name, "Content-Length")) {
+        auto length = parseNumber(value);
+        if (!length) {
+            abort_ = Error(invalidResponseError());
+            return false;
+        }
+        contentLength_ = *length;
+    }
+    return true;
+}
+
+bool Transfer::beginBody() {
+    long code = 0;
+    curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &code);
+    task_->setResponse(HttpResponse{static_cast<int>(code), requestUrl_});
+
+    if (isRedirectStatus(code) && !location_.empty()) {
+        body_ = Body::Discard;
+        redirect_ = true;
+        return true;
+    }
+
+    // Only a strong ETag or a date can vouch for a byte range later.
+    auto validator = [&] {
+        if (!etag_.empty() && !etag_.starts_with("W/")) return etag_;
+        return lastModified_;
+    };
+
+    if (rangeStart_ > 0) {
+        if (code == 206) {
+            // The partial is continued only by the bytes that follow it, and
+            // a length that disagrees with the range leaves it in doubt.
+            auto range = parseContentRange(contentRange_);
+            if (!range || range->first != rangeStart_ ||
+                (contentLength_ >= 0 && contentLength_ != range->end - range->first)) {
+                body_ = Body::Refused;
+                resumable_ = false;
+                abort_ = Error(cannotContinueError(static_cast<int>(code)));
+                return false;
+            }
+            body_ = Body::Save;
+            entityUrl_ = requestUrl_;
+            expected_ = range->total >= 0 ? range->total : range->end;
+            return true;
+        }
+        if (code == 200) {
+            // The server sends the whole file again: start over.
+            if (!file_.restart()) {
+                abort_ = Error(downloadFileError(file_.error()));
+                return false;
+            }
+            reported_ = 0;
+            body_ = Body::Save;
+            entityUrl_ = requestUrl_;
+            validator_ = validator();
+            expected_ = contentLength_;
+            return true;
+        }
+        // Any other answer is final and says nothing about the bytes on
+        // disk: they stay, for the resume data that names them.
+        body_ = Body::Discard;
+        return true;
+    }
+
+    body_ = Body::Save;
+    // A later range request can only continue a whole file.
+    resumable_ = code == 200;
+    validator_ = resumable_ ? validator() : std::string();
+    entityUrl_ = requestUrl_;
+    expected_ = contentLength_;
+    return true;
+}
+
+bool Transfer::saveBody(const char* data, size_t length) {
+    lastActivity_ = Clock::now();
+    if (body_ == Body::Discard) return true;
+    if (body_ != Body::Save) return false;
+    // A body far longer than the file can be is not the file: stop before
+    // it fills the disk, and keep nothing of it.
+    const std::int64_t size = file_.size();
+    if (settings_.largestFile >= 0 &&
+        (size > settings_.largestFile || length > static_cast<std::uint64_t>(settings_.largestFile - size))) {
+        resumable_ = false;
+        abort_ = Error(tooMuchDataError());
+        return false;
+    }
+    if (!file_.append(data, length)) {
+        abort_ = Error(downloadFileError(file_.error()));
+        return false;
+    }
+    report(false);
+    return !abort_;
+}
+
+void Transfer::report(bool force) {
+    auto now = Clock::now();
+    if (!force && reportedOnce_ && now - lastReport_ < ReportInterval) return;
+    // Reports count bytes that are in the file, not in our buffer.
+    if (!file_.flush()) {
+        abort_ = Error(downloadFileError(file_.error()));
+        return;
+    }
+    std::int64_t size = file_.size();
+    if (force && reportedOnce_ && size == reported_) return;
+    delegate_.didWriteData(*task_, size - reported_, size, expectedTotal());
+    reported_ = size;
+    reportedOnce_ = true;
+    lastReport_ = now;
+}
+
+std::int64_t Transfer::expectedTotal() const { return expected_; }
+
+std::optional<Error> Transfer::requestError(CURLcode result) {
+    if (abort_) return abort_;
+    if (result != CURLE_OK) {
+        // The library refuses the address itself: asking again never helps,
+        // so the bytes on disk are not offered for another try.
+        if (result == CURLE_UNSUPPORTED_PROTOCOL || result == CURLE_URL_MALFORMAT) resumable_ = false;
+        long osErrno = 0;
+        curl_easy_getinfo(easy_, CURLINFO_OS_ERRNO, &osErrno);
+        return Error(curlTransferError(result, osErrno, errorBuffer_));
+    }
+    if (body_ == Body::Waiting) return Error(curlTransferError(CURLE_GOT_NOTHING, 0, ""));
+    return std::nullopt;
+}
+
+UrlRequest Transfer::redirectRequest() const {
+    char* target = nullptr;
+    curl_easy_getinfo(easy_, CURLINFO_REDIRECT_URL, &target);
+    if (!target) return UrlRequest{};
+    return UrlRequest{std::string(target)};
+}
+
+Transfer::Clock::time_point Transfer::deadline() const {
+    return std::min(lastActivity_ + settings_.requestTimeout, started_ + settings_.resourceTimeout);
+}
+
+Result<Path> Transfer::finishBody(PartialFolder& folder) {
+    if (body_ == Body::Save) {
+        report(true);
+        if (abort_) return fail_with(*abort_);
+        Path path = file_.path();
+        if (!file_.close()) return fail_with(downloadFileError(file_.error()));
+        return path;
+    }
+    // A redirect that was not followed: its response is final and has no body.
+    if (freshPartial_) {
+        Path path = file_.path();
+        if (!file_.close()) return fail_with(downloadFileError(file_.error()));
+        return path;
+    }
+    // The partial file belongs to the resume data still on disk; keep it.
+    auto empty = folder.createEmptyResponseFile();
+    if (!empty) return fail_with(empty.error());
+    emptyResponse_ = std::move(*empty);
+    return emptyResponse_.path();
+}
+
+std::optional<Bytes> Transfer::abandon() {
+    // What is on disk is what counts; a failed flush leaves the file as long
+    // as the count says.
+    (void)file_.flush();
+    std::int64_t size = file_.size();
+    (void)file_.close();
+    if (resumable_ && size > 0 && !validator_.empty() && !entityUrl_.empty())
+        return encodeResumeData(ResumeState{entityUrl_, size, validator_, partialName_});
+    if (!file_.path().empty()) {
+        std::error_code ec;
+        std::filesystem::remove(file_.path(), ec);
+    }
+    return std::nullopt;
+}
+
+void Transfer::discard() {
+    (void)file_.close();
+    if (freshPartial_ && !file_.path().empty()) {
+        std::error_code ec;
+        std::filesystem::remove(file_.path(), ec);
+    }
+}
+
+}  // namespace orbitreel
