@@ -9,6 +9,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# Includes point only down the layers.
+bash tools/layer_check.sh
+
 jobs=$(nproc)
 run_suite() {
     local preset=$1; shift
