@@ -42,8 +42,14 @@ private:
     std::variant<InstallError, PlatformError> value_;
 };
 
+// A result that cannot be dropped by accident: every function returning one
+// is [[nodiscard]] through the type. A step whose failure does not matter says
+// so at the call with `ignore(...)`.
 template <class T>
-using Result = std::expected<T, Error>;
+class [[nodiscard]] Result : public std::expected<T, Error> {
+public:
+    using std::expected<T, Error>::expected;
+};
 
 using Failure = std::unexpected<Error>;
 
