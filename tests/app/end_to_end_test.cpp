@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "install/install.h"
-#include "tests/app/app_world.h"
+#include "tests/controller/app_world.h"
 #include "ui/primary_button.h"
 
 extern char** environ;

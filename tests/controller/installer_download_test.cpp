@@ -8,7 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/url.h"
-#include "tests/download/installer_world.h"
+#include "tests/controller/installer_world.h"
 #include "ui/bar.h"
 
 namespace orbitreel::testing {

@@ -1,4 +1,4 @@
-#include "tests/download/installer_world.h"
+#include "tests/controller/installer_world.h"
 
 #include <QCoreApplication>
 #include <QLabel>

@@ -10,7 +10,7 @@
 
 #include "controller/installer.h"
 #include "install/install.h"
-#include "tests/app/app_world.h"
+#include "tests/controller/app_world.h"
 #include "ui/bar.h"
 #include "ui/primary_button.h"
 

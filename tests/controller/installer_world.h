@@ -11,7 +11,7 @@
 
 #include "controller/installer.h"
 #include "platform/platform.h"
-#include "tests/download/download_fixture.h"
+#include "tests/platform/linux/download/download_fixture.h"
 #include "tests/support/bundle_in_folder.h"
 #include "tests/support/event_loop.h"
 #include "tests/support/faulty_files.h"

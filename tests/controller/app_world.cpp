@@ -1,4 +1,4 @@
-#include "tests/app/app_world.h"
+#include "tests/controller/app_world.h"
 
 #include <QCoreApplication>
 #include <filesystem>

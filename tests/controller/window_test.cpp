@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "ui/line_limited_label.h"
-#include "tests/app/app_world.h"
+#include "tests/controller/app_world.h"
 #include "ui/bar.h"
 #include "ui/palette.h"
 #include "ui/primary_button.h"
