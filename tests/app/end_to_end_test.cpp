@@ -25,7 +25,7 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using testing::AppWorld;
 using testing::eventually;
-using testing::Launched;
+using Launched = testing::AppLaunch;
 
 // Processes whose executable lies inside `bundle`.
 std::vector<pid_t> processesIn(const Path& bundle) {

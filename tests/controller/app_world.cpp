@@ -108,7 +108,7 @@ std::vector<std::string> AppWorld::logLines() const {
     return lines;
 }
 
-Launched::Launched(AppWorld& world) : installer(std::make_unique<Installer>(world.platform)) {
+AppLaunch::AppLaunch(AppWorld& world) : installer(std::make_unique<Installer>(world.platform)) {
     installer->terminate = [this] { ++terminations; };
     installer->runAlert = [this](const QString& message, const QString& informative) {
         alerts.push_back((message + "/" + informative).toStdString());
@@ -117,9 +117,9 @@ Launched::Launched(AppWorld& world) : installer(std::make_unique<Installer>(worl
 
 // A job still running when a test ends posts to an installer that is gone,
 // which the installer's posts tolerate; the world's queues then wait for it.
-Launched::~Launched() { settle(); }
+AppLaunch::~AppLaunch() { settle(); }
 
-void Launched::launch() {
+void AppLaunch::launch() {
     installer->applicationWillFinishLaunching();
     installer->applicationDidFinishLaunching();
 }

@@ -93,9 +93,9 @@ struct AppWorld {
 
 // An installer as the application would run it, with termination and the
 // alert recorded instead of carried out.
-struct Launched {
-    explicit Launched(AppWorld& world);
-    ~Launched();
+struct AppLaunch {
+    explicit AppLaunch(AppWorld& world);
+    ~AppLaunch();
     std::unique_ptr<Installer> installer;
     int terminations = 0;
     std::vector<std::string> alerts;

@@ -22,7 +22,7 @@ namespace {
 namespace fs = std::filesystem;
 using testing::AppWorld;
 using testing::eventually;
-using testing::Launched;
+using Launched = testing::AppLaunch;
 using testing::readText;
 using testing::writeText;
 

@@ -15,6 +15,7 @@ namespace orbitreel::testing {
 namespace {
 
 namespace fs = std::filesystem;
+using Launched = InstallerLaunch;
 
 constexpr const char* Refused = "No se pudo descargar. Probá de nuevo en unos minutos.";
 constexpr const char* Cut = "Se cortó la descarga. Revisá tu conexión y tocá Reintentar.";

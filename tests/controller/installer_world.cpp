@@ -88,24 +88,24 @@ Path InstallerWorld::resumeData(const std::string& version) const {
     return home / "Library/Caches/OrbitreelInstaller" / version / "resume.data";
 }
 
-Launched::Launched(InstallerWorld& world) : installer(std::make_unique<Installer>(world.platform)) {
+InstallerLaunch::InstallerLaunch(InstallerWorld& world) : installer(std::make_unique<Installer>(world.platform)) {
     installer->terminate = [this] { ++terminations; };
     installer->runAlert = [](const QString&, const QString&) {};
     installer->applicationWillFinishLaunching();
     installer->applicationDidFinishLaunching();
 }
 
-Launched::~Launched() {
+InstallerLaunch::~InstallerLaunch() {
     installer.reset();
     settle();
 }
 
-std::string Launched::status() const { return installer->statusLabel()->text().toStdString(); }
-std::string Launched::details() const { return installer->detailsLabel()->text().toStdString(); }
-std::string Launched::button() const { return installer->actionButton()->text().toStdString(); }
-bool Launched::buttonEnabled() const { return installer->actionButton()->isEnabled(); }
+std::string InstallerLaunch::status() const { return installer->statusLabel()->text().toStdString(); }
+std::string InstallerLaunch::details() const { return installer->detailsLabel()->text().toStdString(); }
+std::string InstallerLaunch::button() const { return installer->actionButton()->text().toStdString(); }
+bool InstallerLaunch::buttonEnabled() const { return installer->actionButton()->isEnabled(); }
 
-bool Launched::pressAndWait() {
+bool InstallerLaunch::pressAndWait() {
     installer->start();
     return eventually([&] { return !installer->isBusy(); });
 }

@@ -78,9 +78,9 @@ struct InstallerWorld {
 
 // One launched installer; tests may make a second one, as after closing the
 // installer and opening it again.
-struct Launched {
-    explicit Launched(InstallerWorld& world);
-    ~Launched();
+struct InstallerLaunch {
+    explicit InstallerLaunch(InstallerWorld& world);
+    ~InstallerLaunch();
     std::unique_ptr<Installer> installer;
     int terminations = 0;
 

@@ -20,7 +20,7 @@ namespace orbitreel {
 namespace {
 
 using testing::AppWorld;
-using testing::Launched;
+using Launched = testing::AppLaunch;
 
 class WindowTest : public ::testing::Test {
 protected:
