@@ -47,7 +47,7 @@ TEST(EndToEndTest, TheCachedDemoImageIsInstalledAndLaunchedFromTheButton) {
     world.platform.locations.hdiutil = helpers / "hdiutil";
     world.platform.locations.codesign = helpers / "codesign";
     world.platform.locations.ditto = helpers / "ditto";
-    world.workspace.real = world.realWorkspace.get();
+    world.workspace.real = &world.services.realWorkspace();
     Launched run(world);
     run.launch();
     ASSERT_TRUE(run.installer->hasSession());

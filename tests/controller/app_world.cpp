@@ -4,13 +4,6 @@
 #include <filesystem>
 #include <sstream>
 
-#include "platform/linux/linux_applications.h"
-#include "platform/linux/linux_bundles.h"
-#include "platform/linux/linux_files.h"
-#include "platform/linux/linux_processes.h"
-#include "platform/linux/openssl_hashing.h"
-#include "platform/linux/qt_queues.h"
-
 namespace orbitreel::testing {
 
 std::shared_ptr<DownloadTask> ScriptedSession::downloadTask(const std::string& url) {
@@ -47,37 +40,22 @@ void RecordingWorkspace::openApplication(const Path& bundle, OpenHandler handler
     answers_.emplace_back([handler = std::move(handler), error = failure] { handler(error); });
 }
 
-AppWorld::AppWorld()
-    : home(root.path() / "home"),
-      bundle(root.path() / "OrbitreelInstaller.app"),
-      files(makeLinuxFiles()),
-      environment(home, root.path() / "tmp"),
-      bundles(bundle),
-      hashing(makeOpenSslHashing()),
-      processes(makeLinuxProcesses()),
-      runningApplications(makeLinuxRunningApplications(bundles)),
-      realWorkspace(makeLinuxWorkspace(bundles)),
-      queues(makeQtQueues()) {
+AppWorld::AppWorld() : home(root.path() / "home"), bundle(root.path() / "OrbitreelInstaller.app") {
     std::filesystem::create_directories(home);
     std::filesystem::create_directories(root.path() / "tmp");
     std::filesystem::create_directories(bundle / "Contents/Resources");
-    platform.files = files.get();
-    platform.environment = &environment;
-    platform.bundles = &bundles;
-    platform.processes = processes.get();
-    platform.runningApplications = runningApplications.get();
-    platform.workspace = &workspace;
-    platform.queues = queues.get();
-    platform.hashing = hashing.get();
-    platform.urlSessions = &sessions;
-    const Path helpers = bundle / "Contents/Helpers";
-    platform.locations = SystemLocations{helpers / "hdiutil", helpers / "codesign", helpers / "ditto",
-                                         root.path() / "SystemApplications"};
+    platform = services.withHome(home, root.path() / "tmp")
+                   .withBundle(bundle)
+                   .withSystemApplications(root.path() / "SystemApplications")
+                   .withWorkspace(workspace)
+                   .withSession(sessions)
+                   .build();
+    runningApplications = platform.runningApplications;
 }
 
 AppWorld::~AppWorld() {
     // Work still queued would find the world gone.
-    queues.reset();
+    services.stopQueues();
     settle();
 }
 

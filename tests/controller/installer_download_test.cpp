@@ -173,7 +173,7 @@ TEST_F(InstallerDownloadTest, AnImageInTheWayOfTheMoveIsLeftAloneAndItsErrorShow
     // The same refusal the file service gives for that move.
     ASSERT_FALSE(handedOver.empty());
     writeText(handedOver, "again");
-    auto expected = world.realFiles->move(handedOver, world.image());
+    auto expected = world.services.realFiles().move(handedOver, world.image());
     ASSERT_FALSE(expected.has_value());
     EXPECT_EQ(launched.status(), expected.error().localizedDescription());
     EXPECT_EQ(readText(world.image()), "in the way");
