@@ -48,14 +48,12 @@ public:
 };
 
 // Records what it is asked to open; answers with `failure` when set, else
-// hands the request to `real` when there is one, else succeeds. Answers
-// arrive on a thread of their own, as the system's would.
+// succeeds. Answers arrive on a thread of their own, as the system's would.
 class RecordingWorkspace : public Workspace {
 public:
     ~RecordingWorkspace() override;
     std::vector<Path> opened;
     std::optional<Error> failure;
-    Workspace* real = nullptr;
     void openApplication(const Path& bundle, OpenHandler handler) override;
 
 private:
