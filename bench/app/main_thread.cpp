@@ -21,13 +21,7 @@
 
 #include "controller/installer.h"
 #include "core/cache_paths.h"
-#include "platform/linux/linux_applications.h"
-#include "platform/linux/linux_files.h"
-#include "platform/linux/linux_processes.h"
-#include "platform/linux/openssl_hashing.h"
-#include "platform/linux/qt_queues.h"
-#include "tests/support/bundle_in_folder.h"
-#include "tests/support/temporary_home.h"
+#include "tests/support/test_platform.h"
 #include "ui/bar.h"
 
 namespace orbitreel {
@@ -97,32 +91,18 @@ int main(int argc, char** argv) {
     const Path bundle = root / "OrbitreelInstaller.app";
     fs::create_directories(home / "tmp");
 
-    auto files = makeLinuxFiles();
-    testing::HomeEnvironment environment(home, home / "tmp");
-    testing::BundleInFolder bundles(bundle);
-    auto hashing = makeOpenSslHashing();
-    auto processes = makeLinuxProcesses();
-    auto running = makeLinuxRunningApplications(bundles);
-    auto workspace = makeLinuxWorkspace(bundles);
-    auto queues = makeQtQueues();
     NoSessions sessions;
-    Platform platform;
-    platform.files = files.get();
-    platform.environment = &environment;
-    platform.bundles = &bundles;
-    platform.processes = processes.get();
-    platform.runningApplications = running.get();
-    platform.workspace = workspace.get();
-    platform.queues = queues.get();
-    platform.hashing = hashing.get();
-    platform.urlSessions = &sessions;
-    const Path helpers = ORBITREEL_BENCH_HELPERS_DIR;
-    platform.locations = SystemLocations{helpers / "hdiutil", helpers / "codesign", helpers / "ditto",
-                                         root / "SystemApplications"};
+    testing::TestPlatform services;
+    const Platform platform = services.withHome(home, home / "tmp")
+                                  .withBundle(bundle)
+                                  .withHelpers(ORBITREEL_BENCH_HELPERS_DIR)
+                                  .withSystemApplications(root / "SystemApplications")
+                                  .withSession(sessions)
+                                  .build();
 
     std::printf("making a %lld-byte image in %s\n", static_cast<long long>(ImageBytes), root.c_str());
     std::fflush(stdout);
-    const std::string sha = writeImage(cachedImage(home, "1.4.2"), ImageBytes, *hashing);
+    const std::string sha = writeImage(cachedImage(home, "1.4.2"), ImageBytes, *platform.hashing);
     {
         fs::create_directories(bundle / "Contents/Resources");
         std::ofstream(bundle / "Contents/Resources/release.json")
@@ -188,7 +168,7 @@ int main(int argc, char** argv) {
     std::printf("bar: %d frames, %.1f frames a second (target: at least 55)\n", paints.frames, fps);
 
     installer.reset();
-    queues.reset();
+    services.stopQueues();
     std::error_code ignored;
     fs::remove_all(root, ignored);
     return (worstMs <= 50 && fps >= 55) ? 0 : 1;

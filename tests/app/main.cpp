@@ -1,4 +1,4 @@
-// The controller and its window run for real, without a display.
+// Single instance and quit signals, with a real application object and no display.
 
 #include <QApplication>
 #include <gtest/gtest.h>

@@ -12,7 +12,7 @@
 #include "app/instance_folder.h"
 #include "app/quit_signals.h"
 #include "app/single_instance.h"
-#include "tests/app/app_world.h"
+#include "tests/support/event_loop.h"
 #include "tests/support/temporary_home.h"
 
 namespace orbitreel {

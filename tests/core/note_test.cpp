@@ -6,23 +6,19 @@
 #include <regex>
 
 #include "core/note.h"
-#include "platform/linux/linux_files.h"
 #include "tests/support/temporary_home.h"
+#include "tests/support/test_platform.h"
 
 namespace orbitreel {
 namespace {
 
 class NoteTest : public ::testing::Test {
 protected:
-    NoteTest() : environment(folder.path() / "home", folder.path()) {
-        platform.files = files.get();
-        platform.environment = &environment;
-    }
+    NoteTest() { platform = services.withHome(folder.path() / "home", folder.path()).build(); }
     Path log() const { return folder.path() / "home/Library/Logs/OrbitreelInstaller.log"; }
 
     testing::TemporaryFolder folder;
-    std::unique_ptr<Files> files = makeLinuxFiles();
-    testing::HomeEnvironment environment;
+    testing::TestPlatform services;
     Platform platform;
 };
 

@@ -112,8 +112,8 @@ TEST_F(EndToEnd, NothingPlantedStopsTheInstallerAndAKilledOnesLockIsTakenOver) {
     }
 
     // Qt's own options are ignored like any other argument: this one would
-    // keep the window off the screen.
-    scene().openInstaller(20s, {"-platform", "offscreen", "-reverse"});
+    // keep the window off the screen, that one would load a style sheet.
+    scene().openInstaller(20s, {"-platform", "offscreen", "-reverse", "-stylesheet", "/nonexistent.qss"});
     EXPECT_TRUE(fs::exists(place / (hash + ".lock")));
 
     // Killed outright, it leaves its lock; the next one takes it over.

@@ -56,6 +56,29 @@ TEST_F(EndToEnd, RoadFromTheButtonToTheRunningApplication) {
     EXPECT_EQ(home().applicationStarts(), 1);
 }
 
+TEST_F(EndToEnd, ACachedImageIsInstalledWithoutTheNetworkAndTheWindowOutlivesTheApplication) {
+    // Nothing is served: the image a finished download left is all there is.
+    scene().openInstaller();
+    fs::create_directories(home().cachedImage().parent_path());
+    fs::copy_file(scene().releaseImagePath(), home().cachedImage());
+    scene().pressButton();
+    ASSERT_TRUE(waitForInstalled()) << diagnosis();
+    EXPECT_TRUE(installedIntact());
+    EXPECT_TRUE(scene().host().requests().empty());
+    EXPECT_FALSE(fs::exists(home().cachedImage()));
+    EXPECT_EQ(stage::orbitreelProcesses().size(), 1u);
+    EXPECT_EQ(home().applicationStarts(), 1);
+
+    // Orbitreel quitting changes nothing in the installer's window.
+    const QImage installed = scene().settledPicture();
+    ASSERT_FALSE(installed.isNull()) << diagnosis();
+    stage::stopOrbitreel();
+    ASSERT_TRUE(stage::waitUntil([] { return stage::orbitreelProcesses().empty(); }, Patience));
+    std::this_thread::sleep_for(300ms);
+    EXPECT_TRUE(scene().installerRunning());
+    EXPECT_TRUE(scene().settledPicture() == installed) << diagnosis();
+}
+
 TEST_F(EndToEnd, CopyInHomeApplicationsIsReplacedAndGoesToTheTrash) {
     const fs::path old = scene().home().installedApp();
     fs::create_directories(old / "Contents/MacOS");

@@ -4,6 +4,8 @@
 
 #include <signal.h>
 
+#include <algorithm>
+
 #include "tests/e2e/e2e_fixture.h"
 #include "tools/demo/stage/child_process.h"
 
@@ -62,11 +64,29 @@ TEST_F(EndToEnd, OpeningAgainWhileRunningLeavesOneInstaller) {
     for (auto& window : scene().screen().visibleWindows())
         if (window.title == stage::WindowTitle) ++windows;
     EXPECT_EQ(windows, 1);
+    // Only the first one wrote its launch line.
+    EXPECT_EQ(std::ranges::count_if(home().logEntries(),
+                                    [](const std::string& entry) { return startsWith(entry, "launch "); }),
+              1);
 
     // The first one still works.
     scene().pressButton();
     ASSERT_TRUE(waitForInstalled()) << diagnosis();
     EXPECT_TRUE(installedIntact());
+}
+
+TEST_F(EndToEnd, QuitRequestsWhenReadyEndTheInstallerWithSuccessAndFreeItsPlace) {
+    // Where the running installer keeps its lock and socket.
+    const fs::path place = home().home() / ".runtime/OrbitreelInstaller";
+    auto holdsNothing = [&] { return !fs::exists(place) || fs::is_empty(place); };
+    for (const int quit : {SIGTERM, SIGINT}) {
+        scene().openInstaller();
+        EXPECT_FALSE(holdsNothing()) << quit;
+        scene().installer().signal(quit);
+        EXPECT_EQ(scene().waitForInstallerExit(Patience), std::optional<int>(0)) << quit << diagnosis();
+        EXPECT_TRUE(holdsNothing()) << quit;
+    }
+    EXPECT_TRUE(scene().host().requests().empty());
 }
 
 TEST_F(EndToEnd, QuitRequestWhileDownloadingEndsTheInstallerAndTheNextRunInstalls) {

@@ -13,9 +13,9 @@
 #include <unistd.h>
 
 #include "install/command.h"
-#include "platform/linux/linux_processes.h"
 #include "platform/platform.h"
 #include "tests/install/install_test_paths.h"
+#include "tests/support/test_platform.h"
 
 namespace orbitreel {
 namespace {
@@ -27,7 +27,6 @@ protected:
     void SetUp() override {
         folder = fs::temp_directory_path() / ("command-test-" + std::to_string(getpid()));
         fs::create_directories(folder);
-        platform.processes = processes.get();
     }
     void TearDown() override { fs::remove_all(folder); }
 
@@ -37,8 +36,8 @@ protected:
     }
 
     fs::path folder;
-    std::unique_ptr<Processes> processes = makeLinuxProcesses();
-    Platform platform;
+    testing::TestPlatform services;
+    Platform platform = services.build();
     const Path probe = testing::probeToolPath();
 };
 

@@ -10,9 +10,6 @@
 
 #include "core/cache_paths.h"
 #include "install/install.h"
-#include "platform/linux/linux_applications.h"
-#include "platform/linux/linux_bundles.h"
-#include "platform/linux/linux_files.h"
 #include "platform/linux/linux_processes.h"
 #include "tests/install/install_test_paths.h"
 
@@ -124,15 +121,7 @@ std::string markerOf(const Path& bundle) { return readText(bundle / "Contents/Re
 
 InstallTest::InstallTest()
     : home_(root_.path() / "home folder"),
-      systemFolder_(root_.path() / "Applications"),
-      realFiles_(makeLinuxFiles()),
-      realProcesses_(makeLinuxProcesses()),
-      bundles_(makeLinuxBundles()),
-      running_(makeLinuxRunningApplications(*bundles_)),
-      workspace_(makeLinuxWorkspace(*bundles_)),
-      environment_(home_, root_.path() / "tmp"),
-      files(*realFiles_),
-      processes(*realProcesses_) {
+      systemFolder_(root_.path() / "Applications") {
     // Others may need to enter the folder: some cases run as an unprivileged user.
     fs::permissions(root_.path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                                       fs::perms::others_read | fs::perms::others_exec);
@@ -151,14 +140,12 @@ InstallTest::InstallTest()
     release.version = DemoImages::shared().version();
     release.url = "https://orbitreel.app/downloads/Orbitreel-Mac-" + release.version + ".dmg";
 
-    platform.files = &files;
-    platform.environment = &environment_;
-    platform.bundles = bundles_.get();
-    platform.processes = &processes;
-    platform.runningApplications = running_.get();
-    platform.workspace = workspace_.get();
-    platform.locations = SystemLocations{helpersDir() / "hdiutil", helpersDir() / "codesign",
-                                         helpersDir() / "ditto", systemFolder_};
+    platform = services_.withHome(home_, root_.path() / "tmp")
+                   .withHelpers(helpersDir())
+                   .withSystemApplications(systemFolder_)
+                   .withFiles(files)
+                   .withProcesses(processes)
+                   .build();
 }
 
 InstallTest::~InstallTest() {

@@ -15,6 +15,7 @@
 #include "platform/platform.h"
 #include "tests/support/faulty_files.h"
 #include "tests/support/temporary_home.h"
+#include "tests/support/test_platform.h"
 
 namespace orbitreel::testing {
 
@@ -90,16 +91,11 @@ protected:
     Path systemFolder_;
     Release release;
 
-    std::unique_ptr<Files> realFiles_;
-    std::unique_ptr<Processes> realProcesses_;
-    std::unique_ptr<Bundles> bundles_;
-    std::unique_ptr<RunningApplications> running_;
-    std::unique_ptr<Workspace> workspace_;
-    HomeEnvironment environment_;
+    TestPlatform services_;
 
 public:
-    FaultyFiles files;
-    RecordingProcesses processes;
+    FaultyFiles files{services_.realFiles()};
+    RecordingProcesses processes{services_.realProcesses()};
     Platform platform;
 
 private:

@@ -448,7 +448,7 @@ TEST_F(FailedSwapTest, BackupThatCannotBeTrashedStaysBesideTheNewCopy) {
 // starts; names of other shapes are not touched.
 class LeftoversTest : public InstallFlowTest {
 protected:
-    std::string uuid() { return environment_.newUuid(); }
+    std::string uuid() { return services_.environment().newUuid(); }
     static std::string lowercase(std::string text) {
         for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         return text;
@@ -462,7 +462,8 @@ protected:
     // Renames `item` back and forth until its change time is past `than`'s.
     void changeLaterThan(const Path& item, const Path& than) {
         const Path aside = item.parent_path() / "aside";
-        auto later = [&] { return realFiles_->changeTime(item).value() > realFiles_->changeTime(than).value(); };
+        Files& real = services_.realFiles();
+        auto later = [&] { return real.changeTime(item).value() > real.changeTime(than).value(); };
         for (int i = 0; i < 1000000 && !later(); ++i) {
             fs::rename(item, aside);
             fs::rename(aside, item);

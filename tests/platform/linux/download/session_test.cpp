@@ -8,7 +8,7 @@
 
 #include "core/release.h"
 #include "platform/linux/download/curl_url_sessions.h"
-#include "tests/download/download_fixture.h"
+#include "tests/platform/linux/download/download_fixture.h"
 
 namespace orbitreel::testing {
 namespace {

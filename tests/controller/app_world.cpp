@@ -1,15 +1,8 @@
-#include "tests/app/app_world.h"
+#include "tests/controller/app_world.h"
 
 #include <QCoreApplication>
 #include <filesystem>
 #include <sstream>
-
-#include "platform/linux/linux_applications.h"
-#include "platform/linux/linux_bundles.h"
-#include "platform/linux/linux_files.h"
-#include "platform/linux/linux_processes.h"
-#include "platform/linux/openssl_hashing.h"
-#include "platform/linux/qt_queues.h"
 
 namespace orbitreel::testing {
 
@@ -43,41 +36,25 @@ RecordingWorkspace::~RecordingWorkspace() {
 
 void RecordingWorkspace::openApplication(const Path& bundle, OpenHandler handler) {
     opened.push_back(bundle);
-    if (!failure && real) return real->openApplication(bundle, std::move(handler));
     answers_.emplace_back([handler = std::move(handler), error = failure] { handler(error); });
 }
 
-AppWorld::AppWorld()
-    : home(root.path() / "home"),
-      bundle(root.path() / "OrbitreelInstaller.app"),
-      files(makeLinuxFiles()),
-      environment(home, root.path() / "tmp"),
-      bundles(bundle),
-      hashing(makeOpenSslHashing()),
-      processes(makeLinuxProcesses()),
-      runningApplications(makeLinuxRunningApplications(bundles)),
-      realWorkspace(makeLinuxWorkspace(bundles)),
-      queues(makeQtQueues()) {
+AppWorld::AppWorld() : home(root.path() / "home"), bundle(root.path() / "OrbitreelInstaller.app") {
     std::filesystem::create_directories(home);
     std::filesystem::create_directories(root.path() / "tmp");
     std::filesystem::create_directories(bundle / "Contents/Resources");
-    platform.files = files.get();
-    platform.environment = &environment;
-    platform.bundles = &bundles;
-    platform.processes = processes.get();
-    platform.runningApplications = runningApplications.get();
-    platform.workspace = &workspace;
-    platform.queues = queues.get();
-    platform.hashing = hashing.get();
-    platform.urlSessions = &sessions;
-    const Path helpers = bundle / "Contents/Helpers";
-    platform.locations = SystemLocations{helpers / "hdiutil", helpers / "codesign", helpers / "ditto",
-                                         root.path() / "SystemApplications"};
+    platform = services.withHome(home, root.path() / "tmp")
+                   .withBundle(bundle)
+                   .withSystemApplications(root.path() / "SystemApplications")
+                   .withWorkspace(workspace)
+                   .withSession(sessions)
+                   .build();
+    runningApplications = platform.runningApplications;
 }
 
 AppWorld::~AppWorld() {
     // Work still queued would find the world gone.
-    queues.reset();
+    services.stopQueues();
     settle();
 }
 
@@ -108,7 +85,7 @@ std::vector<std::string> AppWorld::logLines() const {
     return lines;
 }
 
-Launched::Launched(AppWorld& world) : installer(std::make_unique<Installer>(world.platform)) {
+AppLaunch::AppLaunch(AppWorld& world) : installer(std::make_unique<Installer>(world.platform)) {
     installer->terminate = [this] { ++terminations; };
     installer->runAlert = [this](const QString& message, const QString& informative) {
         alerts.push_back((message + "/" + informative).toStdString());
@@ -117,9 +94,9 @@ Launched::Launched(AppWorld& world) : installer(std::make_unique<Installer>(worl
 
 // A job still running when a test ends posts to an installer that is gone,
 // which the installer's posts tolerate; the world's queues then wait for it.
-Launched::~Launched() { settle(); }
+AppLaunch::~AppLaunch() { settle(); }
 
-void Launched::launch() {
+void AppLaunch::launch() {
     installer->applicationWillFinishLaunching();
     installer->applicationDidFinishLaunching();
 }

@@ -1,7 +1,8 @@
 #pragma once
 // The controller's world in a test: real files in a temporary home, a bundle
 // folder holding the manifest, the real Linux services where they can be
-// driven, the Qt queues, and a scripted URL session the test plays.
+// driven, the Qt queues, a recording workspace and a scripted URL session
+// the test plays.
 
 #include <functional>
 #include <memory>
@@ -13,9 +14,9 @@
 
 #include "controller/installer.h"
 #include "platform/platform.h"
-#include "tests/support/bundle_in_folder.h"
 #include "tests/support/event_loop.h"
 #include "tests/support/temporary_home.h"
+#include "tests/support/test_platform.h"
 
 namespace orbitreel::testing {
 
@@ -47,14 +48,12 @@ public:
 };
 
 // Records what it is asked to open; answers with `failure` when set, else
-// hands the request to `real` when there is one, else succeeds. Answers
-// arrive on a thread of their own, as the system's would.
+// succeeds. Answers arrive on a thread of their own, as the system's would.
 class RecordingWorkspace : public Workspace {
 public:
     ~RecordingWorkspace() override;
     std::vector<Path> opened;
     std::optional<Error> failure;
-    Workspace* real = nullptr;
     void openApplication(const Path& bundle, OpenHandler handler) override;
 
 private:
@@ -68,17 +67,11 @@ struct AppWorld {
     TemporaryFolder root;
     Path home;
     Path bundle;
-    std::unique_ptr<Files> files;
-    HomeEnvironment environment;
-    BundleInFolder bundles;
-    std::unique_ptr<Hashing> hashing;
-    std::unique_ptr<Processes> processes;
-    std::unique_ptr<RunningApplications> runningApplications;
-    std::unique_ptr<Workspace> realWorkspace;
     RecordingWorkspace workspace;
-    std::unique_ptr<Queues> queues;
     ScriptedUrlSessions sessions;
+    TestPlatform services;
     Platform platform;
+    RunningApplications* runningApplications = nullptr;  // the real ones
 
     // The installer's own manifest.
     void writeManifest(const std::string& json);
@@ -93,9 +86,9 @@ struct AppWorld {
 
 // An installer as the application would run it, with termination and the
 // alert recorded instead of carried out.
-struct Launched {
-    explicit Launched(AppWorld& world);
-    ~Launched();
+struct AppLaunch {
+    explicit AppLaunch(AppWorld& world);
+    ~AppLaunch();
     std::unique_ptr<Installer> installer;
     int terminations = 0;
     std::vector<std::string> alerts;

@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "ui/line_limited_label.h"
-#include "tests/app/app_world.h"
+#include "tests/controller/app_world.h"
 #include "ui/bar.h"
 #include "ui/palette.h"
 #include "ui/primary_button.h"
@@ -20,7 +20,7 @@ namespace orbitreel {
 namespace {
 
 using testing::AppWorld;
-using testing::Launched;
+using Launched = testing::AppLaunch;
 
 class WindowTest : public ::testing::Test {
 protected:

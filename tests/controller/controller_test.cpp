@@ -10,7 +10,7 @@
 
 #include "controller/installer.h"
 #include "install/install.h"
-#include "tests/app/app_world.h"
+#include "tests/controller/app_world.h"
 #include "ui/bar.h"
 #include "ui/primary_button.h"
 
@@ -22,7 +22,7 @@ namespace {
 namespace fs = std::filesystem;
 using testing::AppWorld;
 using testing::eventually;
-using testing::Launched;
+using Launched = testing::AppLaunch;
 using testing::readText;
 using testing::writeText;
 

@@ -1,15 +1,9 @@
-#include "tests/download/installer_world.h"
+#include "tests/controller/installer_world.h"
 
 #include <QCoreApplication>
 #include <QLabel>
 #include <filesystem>
 
-#include "platform/linux/download/curl_url_sessions.h"
-#include "platform/linux/linux_bundles.h"
-#include "platform/linux/linux_files.h"
-#include "platform/linux/linux_processes.h"
-#include "platform/linux/openssl_hashing.h"
-#include "platform/linux/qt_queues.h"
 #include "ui/primary_button.h"
 
 namespace orbitreel::testing {
@@ -21,7 +15,7 @@ std::unique_ptr<UrlSession> TestSessions::makeSession(const SessionConfiguration
     test.timeoutIntervalForRequest = requestTimeoutOverride.value_or(configuration.timeoutIntervalForRequest);
     test.timeoutIntervalForResource = configuration.timeoutIntervalForResource;
     test.largestFile = configuration.largestFile;
-    return real_.makeSession(test, delegate);
+    return services_.realSessions().makeSession(test, delegate);
 }
 
 void OpeningWorkspace::openApplication(const Path& bundle, OpenHandler handler) {
@@ -29,40 +23,25 @@ void OpeningWorkspace::openApplication(const Path& bundle, OpenHandler handler) 
     handler(std::nullopt);
 }
 
-InstallerWorld::InstallerWorld()
-    : home(host.folder() / "home"),
-      bundle(host.folder() / "OrbitreelInstaller.app"),
-      realFiles(makeLinuxFiles()),
-      environment(home, host.folder() / "tmp"),
-      bundles(bundle),
-      hashing(makeOpenSslHashing()),
-      processes(makeLinuxProcesses()),
-      queues(makeQtQueues()),
-      curlSessions(makeCurlUrlSessions(environment)),
-      sessions(*curlSessions, host) {
+InstallerWorld::InstallerWorld() : home(host.folder() / "home"), bundle(host.folder() / "OrbitreelInstaller.app") {
     std::filesystem::create_directories(home);
     std::filesystem::create_directories(host.folder() / "tmp");
     std::filesystem::create_directories(bundle / "Contents/Resources");
-    platform.files = &files;
-    platform.environment = &environment;
-    platform.bundles = &bundles;
-    platform.processes = processes.get();
-    platform.runningApplications = &runningApplications;
-    platform.workspace = &workspace;
-    platform.queues = queues.get();
-    platform.hashing = hashing.get();
-    platform.urlSessions = &sessions;
+    services.withHome(home, host.folder() / "tmp")
+        .withBundle(bundle)
+        .withSystemApplications(host.folder() / "SystemApplications")
+        .withFiles(files)
+        .withRunningApplications(runningApplications)
+        .withWorkspace(workspace)
+        .withSession(sessions);
 #ifdef ORBITREEL_TEST_HELPERS_DIR
-    const Path helpers = ORBITREEL_TEST_HELPERS_DIR;
-#else
-    const Path helpers = bundle / "Contents/Helpers";
+    services.withHelpers(ORBITREEL_TEST_HELPERS_DIR);
 #endif
-    platform.locations = SystemLocations{helpers / "hdiutil", helpers / "codesign", helpers / "ditto",
-                                         host.folder() / "SystemApplications"};
+    platform = services.build();
 }
 
 InstallerWorld::~InstallerWorld() {
-    queues.reset();
+    services.stopQueues();
     settle();
 }
 
@@ -88,24 +67,24 @@ Path InstallerWorld::resumeData(const std::string& version) const {
     return home / "Library/Caches/OrbitreelInstaller" / version / "resume.data";
 }
 
-Launched::Launched(InstallerWorld& world) : installer(std::make_unique<Installer>(world.platform)) {
+InstallerLaunch::InstallerLaunch(InstallerWorld& world) : installer(std::make_unique<Installer>(world.platform)) {
     installer->terminate = [this] { ++terminations; };
     installer->runAlert = [](const QString&, const QString&) {};
     installer->applicationWillFinishLaunching();
     installer->applicationDidFinishLaunching();
 }
 
-Launched::~Launched() {
+InstallerLaunch::~InstallerLaunch() {
     installer.reset();
     settle();
 }
 
-std::string Launched::status() const { return installer->statusLabel()->text().toStdString(); }
-std::string Launched::details() const { return installer->detailsLabel()->text().toStdString(); }
-std::string Launched::button() const { return installer->actionButton()->text().toStdString(); }
-bool Launched::buttonEnabled() const { return installer->actionButton()->isEnabled(); }
+std::string InstallerLaunch::status() const { return installer->statusLabel()->text().toStdString(); }
+std::string InstallerLaunch::details() const { return installer->detailsLabel()->text().toStdString(); }
+std::string InstallerLaunch::button() const { return installer->actionButton()->text().toStdString(); }
+bool InstallerLaunch::buttonEnabled() const { return installer->actionButton()->isEnabled(); }
 
-bool Launched::pressAndWait() {
+bool InstallerLaunch::pressAndWait() {
     installer->start();
     return eventually([&] { return !installer->isBusy(); });
 }

@@ -1,4 +1,4 @@
-#include "tests/download/download_fixture.h"
+#include "tests/platform/linux/download/download_fixture.h"
 
 #include <algorithm>
 #include <filesystem>

@@ -11,10 +11,10 @@
 
 #include "controller/installer.h"
 #include "platform/platform.h"
-#include "tests/download/download_fixture.h"
-#include "tests/support/bundle_in_folder.h"
+#include "tests/platform/linux/download/download_fixture.h"
 #include "tests/support/event_loop.h"
 #include "tests/support/faulty_files.h"
+#include "tests/support/test_platform.h"
 
 namespace orbitreel::testing {
 
@@ -22,7 +22,7 @@ namespace orbitreel::testing {
 // installer asks for.
 class TestSessions : public UrlSessions {
 public:
-    TestSessions(UrlSessions& real, const TestReleaseHost& host) : real_(real), host_(host) {}
+    TestSessions(TestPlatform& services, const TestReleaseHost& host) : services_(services), host_(host) {}
     std::unique_ptr<UrlSession> makeSession(const SessionConfiguration& configuration,
                                             SessionDelegate& delegate) override;
 
@@ -30,7 +30,7 @@ public:
     std::optional<double> requestTimeoutOverride;  // a shorter one for stall tests
 
 private:
-    UrlSessions& real_;
+    TestPlatform& services_;
     const TestReleaseHost& host_;
 };
 
@@ -55,17 +55,11 @@ struct InstallerWorld {
     TestReleaseHost host;
     Path home;
     Path bundle;
-    std::unique_ptr<Files> realFiles;
-    FaultyFiles files{*realFiles};
-    HomeEnvironment environment;
-    BundleInFolder bundles;
-    std::unique_ptr<Hashing> hashing;
-    std::unique_ptr<Processes> processes;
+    TestPlatform services;
+    FaultyFiles files{services.realFiles()};
     NothingRunning runningApplications;
     OpeningWorkspace workspace;
-    std::unique_ptr<Queues> queues;
-    std::unique_ptr<UrlSessions> curlSessions;
-    TestSessions sessions;
+    TestSessions sessions{services, host};
     Platform platform;
 
     // The manifest, for a release at "/downloads/Orbitreel-Mac-<version>.dmg".
@@ -78,9 +72,9 @@ struct InstallerWorld {
 
 // One launched installer; tests may make a second one, as after closing the
 // installer and opening it again.
-struct Launched {
-    explicit Launched(InstallerWorld& world);
-    ~Launched();
+struct InstallerLaunch {
+    explicit InstallerLaunch(InstallerWorld& world);
+    ~InstallerLaunch();
     std::unique_ptr<Installer> installer;
     int terminations = 0;
 

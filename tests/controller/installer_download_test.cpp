@@ -8,13 +8,14 @@
 #include <nlohmann/json.hpp>
 
 #include "core/url.h"
-#include "tests/download/installer_world.h"
+#include "tests/controller/installer_world.h"
 #include "ui/bar.h"
 
 namespace orbitreel::testing {
 namespace {
 
 namespace fs = std::filesystem;
+using Launched = InstallerLaunch;
 
 constexpr const char* Refused = "No se pudo descargar. Probá de nuevo en unos minutos.";
 constexpr const char* Cut = "Se cortó la descarga. Revisá tu conexión y tocá Reintentar.";
@@ -172,7 +173,7 @@ TEST_F(InstallerDownloadTest, AnImageInTheWayOfTheMoveIsLeftAloneAndItsErrorShow
     // The same refusal the file service gives for that move.
     ASSERT_FALSE(handedOver.empty());
     writeText(handedOver, "again");
-    auto expected = world.realFiles->move(handedOver, world.image());
+    auto expected = world.services.realFiles().move(handedOver, world.image());
     ASSERT_FALSE(expected.has_value());
     EXPECT_EQ(launched.status(), expected.error().localizedDescription());
     EXPECT_EQ(readText(world.image()), "in the way");
