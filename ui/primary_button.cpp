@@ -2,7 +2,6 @@
 
 #include <QFontMetricsF>
 #include <QGuiApplication>
-#include <QKeySequence>
 #include <QPainter>
 #include <QPainterPath>
 #include <QStyleOptionButton>
@@ -13,12 +12,6 @@ namespace orbitreel {
 
 PrimaryButton::PrimaryButton(const QString& title, QWidget* parent) : QPushButton(title, parent) {
     setFlat(true);
-}
-
-void PrimaryButton::bindReturnKey() {
-    // A button shortcut is ignored while the button is disabled, so Return
-    // then does nothing.
-    setShortcut(QKeySequence(Qt::Key_Return));
 }
 
 // Hover is tracked only while the installer is the active application, as

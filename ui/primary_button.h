@@ -16,9 +16,6 @@ public:
     explicit PrimaryButton(const QString& title, QWidget* parent = nullptr);
     bool isHovering() const { return hovering_; }
 
-    // Makes Return in the button's window press the button (while enabled).
-    void bindReturnKey();
-
 protected:
     void paintEvent(QPaintEvent*) override;
     void enterEvent(QEnterEvent*) override;
