@@ -51,9 +51,9 @@ SingleInstance::SingleInstance(const QString& folder, const QString& key, QObjec
     // socket address, however deep the folder lies.
     folder_.reset(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!folder_) return;
-    const QString base = QStringLiteral("/proc/self/fd/%1/").arg(folder_.get());
-    lockPath_ = base + key + QStringLiteral(".lock");
-    socketPath_ = base + key + QStringLiteral(".socket");
+    const QString inFolder = QStringLiteral("/proc/self/fd/%1/").arg(folder_.get());
+    lockPath_ = inFolder + key + QStringLiteral(".lock");
+    socketPath_ = inFolder + key + QStringLiteral(".socket");
 }
 
 SingleInstance::~SingleInstance() { release(); }
