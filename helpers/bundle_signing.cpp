@@ -58,7 +58,8 @@ Outcome<void> signBundle(const std::filesystem::path& bundle, const std::filesys
     if (!signature) return failure(signature.error());
 
     const std::string text = formatSignatureFile(BundleSignature{*id, *signature});
-    base::UniqueFd fd(::openat(folder->get(), SignatureFileName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+    base::UniqueFd fd(
+        ::openat(folder->get(), SignatureFileName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
     if (!fd) return failure(posixMessage("cannot write the signature", errno));
     if (::write(fd.get(), text.data(), text.size()) != static_cast<ssize_t>(text.size()) || ::fsync(fd.get()) != 0)
         return failure(posixMessage("cannot write the signature", errno));

@@ -28,7 +28,8 @@ struct EntryDeleter {
 
 class ImageWriter {
 public:
-    explicit ImageWriter(struct archive* writer) : writer_(writer), buffer_(std::make_unique_for_overwrite<char[]>(base::StreamChunkSize)) {}
+    explicit ImageWriter(struct archive* writer)
+        : writer_(writer), buffer_(std::make_unique_for_overwrite<char[]>(base::StreamChunkSize)) {}
 
     Outcome<void> addFolderContent(int dirFd, const std::string& prefix) {
         auto names = sortedNames(dirFd);

@@ -31,7 +31,8 @@ Outcome<void> verifyImage(const std::filesystem::path& image, const ExtractionLi
 
     auto digest = PieceHasher().digest((*reader)->fd(), (*reader)->seal().length);
     if (!digest) return failure(digest.error());
-    if (base::toHex(*digest) != (*reader)->seal().digest) return failure("image damaged: its content does not match its seal");
+    if (base::toHex(*digest) != (*reader)->seal().digest)
+        return failure("image damaged: its content does not match its seal");
     return {};
 }
 

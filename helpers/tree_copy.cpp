@@ -76,7 +76,8 @@ Outcome<void> copyFile(int fromDir, const std::string& fromName, int toDir, cons
                        const struct stat& st, const std::string& where) {
     base::UniqueFd from(::openat(fromDir, fromName.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     if (!from) return failure(posixMessage("cannot open " + where, errno));
-    base::UniqueFd to(::openat(toDir, toName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR));
+    base::UniqueFd to(
+        ::openat(toDir, toName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR));
     if (!to) return failure(posixMessage("cannot create " + where, errno));
     auto copied = copyContent(from.get(), to.get(), where);
     if (!copied) return copied;
