@@ -114,9 +114,10 @@ private:
 
 // Copies one item (file, link or folder tree) to `to`, which must not exist,
 // keeping modes and times. Used only when a move crosses file systems. Not
-// ditto's tree copy: a move keeps modes exactly, where ditto makes the copy
-// the owner's to write, and its failures carry the errno and item for the
-// user's message, where ditto's are English lines for stderr.
+// ditto's tree copy: a move keeps modes exactly and sets them as best it can,
+// where ditto makes the copy the owner's to write and fails when it cannot;
+// and a move's failures carry the errno and item for the user's message,
+// where ditto's are English lines for stderr.
 Result<void> copyTree(const Path& from, const Path& to) {
     struct stat st {};
     if (::lstat(from.c_str(), &st) != 0) return posixFailure(errno, from);
