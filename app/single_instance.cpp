@@ -21,17 +21,17 @@ constexpr const char* ReopenRequest = "reopen\n";
 bool isOurs(const struct stat& info) { return info.st_uid == geteuid(); }
 
 // The lock file, never through a link; whatever else holds its name (a link,
-// a folder, another user's file) is removed first. -1 when it cannot be had.
-int openLockFile(const std::string& path) {
+// a folder, another user's file) is removed first. None when it cannot be had.
+base::UniqueFd openLockFile(const std::string& path) {
     for (int attempt = 0; attempt < 3; ++attempt) {
-        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+        base::UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
         struct stat info {};
-        if (fd >= 0 && fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && isOurs(info)) return fd;
-        if (fd >= 0) ::close(fd);
+        if (fd && fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode) && isOurs(info)) return fd;
+        fd.reset();
         std::error_code ignored;
         std::filesystem::remove_all(path, ignored);
     }
-    return -1;
+    return {};
 }
 
 // Whether `path` still names the file open as `fd`: the installer before us
@@ -49,17 +49,14 @@ SingleInstance::SingleInstance(const QString& folder, const QString& key, QObjec
     if (folder.isEmpty()) return;
     // Reached through a descriptor: a socket's whole path must fit in a
     // socket address, however deep the folder lies.
-    folder_ = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (folder_ < 0) return;
-    const QString base = QStringLiteral("/proc/self/fd/%1/").arg(folder_);
-    lockPath_ = base + key + QStringLiteral(".lock");
-    socketPath_ = base + key + QStringLiteral(".socket");
+    folder_.reset(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!folder_) return;
+    const QString inFolder = QStringLiteral("/proc/self/fd/%1/").arg(folder_.get());
+    lockPath_ = inFolder + key + QStringLiteral(".lock");
+    socketPath_ = inFolder + key + QStringLiteral(".socket");
 }
 
-SingleInstance::~SingleInstance() {
-    release();
-    if (folder_ >= 0) ::close(folder_);
-}
+SingleInstance::~SingleInstance() { release(); }
 
 QString SingleInstance::keyFor(const QString& homeFolder) {
     const auto hash = QCryptographicHash::hash(homeFolder.toUtf8(), QCryptographicHash::Sha256).toHex().left(16);
@@ -72,21 +69,18 @@ bool SingleInstance::claim() {
     if (lockPath_.isEmpty()) return true;
     const std::string path = lockPath_.toStdString();
     for (int attempt = 0; attempt < 3; ++attempt) {
-        const int fd = openLockFile(path);
-        if (fd < 0) return true;
+        base::UniqueFd fd = openLockFile(path);
+        if (!fd) return true;
         // The kernel lets go of the lock when its holder dies, however it dies.
-        if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
             const int error = errno;
-            ::close(fd);
+            fd.reset();
             if (error != EWOULDBLOCK) return true;
             (void)askRunningToReopen();
             return false;
         }
-        if (!stillNamed(fd, path)) {
-            ::close(fd);
-            continue;
-        }
-        lock_ = fd;
+        if (!stillNamed(fd.get(), path)) continue;
+        lock_ = std::move(fd);
         listen();
         return true;
     }
@@ -102,15 +96,14 @@ void SingleInstance::listen() {
 }
 
 void SingleInstance::release() {
-    if (lock_ < 0) return;
+    if (!lock_) return;
     server_.close();
     std::error_code ignored;
     std::filesystem::remove(socketPath_.toStdString(), ignored);
     // Removed while still locked: one who opened it meanwhile finds it no
     // longer named so once it gets the lock, and starts over.
     std::filesystem::remove(lockPath_.toStdString(), ignored);
-    ::close(lock_);
-    lock_ = -1;
+    lock_.reset();
 }
 
 void SingleInstance::accept() {

@@ -7,6 +7,8 @@
 #include <QObject>
 #include <QString>
 
+#include "base/unique_fd.h"
+
 namespace orbitreel {
 
 class SingleInstance : public QObject {
@@ -39,10 +41,10 @@ private:
     void accept();
     bool askRunningToReopen();
 
-    int folder_ = -1;
+    base::UniqueFd folder_;
     QString lockPath_;
     QString socketPath_;
-    int lock_ = -1;
+    base::UniqueFd lock_;
     QLocalServer server_;
 };
 

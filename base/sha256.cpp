@@ -2,7 +2,7 @@
 
 #include <new>
 
-namespace orbitreel::helpers {
+namespace orbitreel::base {
 
 Sha256::Sha256() : context_(EVP_MD_CTX_new()) {
     if (context_ == nullptr || EVP_DigestInit_ex(context_, EVP_sha256(), nullptr) != 1) throw std::bad_alloc();
@@ -21,15 +21,4 @@ Sha256Digest Sha256::finish() {
     return digest;
 }
 
-std::string toHex(std::span<const unsigned char> bytes) {
-    static constexpr char Digits[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(bytes.size() * 2);
-    for (unsigned char byte : bytes) {
-        text.push_back(Digits[byte >> 4]);
-        text.push_back(Digits[byte & 0x0f]);
-    }
-    return text;
-}
-
-}  // namespace orbitreel::helpers
+}  // namespace orbitreel::base

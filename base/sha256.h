@@ -5,11 +5,9 @@
 
 #include <array>
 #include <cstddef>
-#include <span>
 #include <string>
 
-
-namespace orbitreel::helpers {
+namespace orbitreel::base {
 
 using Sha256Digest = std::array<unsigned char, 32>;
 
@@ -28,9 +26,7 @@ private:
     EVP_MD_CTX* context_;
 };
 
-std::string toHex(std::span<const unsigned char> bytes);
-
 // The chunk size of streamed reads and copies in the stand-ins.
 inline constexpr std::size_t StreamChunkSize = 1 << 20;
 
-}  // namespace orbitreel::helpers
+}  // namespace orbitreel::base

@@ -5,7 +5,7 @@
 
 #include <utility>
 
-namespace orbitreel::helpers {
+namespace orbitreel::base {
 
 class UniqueFd {
 public:
@@ -22,6 +22,8 @@ public:
 
     int get() const { return fd_; }
     explicit operator bool() const { return fd_ >= 0; }
+    // Gives up ownership without closing, for a close whose failure counts.
+    int release() { return std::exchange(fd_, -1); }
     void reset(int fd = -1) {
         if (fd_ >= 0) ::close(fd_);
         fd_ = fd;
@@ -31,4 +33,4 @@ private:
     int fd_ = -1;
 };
 
-}  // namespace orbitreel::helpers
+}  // namespace orbitreel::base

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "base/hex.h"
 #include "platform/hashing.h"
 
 namespace orbitreel {
@@ -25,14 +26,7 @@ Result<std::string> digest(Files& files, Hashing& hashing, const Path& file) {
     auto bytes = sha->finalize();
     ignore(reader.close());
 
-    static constexpr char hex[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(64);
-    for (auto b : bytes) {
-        text.push_back(hex[b >> 4]);
-        text.push_back(hex[b & 0x0F]);
-    }
-    return text;
+    return base::toHex(bytes);
 }
 
 }  // namespace orbitreel

@@ -26,7 +26,7 @@ Outcome<void> writeAttachMarker(int mountFd, const AttachMarker& marker) {
          << static_cast<std::uintmax_t>(marker.inode) << ' ' << std::oct << (marker.folderMode & 07777) << std::dec
          << "\nimage " << marker.image << '\n';
     const std::string content = text.str();
-    UniqueFd fd(::openat(mountFd, AttachMarkerName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0444));
+    base::UniqueFd fd(::openat(mountFd, AttachMarkerName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0444));
     if (!fd) return failure(posixMessage("cannot mark the mount point", errno));
     if (::write(fd.get(), content.data(), content.size()) != static_cast<ssize_t>(content.size()))
         return failure(posixMessage("cannot mark the mount point", errno));
@@ -34,7 +34,7 @@ Outcome<void> writeAttachMarker(int mountFd, const AttachMarker& marker) {
 }
 
 Outcome<AttachMarker> readAttachMarker(int mountFd) {
-    UniqueFd fd(::openat(mountFd, AttachMarkerName, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+    base::UniqueFd fd(::openat(mountFd, AttachMarkerName, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
     if (!fd) return failure("no image attached here");
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > static_cast<off_t>(MaxMarkerBytes))

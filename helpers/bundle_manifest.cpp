@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "base/hex.h"
 #include "helpers/folder_tree.h"
 #include "helpers/link_containment.h"
 #include "helpers/piece_digest.h"
@@ -29,7 +30,7 @@ class ManifestWriter {
 public:
     explicit ManifestWriter(int rootFd) : rootFd_(rootFd) { hash_.update("orbitreel-bundle-manifest 1\n"); }
 
-    Outcome<Sha256Digest> run() {
+    Outcome<base::Sha256Digest> run() {
         struct stat st {};
         if (::fstat(rootFd_, &st) != 0) return failure(posixMessage("cannot inspect the bundle", errno));
         line("d", st.st_mode, ".", {});
@@ -74,14 +75,14 @@ private:
     }
 
     Outcome<std::string> fileDigest(int dirFd, const std::string& name, const struct stat& seen) {
-        UniqueFd fd(::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+        base::UniqueFd fd(::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
         if (!fd) return failure(posixMessage("cannot open " + name, errno));
         struct stat st {};
         if (::fstat(fd.get(), &st) != 0 || st.st_ino != seen.st_ino || st.st_dev != seen.st_dev)
             return failure("bundle changed while being read: " + name);
         auto digest = pieces_.digest(fd.get(), static_cast<std::uint64_t>(st.st_size));
         if (!digest) return failure(digest.error() + " (" + name + ")");
-        return toHex(*digest);
+        return base::toHex(*digest);
     }
 
     void line(const char* kind, mode_t mode, const std::string& path, const std::string& payload) {
@@ -92,7 +93,7 @@ private:
     }
 
     int rootFd_;
-    Sha256 hash_;
+    base::Sha256 hash_;
     PieceHasher pieces_;
 };
 
@@ -113,6 +114,6 @@ std::string escapeManifestText(const std::string& text) {
     return escaped;
 }
 
-Outcome<Sha256Digest> bundleManifestDigest(int bundleFd) { return ManifestWriter(bundleFd).run(); }
+Outcome<base::Sha256Digest> bundleManifestDigest(int bundleFd) { return ManifestWriter(bundleFd).run(); }
 
 }  // namespace orbitreel::helpers

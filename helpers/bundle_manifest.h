@@ -28,7 +28,7 @@ inline constexpr const char* SignaturePath = "Contents/_CodeSignature/Signature"
 
 // Fails for anything that must not be in a signed bundle: a link that leaves
 // the bundle, a device, FIFO or socket.
-Outcome<Sha256Digest> bundleManifestDigest(int bundleFd);
+Outcome<base::Sha256Digest> bundleManifestDigest(int bundleFd);
 
 // The escaping of paths and link targets in manifest lines.
 std::string escapeManifestText(const std::string& text);

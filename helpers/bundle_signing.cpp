@@ -15,7 +15,7 @@ namespace orbitreel::helpers {
 
 namespace {
 
-Outcome<UniqueFd> openSignatureFolder(int bundleFd, bool create) {
+Outcome<base::UniqueFd> openSignatureFolder(int bundleFd, bool create) {
     auto contents = openFolder(bundleFd, "Contents");
     if (!contents) return failure("not a bundle: " + contents.error());
     if (create && ::mkdirat(contents->get(), SignatureFolderName, 0755) != 0 && errno != EEXIST)
@@ -26,7 +26,7 @@ Outcome<UniqueFd> openSignatureFolder(int bundleFd, bool create) {
 }
 
 Outcome<std::string> readSignatureText(int folderFd) {
-    UniqueFd fd(::openat(folderFd, SignatureFileName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    base::UniqueFd fd(::openat(folderFd, SignatureFileName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (!fd) return failure(errno == ENOENT ? "the bundle is not signed"
                                             : posixMessage("cannot read the signature", errno));
     struct stat st {};
@@ -58,7 +58,8 @@ Outcome<void> signBundle(const std::filesystem::path& bundle, const std::filesys
     if (!signature) return failure(signature.error());
 
     const std::string text = formatSignatureFile(BundleSignature{*id, *signature});
-    UniqueFd fd(::openat(folder->get(), SignatureFileName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+    base::UniqueFd fd(
+        ::openat(folder->get(), SignatureFileName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
     if (!fd) return failure(posixMessage("cannot write the signature", errno));
     if (::write(fd.get(), text.data(), text.size()) != static_cast<ssize_t>(text.size()) || ::fsync(fd.get()) != 0)
         return failure(posixMessage("cannot write the signature", errno));

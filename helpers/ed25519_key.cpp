@@ -6,6 +6,7 @@
 
 #include <cstdio>
 
+#include "base/hex.h"
 #include "base/sha256.h"
 
 namespace orbitreel::helpers {
@@ -52,9 +53,9 @@ Outcome<std::string> keyId(EVP_PKEY* key) {
     unsigned char raw[64];
     std::size_t length = sizeof raw;
     if (EVP_PKEY_get_raw_public_key(key, raw, &length) != 1) return failure(openSslMessage("cannot read the key"));
-    Sha256 hash;
+    base::Sha256 hash;
     hash.update(raw, length);
-    return toHex(hash.finish());
+    return base::toHex(hash.finish());
 }
 
 Outcome<Ed25519Signature> signMessage(EVP_PKEY* privateKey, std::span<const unsigned char> message) {

@@ -10,13 +10,13 @@
 
 namespace orbitreel::helpers {
 
-Outcome<UniqueFd> openFolder(int dirFd, const std::string& name) {
-    UniqueFd fd(::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+Outcome<base::UniqueFd> openFolder(int dirFd, const std::string& name) {
+    base::UniqueFd fd(::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!fd) return failure(posixMessage("cannot open folder " + name, errno));
     return fd;
 }
 
-Outcome<UniqueFd> openFolder(const std::filesystem::path& path) {
+Outcome<base::UniqueFd> openFolder(const std::filesystem::path& path) {
     return openFolder(AT_FDCWD, path.string());
 }
 

@@ -16,8 +16,8 @@ namespace orbitreel::helpers {
 
 // Opens the folder `name` in `dirFd` (AT_FDCWD for a path); fails when it is
 // a link or not a folder.
-Outcome<UniqueFd> openFolder(int dirFd, const std::string& name);
-Outcome<UniqueFd> openFolder(const std::filesystem::path& path);
+Outcome<base::UniqueFd> openFolder(int dirFd, const std::string& name);
+Outcome<base::UniqueFd> openFolder(const std::filesystem::path& path);
 
 // The names in a folder, without "." and "..", sorted bytewise so that every
 // walk visits a tree in the same order.

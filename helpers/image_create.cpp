@@ -28,7 +28,8 @@ struct EntryDeleter {
 
 class ImageWriter {
 public:
-    explicit ImageWriter(struct archive* writer) : writer_(writer), buffer_(std::make_unique_for_overwrite<char[]>(StreamChunkSize)) {}
+    explicit ImageWriter(struct archive* writer)
+        : writer_(writer), buffer_(std::make_unique_for_overwrite<char[]>(base::StreamChunkSize)) {}
 
     Outcome<void> addFolderContent(int dirFd, const std::string& prefix) {
         auto names = sortedNames(dirFd);
@@ -69,7 +70,7 @@ private:
         }
         if (!S_ISREG(st->st_mode)) return failure("only files, folders and links go into an image: " + path);
 
-        UniqueFd file(::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        base::UniqueFd file(::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
         if (!file) return failure(posixMessage("cannot open " + path, errno));
         auto written = writeHeader(entry.get(), path);
         if (!written) return written;
@@ -84,7 +85,7 @@ private:
     Outcome<void> copyData(int fd, std::uint64_t expected, const std::string& path) {
         std::uint64_t total = 0;
         for (;;) {
-            ssize_t got = ::read(fd, buffer_.get(), StreamChunkSize);
+            ssize_t got = ::read(fd, buffer_.get(), base::StreamChunkSize);
             if (got < 0 && errno == EINTR) continue;
             if (got < 0) return failure(posixMessage("cannot read " + path, errno));
             if (got == 0) break;
@@ -128,7 +129,7 @@ Outcome<void> writeVolume(const std::filesystem::path& srcFolder, int imageFd) {
 }  // namespace
 
 Outcome<void> createImage(const std::filesystem::path& srcFolder, const std::filesystem::path& image) {
-    UniqueFd imageFd(::open(image.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    base::UniqueFd imageFd(::open(image.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
     if (!imageFd) return failure(posixMessage("cannot create " + image.string(), errno));
     auto written = writeVolume(srcFolder, imageFd.get());
     if (written && ::fsync(imageFd.get()) != 0) written = failure(posixMessage("cannot write " + image.string(), errno));

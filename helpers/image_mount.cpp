@@ -52,7 +52,7 @@ Outcome<void> attachImage(const std::filesystem::path& image, const std::filesys
     // Nothing is written before the image is known to be a sealed volume of
     // its full length. The seal's digest is verify's: the installer verifies
     // first, and hashing the image again here would double attach's time.
-    auto reader = SealedImageReader::open(image, StreamChunkSize);
+    auto reader = SealedImageReader::open(image, base::StreamChunkSize);
     if (!reader) return failure(reader.error());
 
     const mode_t folderMode = st.st_mode & 07777;

@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cstring>
 
+#include "base/hex.h"
 #include "helpers/piece_digest.h"
 #include "base/unique_fd.h"
 
@@ -32,14 +33,14 @@ std::string formatSeal(const Seal& seal) {
 }
 
 Outcome<void> sealImage(const std::filesystem::path& image) {
-    UniqueFd fd(::open(image.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
+    base::UniqueFd fd(::open(image.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
     if (!fd) return failure(posixMessage("cannot open " + image.string(), errno));
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) return failure(posixMessage("cannot seal " + image.string(), errno));
     const auto end = static_cast<std::uint64_t>(st.st_size);
     auto digest = PieceHasher().digest(fd.get(), end);
     if (!digest) return failure(digest.error());
-    std::string block = formatSeal(Seal{end, toHex(*digest)});
+    std::string block = formatSeal(Seal{end, base::toHex(*digest)});
     if (::pwrite(fd.get(), block.data(), block.size(), static_cast<off_t>(end)) != static_cast<ssize_t>(block.size()))
         return failure(posixMessage("cannot seal " + image.string(), errno));
     if (::fsync(fd.get()) != 0) return failure(posixMessage("cannot seal " + image.string(), errno));

@@ -2,6 +2,7 @@
 
 #include <archive_entry.h>
 
+#include "base/hex.h"
 #include "helpers/piece_digest.h"
 #include "helpers/sealed_image_reader.h"
 
@@ -30,7 +31,8 @@ Outcome<void> verifyImage(const std::filesystem::path& image, const ExtractionLi
 
     auto digest = PieceHasher().digest((*reader)->fd(), (*reader)->seal().length);
     if (!digest) return failure(digest.error());
-    if (toHex(*digest) != (*reader)->seal().digest) return failure("image damaged: its content does not match its seal");
+    if (base::toHex(*digest) != (*reader)->seal().digest)
+        return failure("image damaged: its content does not match its seal");
     return {};
 }
 

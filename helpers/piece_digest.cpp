@@ -22,7 +22,7 @@ unsigned workerCount() { return std::clamp(std::thread::hardware_concurrency(), 
 // Takes pieces of one round from `next` until none is left, so that a worker
 // slowed by other work on its core does not hold the others up.
 int hashPieces(int fd, std::uint64_t size, std::uint64_t roundStart, std::uint64_t roundPieces,
-               std::atomic<std::uint64_t>& next, unsigned char* buffer, std::vector<Sha256Digest>& digests) {
+               std::atomic<std::uint64_t>& next, unsigned char* buffer, std::vector<base::Sha256Digest>& digests) {
     for (std::uint64_t i = next++; i < roundPieces; i = next++) {
         const std::uint64_t offset = (roundStart + i) * PieceSize;
         const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(PieceSize, size - offset));
@@ -33,7 +33,7 @@ int hashPieces(int fd, std::uint64_t size, std::uint64_t roundStart, std::uint64
             if (got <= 0) return got < 0 ? errno : EIO;
             done += static_cast<std::size_t>(got);
         }
-        Sha256 piece;
+        base::Sha256 piece;
         piece.update(buffer, want);
         digests[i] = piece.finish();
     }
@@ -47,12 +47,12 @@ PieceHasher::PieceHasher() {
     for (unsigned w = 0; w < workerCount(); ++w) buffers_.push_back(std::make_unique_for_overwrite<unsigned char[]>(PieceSize));
 }
 
-Outcome<Sha256Digest> PieceHasher::digest(int fd, std::uint64_t size) {
+Outcome<base::Sha256Digest> PieceHasher::digest(int fd, std::uint64_t size) {
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     const std::uint64_t pieces = (size + PieceSize - 1) / PieceSize;
     const unsigned workers = static_cast<unsigned>(buffers_.size());
-    std::vector<Sha256Digest> digests(std::min(pieces, PiecesPerRound));
-    Sha256 whole;
+    std::vector<base::Sha256Digest> digests(std::min(pieces, PiecesPerRound));
+    base::Sha256 whole;
 
     for (std::uint64_t start = 0; start < pieces; start += PiecesPerRound) {
         const std::uint64_t count = std::min(PiecesPerRound, pieces - start);

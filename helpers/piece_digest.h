@@ -22,7 +22,7 @@ public:
     PieceHasher();
 
     // Reads `size` bytes of `fd` from offset 0; fails when the file is shorter.
-    Outcome<Sha256Digest> digest(int fd, std::uint64_t size);
+    Outcome<base::Sha256Digest> digest(int fd, std::uint64_t size);
 
 private:
     std::vector<std::unique_ptr<unsigned char[]>> buffers_;

@@ -38,7 +38,7 @@ public:
 
 private:
     WorkingFolder() = default;
-    UniqueFd previous_;
+    base::UniqueFd previous_;
 };
 
 struct DiskWriterDeleter {

@@ -33,7 +33,7 @@ public:
 private:
     SealedImageReader() = default;
 
-    UniqueFd fd_;
+    base::UniqueFd fd_;
     Seal seal_;
     struct archive* archive_ = nullptr;
 };

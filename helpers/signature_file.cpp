@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "base/hex.h"
+
 namespace orbitreel::helpers {
 
 namespace {
@@ -28,7 +30,7 @@ bool takeLine(std::string_view& text, std::string_view label, std::size_t hexLen
 }  // namespace
 
 std::string formatSignatureFile(const BundleSignature& signature) {
-    return std::string(Header) + "key " + signature.keyId + "\ned25519 " + toHex(signature.signature) + "\n";
+    return std::string(Header) + "key " + signature.keyId + "\ned25519 " + base::toHex(signature.signature) + "\n";
 }
 
 Outcome<BundleSignature> parseSignatureFile(std::string_view text) {
@@ -45,7 +47,7 @@ Outcome<BundleSignature> parseSignatureFile(std::string_view text) {
     return parsed;
 }
 
-std::vector<unsigned char> signedMessage(const Sha256Digest& manifestDigest) {
+std::vector<unsigned char> signedMessage(const base::Sha256Digest& manifestDigest) {
     std::vector<unsigned char> message(MessagePrefix.size() + manifestDigest.size());
     std::memcpy(message.data(), MessagePrefix.data(), MessagePrefix.size());
     std::memcpy(message.data() + MessagePrefix.size(), manifestDigest.data(), manifestDigest.size());

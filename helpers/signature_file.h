@@ -30,6 +30,6 @@ std::string formatSignatureFile(const BundleSignature& signature);
 Outcome<BundleSignature> parseSignatureFile(std::string_view text);
 
 // What the signature signs for a manifest digest.
-std::vector<unsigned char> signedMessage(const Sha256Digest& manifestDigest);
+std::vector<unsigned char> signedMessage(const base::Sha256Digest& manifestDigest);
 
 }  // namespace orbitreel::helpers

@@ -33,9 +33,9 @@ Outcome<void> copyContent(int from, int to, const std::string& name) {
                 return failure(posixMessage("cannot copy " + name, errno));
             kernelCopy = false;
         }
-        auto buffer = std::make_unique_for_overwrite<char[]>(StreamChunkSize);
+        auto buffer = std::make_unique_for_overwrite<char[]>(base::StreamChunkSize);
         for (;;) {
-            ssize_t got = ::read(from, buffer.get(), StreamChunkSize);
+            ssize_t got = ::read(from, buffer.get(), base::StreamChunkSize);
             if (got < 0 && errno == EINTR) continue;
             if (got < 0) return failure(posixMessage("cannot read " + name, errno));
             if (got == 0) return {};
@@ -74,9 +74,10 @@ Outcome<void> copyFolder(int fromDir, const std::string& fromName, int toDir, co
 
 Outcome<void> copyFile(int fromDir, const std::string& fromName, int toDir, const std::string& toName,
                        const struct stat& st, const std::string& where) {
-    UniqueFd from(::openat(fromDir, fromName.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    base::UniqueFd from(::openat(fromDir, fromName.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     if (!from) return failure(posixMessage("cannot open " + where, errno));
-    UniqueFd to(::openat(toDir, toName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR));
+    base::UniqueFd to(
+        ::openat(toDir, toName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR));
     if (!to) return failure(posixMessage("cannot create " + where, errno));
     auto copied = copyContent(from.get(), to.get(), where);
     if (!copied) return copied;
@@ -105,7 +106,7 @@ Outcome<void> copyItem(int fromDir, const std::string& fromName, int toDir, cons
 }
 
 struct Location {
-    UniqueFd parent;
+    base::UniqueFd parent;
     std::string name;
 };
 
@@ -117,7 +118,7 @@ Outcome<Location> locate(const std::filesystem::path& path) {
     if (name.empty() || name == "." || name == "..") return failure("not a usable path: " + path.string());
     std::filesystem::path parent = normal.parent_path();
     if (parent.empty()) parent = ".";
-    Location location{UniqueFd(::open(parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)), name};
+    Location location{base::UniqueFd(::open(parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)), name};
     if (!location.parent) return failure(posixMessage("cannot open " + parent.string(), errno));
     return location;
 }
@@ -126,12 +127,12 @@ Outcome<Location> locate(const std::filesystem::path& path) {
 // there would copy itself for ever.
 bool insideSource(int parentFd, const struct stat& source) {
     if (!S_ISDIR(source.st_mode)) return false;
-    UniqueFd current(::openat(parentFd, ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    base::UniqueFd current(::openat(parentFd, ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
     for (int depth = 0; current && depth < 4096; ++depth) {
         struct stat st {};
         if (::fstat(current.get(), &st) != 0) return false;
         if (st.st_dev == source.st_dev && st.st_ino == source.st_ino) return true;
-        UniqueFd parent(::openat(current.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+        base::UniqueFd parent(::openat(current.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
         struct stat up {};
         if (!parent || ::fstat(parent.get(), &up) != 0 || (up.st_dev == st.st_dev && up.st_ino == st.st_ino)) return false;
         current = std::move(parent);

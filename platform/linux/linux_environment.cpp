@@ -1,16 +1,13 @@
-// Home and temporary folders from the environment, UUIDs from OpenSSL's
-// random generator, UTC time from gmtime_r.
+// Home and temporary folders from the environment, UUIDs and UTC time from Qt.
 
 #include "platform/linux/linux_environment.h"
 
-#include <openssl/rand.h>
 #include <pwd.h>
 #include <unistd.h>
 
-#include <array>
+#include <QDateTime>
+#include <QUuid>
 #include <cstdlib>
-#include <ctime>
-#include <random>
 
 namespace orbitreel {
 
@@ -29,32 +26,13 @@ public:
         return "/tmp";
     }
 
+    // Uppercase: hidden names are recognised by their UUID text.
     std::string newUuid() override {
-        std::array<unsigned char, 16> bytes{};
-        if (RAND_bytes(bytes.data(), static_cast<int>(bytes.size())) != 1) {
-            // The system generator is the fallback; a UUID must never repeat.
-            std::random_device device;
-            for (auto& b : bytes) b = static_cast<unsigned char>(device());
-        }
-        bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40);  // version 4
-        bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80);  // RFC 4122 variant
-        static constexpr char hex[] = "0123456789ABCDEF";
-        std::string text;
-        for (std::size_t i = 0; i < bytes.size(); ++i) {
-            if (i == 4 || i == 6 || i == 8 || i == 10) text.push_back('-');
-            text.push_back(hex[bytes[i] >> 4]);
-            text.push_back(hex[bytes[i] & 0x0F]);
-        }
-        return text;
+        return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toStdString();
     }
 
     std::string nowIso8601() override {
-        std::time_t now = std::time(nullptr);
-        std::tm utc{};
-        ::gmtime_r(&now, &utc);
-        char text[32];
-        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-        return text;
+        return QDateTime::currentDateTimeUtc().toString(Qt::ISODate).toStdString();
     }
 };
 

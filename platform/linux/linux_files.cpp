@@ -20,6 +20,7 @@
 #include <system_error>
 #include <vector>
 
+#include "base/unique_fd.h"
 #include "platform/linux/posix_errors.h"
 
 namespace orbitreel {
@@ -65,26 +66,21 @@ Result<void> writeAll(int fd, std::span<const std::uint8_t> bytes, const Path& p
 }
 
 // Closes a descriptor at most once; later calls succeed and do nothing.
-Result<void> closeOnce(int& fd, const Path& path) {
-    if (fd < 0) return {};
-    int rc = ::close(fd);
-    fd = -1;
-    if (rc != 0) return posixFailure(errno, path);
+Result<void> closeOnce(base::UniqueFd& fd, const Path& path) {
+    if (!fd) return {};
+    if (::close(fd.release()) != 0) return posixFailure(errno, path);
     return {};
 }
 
 class PosixReader : public FileReader {
 public:
-    PosixReader(int fd, Path path) : fd_(fd), path_(std::move(path)) {}
-    ~PosixReader() override {
-        if (fd_ >= 0) ::close(fd_);
-    }
+    PosixReader(base::UniqueFd fd, Path path) : fd_(std::move(fd)), path_(std::move(path)) {}
     // Fills the buffer unless the file ends first.
     Result<std::size_t> read(std::span<std::uint8_t> buffer) override {
-        if (fd_ < 0) return posixFailure(EBADF, path_);
+        if (!fd_) return posixFailure(EBADF, path_);
         std::size_t done = 0;
         while (done < buffer.size()) {
-            ssize_t n = ::read(fd_, buffer.data() + done, buffer.size() - done);
+            ssize_t n = ::read(fd_.get(), buffer.data() + done, buffer.size() - done);
             if (n < 0) {
                 if (errno == EINTR) continue;
                 return posixFailure(errno, path_);
@@ -97,30 +93,31 @@ public:
     Result<void> close() override { return closeOnce(fd_, path_); }
 
 private:
-    int fd_;
+    base::UniqueFd fd_;
     Path path_;
 };
 
 class PosixAppender : public FileAppender {
 public:
-    PosixAppender(int fd, Path path) : fd_(fd), path_(std::move(path)) {}
-    ~PosixAppender() override {
-        if (fd_ >= 0) ::close(fd_);
-    }
+    PosixAppender(base::UniqueFd fd, Path path) : fd_(std::move(fd)), path_(std::move(path)) {}
     Result<void> seekToEnd() override {
-        if (::lseek(fd_, 0, SEEK_END) < 0) return posixFailure(errno, path_);
+        if (::lseek(fd_.get(), 0, SEEK_END) < 0) return posixFailure(errno, path_);
         return {};
     }
-    Result<void> write(std::span<const std::uint8_t> bytes) override { return writeAll(fd_, bytes, path_); }
+    Result<void> write(std::span<const std::uint8_t> bytes) override { return writeAll(fd_.get(), bytes, path_); }
     Result<void> close() override { return closeOnce(fd_, path_); }
 
 private:
-    int fd_;
+    base::UniqueFd fd_;
     Path path_;
 };
 
 // Copies one item (file, link or folder tree) to `to`, which must not exist,
-// keeping modes and times. Used only when a move crosses file systems.
+// keeping modes and times. Used only when a move crosses file systems. Not
+// ditto's tree copy: a move keeps modes exactly and sets them as best it can,
+// where ditto makes the copy the owner's to write and fails when it cannot;
+// and a move's failures carry the errno and item for the user's message,
+// where ditto's are English lines for stderr.
 Result<void> copyTree(const Path& from, const Path& to) {
     struct stat st {};
     if (::lstat(from.c_str(), &st) != 0) return posixFailure(errno, from);
@@ -140,29 +137,24 @@ Result<void> copyTree(const Path& from, const Path& to) {
         }
         if (ec) return posixFailure(ec.value(), from);
     } else if (S_ISREG(st.st_mode)) {
-        int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-        if (in < 0) return posixFailure(errno, from);
-        int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (out < 0) {
-            int code = errno;
-            ::close(in);
-            return posixFailure(code, to);
-        }
+        base::UniqueFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!in) return posixFailure(errno, from);
+        base::UniqueFd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+        if (!out) return posixFailure(errno, to);
         std::vector<std::uint8_t> buffer(1 << 20);
         Result<void> result;
         for (;;) {
-            ssize_t n = ::read(in, buffer.data(), buffer.size());
+            ssize_t n = ::read(in.get(), buffer.data(), buffer.size());
             if (n < 0 && errno == EINTR) continue;
             if (n < 0) {
                 result = posixFailure(errno, from);
                 break;
             }
             if (n == 0) break;
-            result = writeAll(out, std::span(buffer.data(), static_cast<std::size_t>(n)), to);
+            result = writeAll(out.get(), std::span(buffer.data(), static_cast<std::size_t>(n)), to);
             if (!result) break;
         }
-        ::close(in);
-        if (::close(out) != 0 && result) result = posixFailure(errno, to);
+        if (::close(out.release()) != 0 && result) result = posixFailure(errno, to);
         if (!result) return result;
     } else {
         return posixFailure(ENOTSUP, from);
@@ -288,9 +280,9 @@ public:
     Result<void> makeWritable(const Path& path) override { return unlockFolders(path); }
 
     Result<Bytes> readAll(const Path& path) override {
-        int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) return posixFailure(errno, path);
-        PosixReader reader(fd, path);
+        base::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!fd) return posixFailure(errno, path);
+        PosixReader reader(std::move(fd), path);
         Bytes data;
         std::vector<std::uint8_t> chunk(1 << 16);
         for (;;) {
@@ -326,15 +318,15 @@ public:
     }
 
     Result<std::unique_ptr<FileReader>> openForReading(const Path& path) override {
-        int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) return posixFailure(errno, path);
-        return std::unique_ptr<FileReader>(std::make_unique<PosixReader>(fd, path));
+        base::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!fd) return posixFailure(errno, path);
+        return std::unique_ptr<FileReader>(std::make_unique<PosixReader>(std::move(fd), path));
     }
 
     Result<std::unique_ptr<FileAppender>> openForWriting(const Path& path) override {
-        int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-        if (fd < 0) return posixFailure(errno, path);
-        return std::unique_ptr<FileAppender>(std::make_unique<PosixAppender>(fd, path));
+        base::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
+        if (!fd) return posixFailure(errno, path);
+        return std::unique_ptr<FileAppender>(std::make_unique<PosixAppender>(std::move(fd), path));
     }
 };
 

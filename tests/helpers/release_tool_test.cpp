@@ -12,6 +12,7 @@
 #include <regex>
 #include <thread>
 
+#include "base/hex.h"
 #include "tests/helpers/helpers_test_support.h"
 #include "base/sha256.h"
 
@@ -21,9 +22,9 @@ namespace orbitreel::helpers::testing {
 namespace {
 
 std::string sha256Hex(const fs::path& file) {
-    Sha256 hash;
+    base::Sha256 hash;
     hash.update(readFile(file));
-    return toHex(hash.finish());
+    return base::toHex(hash.finish());
 }
 
 class ReleaseTool : public ::testing::Test {

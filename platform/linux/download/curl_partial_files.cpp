@@ -11,6 +11,7 @@
 #include <ctime>
 #include <system_error>
 
+#include "base/hex.h"
 #include "platform/linux/download/curl_errors.h"
 #include "platform/linux/download/curl_resume_data.h"
 
@@ -30,13 +31,7 @@ std::string randomHex() {
         auto n = static_cast<unsigned>(getpid()) ^ (counter++ << 16) ^ static_cast<unsigned>(time(nullptr));
         for (std::size_t i = 0; i < sizeof bytes; ++i) bytes[i] = static_cast<unsigned char>(n >> ((i % 4) * 8));
     }
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char b : bytes) {
-        out.push_back(digits[b >> 4]);
-        out.push_back(digits[b & 15]);
-    }
-    return out;
+    return base::toHex(bytes);
 }
 
 bool isResponseName(const std::string& name) {
@@ -46,14 +41,12 @@ bool isResponseName(const std::string& name) {
 
 // Opens with the exclusive lock taken, or fails with EWOULDBLOCK when some
 // other task holds it.
-int openLocked(const Path& path, int flags, mode_t mode = 0) {
-    int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NOFOLLOW, mode);
-    if (fd < 0) return -1;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+base::UniqueFd openLocked(const Path& path, int flags, mode_t mode = 0) {
+    base::UniqueFd fd(::open(path.c_str(), flags | O_CLOEXEC | O_NOFOLLOW, mode));
+    if (fd && ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
         int saved = errno;
-        ::close(fd);
+        fd.reset();
         errno = saved;
-        return -1;
     }
     return fd;
 }
@@ -70,47 +63,22 @@ Result<void> ensureFolder(const Path& folder) {
 
 }  // namespace
 
-PartialFile::PartialFile(int fd, Path path, std::int64_t size) : fd_(fd), path_(std::move(path)), onDisk_(size) {
+PartialFile::PartialFile(base::UniqueFd fd, Path path, std::int64_t size)
+    : fd_(std::move(fd)), path_(std::move(path)), onDisk_(size) {
     buffer_.reserve(WriteBufferSize);
-}
-
-PartialFile::~PartialFile() {
-    if (fd_ >= 0) ::close(fd_);
-}
-
-PartialFile::PartialFile(PartialFile&& other) noexcept
-    : fd_(other.fd_),
-      path_(std::move(other.path_)),
-      onDisk_(other.onDisk_),
-      buffer_(std::move(other.buffer_)),
-      error_(other.error_) {
-    other.fd_ = -1;
-}
-
-PartialFile& PartialFile::operator=(PartialFile&& other) noexcept {
-    if (this != &other) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = other.fd_;
-        path_ = std::move(other.path_);
-        onDisk_ = other.onDisk_;
-        buffer_ = std::move(other.buffer_);
-        error_ = other.error_;
-        other.fd_ = -1;
-    }
-    return *this;
 }
 
 bool PartialFile::writeOut(const std::uint8_t* data, std::size_t length) {
     while (length > 0) {
-        ssize_t n = ::write(fd_, data, length);
+        ssize_t n = ::write(fd_.get(), data, length);
         if (n < 0) {
             if (errno == EINTR) continue;
             error_ = errno;
             // Keep the file exactly as long as what we count as written.
-            if (::ftruncate(fd_, onDisk_) != 0) {
+            if (::ftruncate(fd_.get(), onDisk_) != 0) {
                 // The count stays the truth for resuming; nothing more to do.
             }
-            ::lseek(fd_, onDisk_, SEEK_SET);
+            ::lseek(fd_.get(), onDisk_, SEEK_SET);
             return false;
         }
         onDisk_ += n;
@@ -121,7 +89,7 @@ bool PartialFile::writeOut(const std::uint8_t* data, std::size_t length) {
 }
 
 bool PartialFile::append(const char* data, std::size_t length) {
-    if (fd_ < 0 || error_ != 0) return false;
+    if (!fd_ || error_ != 0) return false;
     auto bytes = reinterpret_cast<const std::uint8_t*>(data);
     if (buffer_.size() + length > WriteBufferSize) {
         if (!flush()) return false;
@@ -132,7 +100,7 @@ bool PartialFile::append(const char* data, std::size_t length) {
 }
 
 bool PartialFile::flush() {
-    if (fd_ < 0 || error_ != 0) return false;
+    if (!fd_ || error_ != 0) return false;
     if (buffer_.empty()) return true;
     bool ok = writeOut(buffer_.data(), buffer_.size());
     buffer_.clear();
@@ -140,9 +108,9 @@ bool PartialFile::flush() {
 }
 
 bool PartialFile::restart() {
-    if (fd_ < 0) return false;
+    if (!fd_) return false;
     buffer_.clear();
-    if (::ftruncate(fd_, 0) != 0 || ::lseek(fd_, 0, SEEK_SET) != 0) {
+    if (::ftruncate(fd_.get(), 0) != 0 || ::lseek(fd_.get(), 0, SEEK_SET) != 0) {
         error_ = errno;
         return false;
     }
@@ -152,13 +120,12 @@ bool PartialFile::restart() {
 }
 
 bool PartialFile::close() {
-    if (fd_ < 0) return error_ == 0;
+    if (!fd_) return error_ == 0;
     bool ok = flush();
-    if (::close(fd_) != 0 && ok) {
+    if (::close(fd_.release()) != 0 && ok) {
         error_ = errno;
         ok = false;
     }
-    fd_ = -1;
     return ok;
 }
 
@@ -167,35 +134,33 @@ std::string PartialFolder::newPartialName() { return "download-" + randomHex() +
 Result<PartialFile> PartialFolder::create(const std::string& name) {
     if (auto made = ensureFolder(folder_); !made) return fail_with(made.error());
     Path path = folder_ / name;
-    int fd = openLocked(path, O_WRONLY | O_CREAT | O_EXCL, 0600);
-    if (fd < 0) return fileFailure(errno);
-    return PartialFile(fd, path, 0);
+    auto fd = openLocked(path, O_WRONLY | O_CREAT | O_EXCL, 0600);
+    if (!fd) return fileFailure(errno);
+    return PartialFile(std::move(fd), path, 0);
 }
 
 Result<PartialFile> PartialFolder::reopen(const std::string& name, std::int64_t size) {
     Path path = folder_ / name;
-    int fd = openLocked(path, O_WRONLY);
-    if (fd < 0) {
+    auto fd = openLocked(path, O_WRONLY);
+    if (!fd) {
         int code = errno;
         if (code == ENOENT || code == ELOOP || code == EWOULDBLOCK || code == ENOTDIR || code == EISDIR)
             return fail_with(missingPartialDownloadError());
         return fileFailure(code);
     }
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size != size ||
-        ::lseek(fd, size, SEEK_SET) != size) {
-        ::close(fd);
+    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size != size ||
+        ::lseek(fd.get(), size, SEEK_SET) != size)
         return fail_with(missingPartialDownloadError());
-    }
-    return PartialFile(fd, path, size);
+    return PartialFile(std::move(fd), path, size);
 }
 
 Result<PartialFile> PartialFolder::createEmptyResponseFile() {
     if (auto made = ensureFolder(folder_); !made) return fail_with(made.error());
     Path path = folder_ / (std::string(ResponsePrefix) + randomHex() + ResponseSuffix);
-    int fd = openLocked(path, O_WRONLY | O_CREAT | O_EXCL, 0600);
-    if (fd < 0) return fileFailure(errno);
-    return PartialFile(fd, path, 0);
+    auto fd = openLocked(path, O_WRONLY | O_CREAT | O_EXCL, 0600);
+    if (!fd) return fileFailure(errno);
+    return PartialFile(std::move(fd), path, 0);
 }
 
 void PartialFolder::prune(const std::set<std::string>& keep) const {
@@ -208,10 +173,9 @@ void PartialFolder::prune(const std::set<std::string>& keep) const {
         if (!isPartialName(name) && !isResponseName(name)) continue;
         if (!entry.is_regular_file(ec) || entry.is_symlink(ec)) continue;
         // Held by a running task (here or in another process): leave it.
-        int fd = openLocked(entry.path(), O_RDONLY);
-        if (fd < 0) continue;
+        auto fd = openLocked(entry.path(), O_RDONLY);
+        if (!fd) continue;
         std::filesystem::remove(entry.path(), ec);
-        ::close(fd);
     }
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/unique_fd.h"
 #include "platform/files.h"
 
 namespace orbitreel {
@@ -18,14 +19,9 @@ namespace orbitreel {
 class PartialFile {
 public:
     PartialFile() = default;
-    PartialFile(int fd, Path path, std::int64_t size);
-    ~PartialFile();
-    PartialFile(PartialFile&& other) noexcept;
-    PartialFile& operator=(PartialFile&& other) noexcept;
-    PartialFile(const PartialFile&) = delete;
-    PartialFile& operator=(const PartialFile&) = delete;
+    PartialFile(base::UniqueFd fd, Path path, std::int64_t size);
 
-    bool isOpen() const { return fd_ >= 0; }
+    bool isOpen() const { return static_cast<bool>(fd_); }
     const Path& path() const { return path_; }
     // Bytes of the file: on disk plus still buffered.
     std::int64_t size() const { return onDisk_ + static_cast<std::int64_t>(buffer_.size()); }
@@ -42,7 +38,7 @@ public:
 private:
     bool writeOut(const std::uint8_t* data, std::size_t length);
 
-    int fd_ = -1;
+    base::UniqueFd fd_;
     Path path_;
     std::int64_t onDisk_ = 0;
     std::vector<std::uint8_t> buffer_;

@@ -24,12 +24,6 @@ std::string_view trim(std::string_view text) {
     return text;
 }
 
-bool sameName(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
 std::optional<std::int64_t> parseNumber(std::string_view text) {
     std::int64_t value = 0;
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -138,11 +132,6 @@ Result<void> Transfer::prepareRequest(const std::string& url) {
     requestUrl_ = url;
     body_ = Body::Waiting;
     redirect_ = false;
-    etag_.clear();
-    lastModified_.clear();
-    contentRange_.clear();
-    location_.clear();
-    contentLength_ = -1;
     expected_ = -1;
     abort_.reset();
     errorBuffer_[0] = '\0';
@@ -180,32 +169,32 @@ size_t Transfer::onBody(char* data, size_t size, size_t count, void* self) {
 
 bool Transfer::headerLine(std::string_view line) {
     lastActivity_ = Clock::now();
-    if (line.starts_with("HTTP/")) {
-        // A new response begins (after an informational one, say).
-        etag_.clear();
-        lastModified_.clear();
-        contentRange_.clear();
-        location_.clear();
-        contentLength_ = -1;
-        return true;
-    }
-    std::string_view content = trim(line);
-    if (content.empty()) {
-        long code = 0;
-        curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &code);
-        if (code >= 100 && code < 200) return true;
-        return beginBody();
-    }
-    auto colon = content.find(':');
-    if (colon == std::string_view::npos) return true;
-    std::string_view name = trim(content.substr(0, colon));
-    std::string value(trim(content.substr(colon + 1)));
-    if (sameName(name, "ETag")) etag_ = value;
-    else if (sameName(name, "Last-Modified")) lastModified_ = value;
-    else if (sameName(name, "Content-Range")) contentRange_ = value;
-    else if (sameName(name, "Location")) location_ = value;
-    else if (sameName(name, "Content-Length")) {
-        auto length = parseNumber(value);
+    // Only the blank line that ends a response's headers matters: the
+    // library keeps the headers themselves.
+    if (!trim(line).empty()) return true;
+    long code = 0;
+    curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &code);
+    if (code >= 100 && code < 200) return true;
+    return readHeaders() && beginBody();
+}
+
+// The final response's header `name`, the last one where it repeats.
+std::optional<std::string> Transfer::header(const char* name) const {
+    curl_header* found = nullptr;
+    if (curl_easy_header(easy_, name, 0, CURLH_HEADER, -1, &found) != CURLHE_OK) return std::nullopt;
+    if (found->amount > 1 && curl_easy_header(easy_, name, found->amount - 1, CURLH_HEADER, -1, &found) != CURLHE_OK)
+        return std::nullopt;
+    return std::string(found->value);
+}
+
+bool Transfer::readHeaders() {
+    etag_ = header("ETag").value_or("");
+    lastModified_ = header("Last-Modified").value_or("");
+    contentRange_ = header("Content-Range").value_or("");
+    location_ = header("Location").value_or("");
+    contentLength_ = -1;
+    if (auto text = header("Content-Length")) {
+        auto length = parseNumber(*text);
         if (!length) {
             abort_ = Error(invalidResponseError());
             return false;
@@ -337,6 +326,9 @@ UrlRequest Transfer::redirectRequest() const {
     return UrlRequest{std::string(target)};
 }
 
+// The library's time-outs do not fit: its low-speed limit is a rate averaged
+// over whole seconds, not "no byte for this long", and CURLOPT_TIMEOUT_MS
+// starts again with each redirect hop, while a task's time runs from its start.
 Transfer::Clock::time_point Transfer::deadline() const {
     return std::min(lastActivity_ + settings_.requestTimeout, started_ + settings_.resourceTimeout);
 }

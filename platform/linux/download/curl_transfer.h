@@ -71,6 +71,8 @@ private:
     static size_t onHeader(char* data, size_t size, size_t count, void* self);
     static size_t onBody(char* data, size_t size, size_t count, void* self);
     bool headerLine(std::string_view line);
+    std::optional<std::string> header(const char* name) const;
+    bool readHeaders();
     bool beginBody();
     bool saveBody(const char* data, size_t length);
     void report(bool force);
