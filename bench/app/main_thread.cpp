@@ -103,8 +103,8 @@ int main(int argc, char** argv) {
     auto hashing = makeOpenSslHashing();
     auto processes = makeLinuxProcesses();
     auto running = makeLinuxRunningApplications(bundles);
-    auto workspace = makeLinuxWorkspace(bundles);
     auto queues = makeQtQueues();
+    auto workspace = makeLinuxWorkspace(bundles, *queues);
     NoSessions sessions;
     Platform platform;
     platform.files = files.get();

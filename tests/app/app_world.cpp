@@ -56,8 +56,8 @@ AppWorld::AppWorld()
       hashing(makeOpenSslHashing()),
       processes(makeLinuxProcesses()),
       runningApplications(makeLinuxRunningApplications(bundles)),
-      realWorkspace(makeLinuxWorkspace(bundles)),
-      queues(makeQtQueues()) {
+      queues(makeQtQueues()),
+      realWorkspace(makeLinuxWorkspace(bundles, *queues)) {
     std::filesystem::create_directories(home);
     std::filesystem::create_directories(root.path() / "tmp");
     std::filesystem::create_directories(bundle / "Contents/Resources");

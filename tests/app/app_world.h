@@ -74,9 +74,9 @@ struct AppWorld {
     std::unique_ptr<Hashing> hashing;
     std::unique_ptr<Processes> processes;
     std::unique_ptr<RunningApplications> runningApplications;
+    std::unique_ptr<Queues> queues;
     std::unique_ptr<Workspace> realWorkspace;
     RecordingWorkspace workspace;
-    std::unique_ptr<Queues> queues;
     ScriptedUrlSessions sessions;
     Platform platform;
 

@@ -14,6 +14,7 @@
 #include "platform/linux/linux_bundles.h"
 #include "platform/linux/linux_files.h"
 #include "platform/linux/linux_processes.h"
+#include "platform/linux/qt_queues.h"
 #include "tests/install/install_test_paths.h"
 
 namespace orbitreel::testing {
@@ -129,7 +130,8 @@ InstallTest::InstallTest()
       realProcesses_(makeLinuxProcesses()),
       bundles_(makeLinuxBundles()),
       running_(makeLinuxRunningApplications(*bundles_)),
-      workspace_(makeLinuxWorkspace(*bundles_)),
+      queues_(makeQtQueues()),
+      workspace_(makeLinuxWorkspace(*bundles_, *queues_)),
       environment_(home_, root_.path() / "tmp"),
       files(*realFiles_),
       processes(*realProcesses_) {

@@ -94,6 +94,7 @@ protected:
     std::unique_ptr<Processes> realProcesses_;
     std::unique_ptr<Bundles> bundles_;
     std::unique_ptr<RunningApplications> running_;
+    std::unique_ptr<Queues> queues_;  // the workspace's background jobs
     std::unique_ptr<Workspace> workspace_;
     HomeEnvironment environment_;
 
