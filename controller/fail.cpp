@@ -4,6 +4,7 @@
 
 #include "controller/installer.h"
 #include "core/note.h"
+#include "core/thread_affinity.h"
 #include "ui/bar.h"
 #include "ui/line_limited_label.h"
 #include "ui/primary_button.h"
@@ -11,6 +12,7 @@
 namespace orbitreel {
 
 void Installer::fail(const Error& error) {
+    assertOn(Affinity::main);
     const std::string text = error.localizedDescription();
     note(platform_, "error " + text);
     busy = false;
@@ -24,6 +26,7 @@ void Installer::fail(const Error& error) {
 }
 
 void Installer::failLaunch(const Error& error) {
+    assertOn(Affinity::main);
     fail(error);
     if (action) action->setEnabled(false);
 }

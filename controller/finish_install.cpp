@@ -4,6 +4,7 @@
 #include <QPointer>
 
 #include "controller/installer.h"
+#include "core/thread_affinity.h"
 #include "ui/line_limited_label.h"
 #include "core/cache_paths.h"
 #include "ui/bar.h"
@@ -39,6 +40,7 @@ std::string withTildeForHome(const std::string& path, std::string home) {
 }  // namespace
 
 void Installer::finishInstall(const Path& location) {
+    assertOn(Affinity::main);
     busy = false;
     installed = true;
 

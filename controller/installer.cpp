@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QMessageBox>
 
+#include "core/thread_affinity.h"
 #include "ui/bar.h"
 #include "ui/installer_window.h"
 #include "ui/line_limited_label.h"
@@ -18,6 +19,7 @@ Installer::Installer(const Platform& platform, QObject* parent)
       details(new LineLimitedLabel(QString())),
       bar(new Bar()),
       fm(*platform.files) {
+    assertOn(Affinity::main);
     terminate = [] { QCoreApplication::exit(0); };
     runAlert = [this](const QString& message, const QString& informative) {
         QMessageBox alert(window);
@@ -29,6 +31,7 @@ Installer::Installer(const Platform& platform, QObject* parent)
 }
 
 Installer::~Installer() {
+    assertOn(Affinity::main);
     // The session goes first, so no delegate call reaches views being torn down.
     task.reset();
     session.reset();
@@ -41,8 +44,19 @@ Installer::~Installer() {
     }
 }
 
-QWidget* Installer::windowWidget() const { return window; }
-QLabel* Installer::statusLabel() const { return status; }
-QLabel* Installer::detailsLabel() const { return details; }
+QWidget* Installer::windowWidget() const {
+    assertOn(Affinity::main);
+    return window;
+}
+
+QLabel* Installer::statusLabel() const {
+    assertOn(Affinity::main);
+    return status;
+}
+
+QLabel* Installer::detailsLabel() const {
+    assertOn(Affinity::main);
+    return details;
+}
 
 }  // namespace orbitreel

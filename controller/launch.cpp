@@ -9,6 +9,7 @@
 #include "controller/installer.h"
 #include "core/cache_paths.h"
 #include "core/note.h"
+#include "core/thread_affinity.h"
 #include "ui/installer_window.h"
 #include "ui/line_limited_label.h"
 
@@ -25,12 +26,14 @@ QString qt(const std::string& text) { return QString::fromStdString(text); }
 }  // namespace
 
 void Installer::applicationWillFinishLaunching() {
+    assertOn(Affinity::main);
     // An ordinary application with a window and a taskbar entry is what a Qt
     // application is from the start; only the launch line remains to write.
     note(platform_, "launch " + platform_.bundles->mainBundlePath().string());
 }
 
 void Installer::applicationDidFinishLaunching() {
+    assertOn(Affinity::main);
     buildWindow();
     note(platform_, "layout placed");
     showWindow();
@@ -58,6 +61,7 @@ void Installer::applicationDidFinishLaunching() {
 }
 
 void Installer::delayedLaunchCheck() {
+    assertOn(Affinity::main);
     const bool active = QGuiApplication::applicationState() == Qt::ApplicationActive;
     if (window && window->isVisible() && active) return;
     showWindow();

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "controller/installer.h"
+#include "core/thread_affinity.h"
 #include "ui/line_limited_label.h"
 #include "core/url.h"
 #include "core/cache_paths.h"
@@ -41,10 +42,12 @@ double progressPercent(std::int64_t written, std::int64_t total) {
 
 void Installer::willPerformRedirection(DownloadTask&, const UrlRequest& newRequest,
                                        const std::function<void(std::optional<UrlRequest>)>& completion) {
+    assertOn(Affinity::session);
     completion(isOnReleaseHost(newRequest.url) ? std::optional<UrlRequest>(newRequest) : std::nullopt);
 }
 
 void Installer::didWriteData(DownloadTask&, std::int64_t, std::int64_t totalBytesWritten, std::int64_t) {
+    assertOn(Affinity::session);
     platform_.queues->onMain([self = QPointer<Installer>(this), totalBytesWritten] {
         if (!self || !self->release) return;
         const std::int64_t total = self->release->bytes;
@@ -58,6 +61,7 @@ void Installer::didWriteData(DownloadTask&, std::int64_t, std::int64_t totalByte
 }
 
 void Installer::didFinishDownloading(DownloadTask& task, const Path& location) {
+    assertOn(Affinity::session);
     auto post = [this](std::optional<Error> error) {
         platform_.queues->onMain([self = QPointer<Installer>(this), error = std::move(error)] {
             if (!self) return;
@@ -83,6 +87,7 @@ void Installer::didFinishDownloading(DownloadTask& task, const Path& location) {
 }
 
 void Installer::didComplete(DownloadTask&, const std::optional<TransferError>& error) {
+    assertOn(Affinity::session);
     if (!error) return;  // a finished transfer, already handled
 
     const Path resumeData = resumeDataFile(platform_.environment->homeDirectory(), release->version);

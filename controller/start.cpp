@@ -1,6 +1,7 @@
 // The primary button's action: what a press means depends on the state.
 
 #include "controller/installer.h"
+#include "core/thread_affinity.h"
 #include "ui/line_limited_label.h"
 #include "core/cache_paths.h"
 #include "install/install.h"
@@ -9,6 +10,7 @@
 namespace orbitreel {
 
 void Installer::start() {
+    assertOn(Affinity::main);
     if (installed) {
         terminate();
         return;

@@ -4,6 +4,7 @@
 #include <QPointer>
 
 #include "controller/installer.h"
+#include "core/thread_affinity.h"
 #include "ui/line_limited_label.h"
 #include "core/digest.h"
 #include "core/cache_paths.h"
@@ -19,6 +20,7 @@ constexpr const char* VerificationFailedMessage = "La descarga no pasó la verif
 // An image that fails a check is deleted, so the next attempt downloads it
 // afresh; every other failure keeps it for a retry without the network.
 Result<Path> verifiedAndInstalled(const Platform& platform, const Release& release, const Path& image) {
+    assertOn(Affinity::background);
     Files& files = *platform.files;
     auto size = files.fileSize(image);
     if (!size) return fail_with(size.error());
@@ -39,6 +41,7 @@ Result<Path> verifiedAndInstalled(const Platform& platform, const Release& relea
 }  // namespace
 
 void Installer::verifyAndInstall() {
+    assertOn(Affinity::main);
     status->setText(QStringLiteral("Verificando e instalando…"));
     bar->setIndeterminate(true);
     bar->startAnimation();

@@ -6,6 +6,7 @@
 
 #include "controller/installer.h"
 #include "core/note.h"
+#include "core/thread_affinity.h"
 #include "ui/installer_window.h"
 #include "ui/primary_button.h"
 #include "ui/window_layout.h"
@@ -26,6 +27,7 @@ const char* yesNo(bool value) { return value ? "true" : "false"; }
 }  // namespace
 
 void Installer::showWindow() {
+    assertOn(Affinity::main);
     if (!window) return;
     if (window->isMinimized()) window->showNormal();
     // A window entirely off every screen's usable area (a display was
@@ -46,6 +48,7 @@ void Installer::showWindow() {
 }
 
 void Installer::buildWindow() {
+    assertOn(Affinity::main);
     const auto views = buildInstallerWindow([this] { return windowShouldClose(); }, status, details, bar);
     window = views.window;
     action = views.action;
@@ -53,15 +56,18 @@ void Installer::buildWindow() {
 }
 
 bool Installer::applicationShouldHandleReopen() {
+    assertOn(Affinity::main);
     showWindow();
     return true;
 }
 
 void Installer::applicationDidBecomeActive() {
+    assertOn(Affinity::main);
     if (window && !window->isVisible()) showWindow();
 }
 
 bool Installer::windowShouldClose() {
+    assertOn(Affinity::main);
     if (busy) {
         runAlert(QStringLiteral("Instalación en curso"), QStringLiteral("Esperá a que termine para cerrar."));
         return false;

@@ -9,7 +9,6 @@
 #include <optional>
 #include <string>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -161,15 +160,17 @@ std::optional<Error> startDetached(const Path& bundle, const std::string& execut
 
 class LinuxWorkspace final : public Workspace {
 public:
-    explicit LinuxWorkspace(Bundles& bundles) : bundles_(bundles) {}
+    LinuxWorkspace(Bundles& bundles, Queues& queues) : bundles_(bundles), queues_(queues) {}
 
+    // Starting waits until the program has replaced the child, so it runs as
+    // a background job; the handler is called from that job.
     void openApplication(const Path& bundle, OpenHandler handler) override {
         std::error_code error;
         Path location = std::filesystem::absolute(bundle, error);
         if (error) location = bundle;
-        std::thread([&bundles = bundles_, location = std::move(location), handler = std::move(handler)] {
+        queues_.onUserInitiated([&bundles = bundles_, location = std::move(location), handler = std::move(handler)] {
             handler(open(bundles, location));
-        }).detach();
+        });
     }
 
 private:
@@ -184,6 +185,7 @@ private:
     }
 
     Bundles& bundles_;
+    Queues& queues_;
 };
 
 }  // namespace
@@ -192,6 +194,8 @@ std::unique_ptr<RunningApplications> makeLinuxRunningApplications(Bundles& bundl
     return std::make_unique<LinuxRunningApplications>(bundles);
 }
 
-std::unique_ptr<Workspace> makeLinuxWorkspace(Bundles& bundles) { return std::make_unique<LinuxWorkspace>(bundles); }
+std::unique_ptr<Workspace> makeLinuxWorkspace(Bundles& bundles, Queues& queues) {
+    return std::make_unique<LinuxWorkspace>(bundles, queues);
+}
 
 }  // namespace orbitreel

@@ -20,8 +20,8 @@ struct LinuxPlatform::Services {
     std::unique_ptr<Hashing> hashing = makeOpenSslHashing();
     std::unique_ptr<Processes> processes = makeLinuxProcesses();
     std::unique_ptr<RunningApplications> runningApplications = makeLinuxRunningApplications(*bundles);
-    std::unique_ptr<Workspace> workspace = makeLinuxWorkspace(*bundles);
     std::unique_ptr<Queues> queues = makeQtQueues();
+    std::unique_ptr<Workspace> workspace = makeLinuxWorkspace(*bundles, *queues);
     std::unique_ptr<UrlSessions> urlSessions = makeCurlUrlSessions(*environment);
 };
 

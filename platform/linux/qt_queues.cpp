@@ -9,6 +9,8 @@
 #include <deque>
 #include <mutex>
 
+#include "core/thread_affinity.h"
+
 namespace orbitreel {
 
 namespace {
@@ -29,6 +31,7 @@ public:
     }
 
     Q_INVOKABLE void drain() {
+        assertOn(Affinity::main);
         std::deque<Queues::Work> ready;
         {
             std::lock_guard lock(mutex_);
@@ -46,6 +49,8 @@ private:
 class QtQueues final : public Queues {
 public:
     QtQueues() {
+        // Made on the thread that runs the event loop: that is the main thread.
+        markThisThread(Affinity::main);
         // Everything posted to the main queue runs in this object's thread.
         if (auto* app = QCoreApplication::instance()) main_.moveToThread(app->thread());
     }
@@ -62,7 +67,10 @@ public:
         // A timer fires in the thread that started it, so start it there.
         auto* context = &main_;
         auto arm = [context, delay, work = std::move(work)]() mutable {
-            QTimer::singleShot(delay, context, std::move(work));
+            QTimer::singleShot(delay, context, [work = std::move(work)] {
+                assertOn(Affinity::main);
+                work();
+            });
         };
         if (QThread::currentThread() == main_.thread())
             arm();
@@ -78,6 +86,7 @@ public:
             jobs_.push_back(std::move(work));
         }
         pool_.start([this] {
+            markThisThread(Affinity::background);
             Work job;
             {
                 std::lock_guard lock(mutex_);

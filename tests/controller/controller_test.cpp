@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 
 #include <filesystem>
+#include <thread>
 
 #include "controller/installer.h"
 #include "install/install.h"
@@ -284,6 +285,23 @@ TEST_F(ControllerTest, AFinishedInstallShowsWhereAndLaunchesAndTheButtonQuits) {
     button()->click();
     EXPECT_EQ(run.terminations, 1);
     EXPECT_EQ(world.workspace.opened.size(), 2u);
+}
+
+// A debug build stops at once, naming the method, when a call comes on the
+// wrong thread: a session call on the main thread, a main-thread call from
+// a thread the platform never marked.
+TEST_F(ControllerTest, ACallOnTheWrongThreadStopsADebugBuild) {
+#ifdef NDEBUG
+    GTEST_SKIP() << "the thread checks are compiled into debug builds only";
+#else
+    // Forking a process that runs threads is unsafe; the child starts afresh.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    testing::ScriptedTask task;
+    EXPECT_DEATH(controller().didWriteData(task, 1, 1, -1),
+                 "Installer::didWriteData.* must run on the URL session's queue, but .* is the main thread");
+    EXPECT_DEATH(std::thread([&] { controller().start(); }).join(),
+                 "Installer::start.* must run on the main thread, but .* is an unmarked thread");
+#endif
 }
 
 }  // namespace

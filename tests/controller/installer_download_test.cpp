@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
+#include "core/thread_affinity.h"
 #include "core/url.h"
 #include "tests/controller/installer_world.h"
 #include "ui/bar.h"
@@ -347,7 +348,10 @@ TEST_F(InstallerDownloadTest, ProgressShowsPercentAndDecimalMegabytesOfTheManife
         Bar& bar = *launched.installer->progressBar();
         bar.setIndeterminate(true);
         // Reports come from the session's thread.
-        std::thread([&] { launched.installer->didWriteData(task, c.written, c.written, -1); }).join();
+        std::thread([&] {
+            markThisThread(Affinity::session);
+            launched.installer->didWriteData(task, c.written, c.written, -1);
+        }).join();
         settle();
         EXPECT_EQ(launched.details(), c.text);
         EXPECT_FALSE(bar.isIndeterminate());

@@ -11,6 +11,7 @@
 #include "core/cache_paths.h"
 #include "install/install.h"
 #include "platform/linux/linux_processes.h"
+#include "platform/linux/qt_queues.h"
 #include "tests/install/install_test_paths.h"
 
 namespace orbitreel::testing {

@@ -123,7 +123,7 @@ RunningApplications& TestPlatform::realRunningApplications() {
 }
 
 Workspace& TestPlatform::realWorkspace() {
-    return once(real_->workspace, [&] { return makeLinuxWorkspace(bundles()); });
+    return once(real_->workspace, [&] { return makeLinuxWorkspace(bundles(), queues()); });
 }
 
 UrlSessions& TestPlatform::realSessions() {
@@ -139,7 +139,7 @@ Platform TestPlatform::build() {
     platform.runningApplications =
         chosen_.runningApplications ? chosen_.runningApplications : &realRunningApplications();
     platform.workspace = chosen_.workspace ? chosen_.workspace : &realWorkspace();
-    platform.queues = &once(real_->queues, makeQtQueues);
+    platform.queues = &queues();
     platform.hashing = &once(real_->hashing, makeOpenSslHashing);
     platform.urlSessions = chosen_.urlSessions ? chosen_.urlSessions : &realSessions();
     const Path helpers = real_->helpers.value_or(bundles().mainBundlePath() / "Contents/Helpers");
@@ -147,6 +147,8 @@ Platform TestPlatform::build() {
         SystemLocations{helpers / "hdiutil", helpers / "codesign", helpers / "ditto", real_->systemApplications};
     return platform;
 }
+
+Queues& TestPlatform::queues() { return once(real_->queues, makeQtQueues); }
 
 void TestPlatform::stopQueues() { real_->queues.reset(); }
 

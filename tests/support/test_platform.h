@@ -50,6 +50,7 @@ public:
     UrlSessions& realSessions();
     Environment& environment();
     Bundles& bundles();
+    Queues& queues();
 
     // Every service: the test's own where given, the real one elsewhere.
     Platform build();

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "controller/installer.h"
+#include "core/thread_affinity.h"
 #include "platform/linux/linux_environment.h"
 #include "platform/linux/linux_files.h"
 #include "platform/linux/openssl_hashing.h"
@@ -77,7 +78,10 @@ struct Scene {
     // A delegate call made the way the session makes them: off the main thread.
     void fromSession(const std::function<void(SessionDelegate&, DownloadTask&)>& call) {
         auto task = installer->currentTask();
-        std::thread([&] { call(*sessions.delegate, *task); }).join();
+        std::thread([&] {
+            markThisThread(Affinity::session);
+            call(*sessions.delegate, *task);
+        }).join();
         settle();
     }
 

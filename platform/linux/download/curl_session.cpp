@@ -9,6 +9,7 @@
 #include <set>
 #include <vector>
 
+#include "core/thread_affinity.h"
 #include "platform/linux/download/curl_errors.h"
 #include "platform/linux/download/curl_partial_files.h"
 #include "platform/linux/download/curl_resume_data.h"
@@ -101,6 +102,7 @@ public:
 
 private:
     void start(std::shared_ptr<CurlTask> task) {
+        assertOn(Affinity::session);
         if (task->fromResumeData() && !task->resumeState()) {
             // Nothing of the blob can be trusted, so nothing is touched.
             task->finished = true;
@@ -156,6 +158,7 @@ private:
     }
 
     void redirect(Transfer& transfer) {
+        assertOn(Affinity::session);
         auto answer = std::make_shared<std::optional<std::optional<UrlRequest>>>();
         delegate_.willPerformRedirection(transfer.task(), transfer.redirectRequest(),
                                          [answer](std::optional<UrlRequest> request) {
@@ -169,6 +172,7 @@ private:
     }
 
     void finish(Transfer& transfer) {
+        assertOn(Affinity::session);
         auto location = transfer.finishBody(folder_);
         if (!location) return fail(transfer, location.error());
         delegate_.didFinishDownloading(transfer.task(), *location);
@@ -184,6 +188,7 @@ private:
     }
 
     void complete(Transfer& transfer, std::optional<TransferError> error) {
+        assertOn(Affinity::session);
         std::shared_ptr<CurlTask> task = transfer.taskPointer();
         task->finished = true;
         // Release the files and the handle before the delegate hears of it.
@@ -230,7 +235,11 @@ private:
 CurlSession::CurlSession(const SessionConfiguration& configuration, SessionDelegate& delegate, Path partialFolder)
     : queue_(std::make_shared<Queue>()),
       worker_(std::make_unique<Worker>(configuration, delegate, std::move(partialFolder), *queue_)) {
-    thread_ = std::thread([worker = worker_.get()] { worker->run(); });
+    thread_ = std::thread([worker = worker_.get()] {
+        // The session's serial queue: every delegate call is made here.
+        markThisThread(Affinity::session);
+        worker->run();
+    });
 }
 
 CurlSession::~CurlSession() {

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "core/thread_affinity.h"
 #include "platform/linux/download/curl_resume_data.h"
 #include "platform/url_session.h"
 
@@ -31,6 +32,7 @@ public:
     }
 
     std::optional<HttpResponse> response() const override {
+        assertOn(Affinity::session);
         std::lock_guard lock(mutex_);
         return response_;
     }

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <filesystem>
 
+#include "core/thread_affinity.h"
 #include "platform/linux/download/curl_errors.h"
 #include "platform/linux/download/curl_resume_data.h"
 #include "platform/linux/download/curl_sockets.h"
@@ -288,6 +289,7 @@ bool Transfer::saveBody(const char* data, size_t length) {
 }
 
 void Transfer::report(bool force) {
+    assertOn(Affinity::session);
     auto now = Clock::now();
     if (!force && reportedOnce_ && now - lastReport_ < ReportInterval) return;
     // Reports count bytes that are in the file, not in our buffer.

@@ -16,6 +16,7 @@
 
 #include "platform/linux/linux_applications.h"
 #include "platform/linux/linux_bundles.h"
+#include "platform/linux/qt_queues.h"
 #include "tests/install/install_test_paths.h"
 #include "tests/support/temporary_home.h"
 
@@ -101,7 +102,8 @@ protected:
     testing::TemporaryFolder folder;
     std::unique_ptr<Bundles> bundles = makeLinuxBundles();
     std::unique_ptr<RunningApplications> running = makeLinuxRunningApplications(*bundles);
-    std::unique_ptr<Workspace> workspace = makeLinuxWorkspace(*bundles);
+    std::unique_ptr<Queues> queues = makeQtQueues();
+    std::unique_ptr<Workspace> workspace = makeLinuxWorkspace(*bundles, *queues);
     const std::string id = "app.orbitreel.test" + std::to_string(getpid());
     std::vector<pid_t> started;
 };
