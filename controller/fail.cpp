@@ -4,9 +4,11 @@
 
 #include "controller/installer.h"
 #include "core/note.h"
+#include "core/texts.h"
 #include "ui/bar.h"
 #include "ui/line_limited_label.h"
 #include "ui/primary_button.h"
+#include "ui/qt_text.h"
 
 namespace orbitreel {
 
@@ -16,9 +18,9 @@ void Installer::fail(const Error& error) {
     busy = false;
     bar->stopAnimation();
     bar->setIndeterminate(false);
-    status->setText(QString::fromStdString(text));
+    status->setText(qt(text));
     if (action) {
-        action->setText(QStringLiteral("Reintentar"));
+        action->setText(qt(texts::retry));
         action->setEnabled(true);
     }
 }
