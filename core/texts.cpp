@@ -48,7 +48,7 @@ CauseTexts row(SystemCause cause) {
     return {cause, {}, {}};
 }
 
-std::string reason(SystemCause cause, int code) {
+std::string causeReason(SystemCause cause, int code) {
     const auto text = row(cause).reason;
     if (!text.empty()) return std::string(text);
     return "error del sistema número " + std::to_string(code) + ".";
@@ -99,15 +99,15 @@ std::string downloadFileFailure(SystemCause cause, int code) {
 }
 
 std::string toolNotStarted(std::string_view tool, SystemCause cause, int code) {
-    return joined("No se pudo iniciar la herramienta ", tool, ": ", reason(cause, code));
+    return joined("No se pudo iniciar la herramienta ", tool, ": ", causeReason(cause, code));
 }
 
 std::string toolNotAwaited(std::string_view tool, SystemCause cause, int code) {
-    return joined("No se pudo esperar a la herramienta ", tool, ": ", reason(cause, code));
+    return joined("No se pudo esperar a la herramienta ", tool, ": ", causeReason(cause, code));
 }
 
 std::string appNotOpened(std::string_view bundle, SystemCause cause, int code) {
-    return appNotOpened(bundle, reason(cause, code));
+    return appNotOpened(bundle, causeReason(cause, code));
 }
 
 std::string appNotOpened(std::string_view bundle, std::string_view reason) {
