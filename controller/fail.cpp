@@ -4,10 +4,12 @@
 
 #include "controller/installer.h"
 #include "core/note.h"
+#include "core/texts.h"
 #include "core/thread_affinity.h"
 #include "ui/bar.h"
 #include "ui/line_limited_label.h"
 #include "ui/primary_button.h"
+#include "ui/qt_text.h"
 
 namespace orbitreel {
 
@@ -18,9 +20,9 @@ void Installer::fail(const Error& error) {
     busy = false;
     bar->stopAnimation();
     bar->setIndeterminate(false);
-    status->setText(QString::fromStdString(text));
+    status->setText(qt(text));
     if (action) {
-        action->setText(QStringLiteral("Reintentar"));
+        action->setText(qt(texts::retry));
         action->setEnabled(true);
     }
 }

@@ -7,8 +7,10 @@
 #include "core/thread_affinity.h"
 #include "ui/line_limited_label.h"
 #include "core/cache_paths.h"
+#include "core/texts.h"
 #include "ui/bar.h"
 #include "ui/primary_button.h"
+#include "ui/qt_text.h"
 
 namespace orbitreel {
 
@@ -48,11 +50,11 @@ void Installer::finishInstall(const Path& location) {
     bar->setIndeterminate(false);
     bar->setDoubleValue(100);
 
-    status->setText(QStringLiteral("Listo. Orbitreel queda en la barra de menú."));
+    status->setText(qt(texts::installed));
     const Path home = platform_.environment->homeDirectory();
-    details->setText(QString::fromStdString(withTildeForHome(location.string(), home.string())));
+    details->setText(qt(withTildeForHome(location.string(), home.string())));
     if (action) {
-        action->setText(QStringLiteral("Listo"));
+        action->setText(qt(texts::done));
         action->setEnabled(true);
     }
 
@@ -61,9 +63,7 @@ void Installer::finishInstall(const Path& location) {
     platform_.workspace->openApplication(location, [&queues, self](std::optional<Error> error) {
         if (!error) return;
         queues.onMain([self, text = error->localizedDescription()] {
-            if (self)
-                self->status->setText(QStringLiteral("Instalado. Abrí Orbitreel desde Aplicaciones. ") +
-                                      QString::fromStdString(text));
+            if (self) self->status->setText(qt(texts::notOpened(text)));
         });
     });
 

@@ -5,17 +5,19 @@
 #include <QCoreApplication>
 #include <QMessageBox>
 
+#include "core/texts.h"
 #include "core/thread_affinity.h"
 #include "ui/bar.h"
 #include "ui/installer_window.h"
 #include "ui/line_limited_label.h"
+#include "ui/qt_text.h"
 
 namespace orbitreel {
 
 Installer::Installer(const Platform& platform, QObject* parent)
     : QObject(parent),
       platform_(platform),
-      status(new LineLimitedLabel(QStringLiteral("Procesá y guardá tus videos en tu Mac."))),
+      status(new LineLimitedLabel(qt(texts::ready))),
       details(new LineLimitedLabel(QString())),
       bar(new Bar()),
       fm(*platform.files) {

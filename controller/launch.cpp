@@ -9,9 +9,11 @@
 #include "controller/installer.h"
 #include "core/cache_paths.h"
 #include "core/note.h"
+#include "core/texts.h"
 #include "core/thread_affinity.h"
 #include "ui/installer_window.h"
 #include "ui/line_limited_label.h"
+#include "ui/qt_text.h"
 
 namespace orbitreel {
 
@@ -20,8 +22,6 @@ namespace {
 constexpr auto LaunchCheckDelay = std::chrono::milliseconds(600);
 constexpr double RequestTimeout = 60;
 constexpr double ResourceTimeout = 7200;
-
-QString qt(const std::string& text) { return QString::fromStdString(text); }
 
 }  // namespace
 
@@ -49,7 +49,7 @@ void Installer::applicationDidFinishLaunching() {
     if (auto made = fm.createDirectories(versionDirectory(home, release->version)); !made)
         return failLaunch(made.error());
 
-    details->setText(qt("Versión " + release->version + " · " + std::to_string(release->bytes / 1000000) + " MB"));
+    details->setText(qt(texts::releaseDetails(release->version, release->bytes)));
 
     SessionConfiguration configuration;
     configuration.timeoutIntervalForRequest = RequestTimeout;

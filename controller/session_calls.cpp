@@ -13,14 +13,13 @@
 #include "ui/line_limited_label.h"
 #include "core/url.h"
 #include "core/cache_paths.h"
+#include "core/texts.h"
 #include "ui/bar.h"
+#include "ui/qt_text.h"
 
 namespace orbitreel {
 
 namespace {
-
-constexpr const char* DownloadRefusedMessage = "No se pudo descargar. Probá de nuevo en unos minutos.";
-constexpr const char* DownloadCutMessage = "Se cortó la descarga. Revisá tu conexión y tocá Reintentar.";
 
 // HTTPS on the release host itself, compared exactly as written.
 bool isOnReleaseHost(const std::optional<std::string>& url) {
@@ -54,9 +53,7 @@ void Installer::didWriteData(DownloadTask&, std::int64_t, std::int64_t totalByte
         self->bar->setIndeterminate(false);
         self->bar->setDoubleValue(progressPercent(totalBytesWritten, total));
         const auto shown = static_cast<std::int64_t>(self->bar->doubleValue());
-        self->details->setText(QString::fromStdString(std::to_string(shown) + "% · " +
-                                                      std::to_string(totalBytesWritten / 1000000) + " de " +
-                                                      std::to_string(total / 1000000) + " MB"));
+        self->details->setText(qt(texts::progressDetails(shown, totalBytesWritten, total)));
     });
 }
 
@@ -76,7 +73,7 @@ void Installer::didFinishDownloading(DownloadTask& task, const Path& location) {
     const int statusCode = response ? response->statusCode : 0;
     const bool accepted = (statusCode == 200 || statusCode == 206) && response && !response->url.empty() &&
                           isOnReleaseHost(response->url);
-    if (!accepted) return post(Error(InstallError::make(DownloadRefusedMessage)));
+    if (!accepted) return post(Error(InstallError{texts::downloadRefused}));
 
     const Path home = platform_.environment->homeDirectory();
     // The session removes its file once this call returns, so the move
@@ -96,9 +93,9 @@ void Installer::didComplete(DownloadTask&, const std::optional<TransferError>& e
     else
         ignore(fm.remove(resumeData));
 
-    const std::string text = std::string(DownloadCutMessage) + "\n" + error->error.localizedDescription();
+    const std::string text = texts::downloadCut(error->error.localizedDescription());
     platform_.queues->onMain([self = QPointer<Installer>(this), text] {
-        if (self) self->fail(InstallError::make(text));
+        if (self) self->fail(InstallError{text});
     });
 }
 

@@ -4,8 +4,10 @@
 #include "core/thread_affinity.h"
 #include "ui/line_limited_label.h"
 #include "core/cache_paths.h"
+#include "core/texts.h"
 #include "install/install.h"
 #include "ui/primary_button.h"
+#include "ui/qt_text.h"
 
 namespace orbitreel {
 
@@ -20,15 +22,14 @@ void Installer::start() {
     if (busy || !release || !session) return;
 
     if (platform_.runningApplications->countWithBundleIdentifier(TargetBundleId) > 0) {
-        status->setText(QStringLiteral(
-            "Cuando terminen sus trabajos, cerrá Orbitreel desde la barra de menú y volvé a intentar."));
-        if (action) action->setText(QStringLiteral("Volver a intentar"));
+        status->setText(qt(texts::stillRunning));
+        if (action) action->setText(qt(texts::tryAgain));
         return;
     }
 
     busy = true;
     if (action) action->setEnabled(false);
-    status->setText(QStringLiteral("Descargando…"));
+    status->setText(qt(texts::downloading));
 
     const Path home = platform_.environment->homeDirectory();
     // A complete image kept from an earlier run is verified again, offline.

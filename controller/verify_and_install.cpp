@@ -8,14 +8,14 @@
 #include "ui/line_limited_label.h"
 #include "core/digest.h"
 #include "core/cache_paths.h"
+#include "core/texts.h"
 #include "install/install.h"
 #include "ui/bar.h"
+#include "ui/qt_text.h"
 
 namespace orbitreel {
 
 namespace {
-
-constexpr const char* VerificationFailedMessage = "La descarga no pasó la verificación. Tocá Reintentar.";
 
 // An image that fails a check is deleted, so the next attempt downloads it
 // afresh; every other failure keeps it for a retry without the network.
@@ -33,7 +33,7 @@ Result<Path> verifiedAndInstalled(const Platform& platform, const Release& relea
     }
     if (!matches) {
         ignore(files.remove(image));
-        return fail_with(InstallError::make(VerificationFailedMessage));
+        return fail_with(InstallError{texts::verificationFailed});
     }
     return install(platform, release);
 }
@@ -42,14 +42,14 @@ Result<Path> verifiedAndInstalled(const Platform& platform, const Release& relea
 
 void Installer::verifyAndInstall() {
     assertOn(Affinity::main);
-    status->setText(QStringLiteral("Verificando e instalando…"));
+    status->setText(qt(texts::verifyingAndInstalling));
     bar->setIndeterminate(true);
     bar->startAnimation();
 
     // Both callers get here only with a release; without one there is
     // nothing to check, and the run ends as a failure rather than hanging.
     if (!release) {
-        fail(InstallError::make(InvalidManifestMessage));
+        fail(InstallError{texts::invalidManifest});
         return;
     }
 

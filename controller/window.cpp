@@ -6,9 +6,11 @@
 
 #include "controller/installer.h"
 #include "core/note.h"
+#include "core/texts.h"
 #include "core/thread_affinity.h"
 #include "ui/installer_window.h"
 #include "ui/primary_button.h"
+#include "ui/qt_text.h"
 #include "ui/window_layout.h"
 
 namespace orbitreel {
@@ -69,7 +71,7 @@ void Installer::applicationDidBecomeActive() {
 bool Installer::windowShouldClose() {
     assertOn(Affinity::main);
     if (busy) {
-        runAlert(QStringLiteral("Instalación en curso"), QStringLiteral("Esperá a que termine para cerrar."));
+        runAlert(qt(texts::installing), qt(texts::waitToClose));
         return false;
     }
     terminate();

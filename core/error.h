@@ -4,14 +4,16 @@
 
 #include <expected>
 #include <string>
+#include <string_view>
 #include <variant>
 
 namespace orbitreel {
 
-// A failure the program detects itself: one Spanish text shown unchanged.
+// A failure the program detects itself: one Spanish text shown unchanged,
+// made as `InstallError{texts::…}`.
 struct InstallError {
+    explicit InstallError(std::string_view text) : message(text) {}
     std::string message;
-    static InstallError make(std::string text) { return InstallError{std::move(text)}; }
 };
 
 // A failure of an operating-system service, carried unchanged.

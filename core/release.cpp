@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "core/texts.h"
 #include "core/url.h"
 #include "platform/platform.h"
 
@@ -9,8 +10,8 @@ namespace orbitreel {
 
 namespace {
 
-Failure decodingError(const std::string& detail) {
-    return fail_with(PlatformError{"json", 1, "La información de esta versión no se puede leer: " + detail});
+Failure decodingError(std::string_view detail) {
+    return fail_with(PlatformError{"json", 1, texts::unreadableRelease(detail)});
 }
 
 // Decodes one required member in the manifest's order; the first missing, null
@@ -21,19 +22,19 @@ Result<T> member(const nlohmann::json& object, const char* key);
 template <>
 Result<std::string> member<std::string>(const nlohmann::json& object, const char* key) {
     auto it = object.find(key);
-    if (it == object.end() || it->is_null()) return decodingError(std::string("falta el campo \"") + key + "\".");
-    if (!it->is_string()) return decodingError(std::string("el campo \"") + key + "\" no es un texto.");
+    if (it == object.end() || it->is_null()) return decodingError(texts::missingField(key));
+    if (!it->is_string()) return decodingError(texts::fieldNotText(key));
     return it->get<std::string>();
 }
 
 template <>
 Result<std::int64_t> member<std::int64_t>(const nlohmann::json& object, const char* key) {
     auto it = object.find(key);
-    if (it == object.end() || it->is_null()) return decodingError(std::string("falta el campo \"") + key + "\".");
+    if (it == object.end() || it->is_null()) return decodingError(texts::missingField(key));
     // Only a JSON integer that fits a signed 64-bit value.
     if (it->is_number_unsigned() && it->get<std::uint64_t>() > static_cast<std::uint64_t>(INT64_MAX))
-        return decodingError(std::string("el campo \"") + key + "\" no entra en un entero de 64 bits.");
-    if (!it->is_number_integer()) return decodingError(std::string("el campo \"") + key + "\" no es un número entero.");
+        return decodingError(texts::fieldTooLarge(key));
+    if (!it->is_number_integer()) return decodingError(texts::fieldNotInteger(key));
     return it->get<std::int64_t>();
 }
 
@@ -97,9 +98,9 @@ Result<Release> decodeRelease(const std::string& json) {
     try {
         document = nlohmann::json::parse(json);
     } catch (const nlohmann::json::exception& e) {
-        return decodingError(std::string("no es JSON válido (") + e.what() + ").");
+        return decodingError(texts::notJson(e.what()));
     }
-    if (!document.is_object()) return decodingError("no es un objeto JSON.");
+    if (!document.is_object()) return decodingError(texts::notJsonObject);
 
     Release release;
     auto version = member<std::string>(document, "version");
@@ -124,7 +125,7 @@ bool isReleaseUrl(const std::string& text, const std::string& version) {
 }
 
 Result<Release> validatedRelease(Release release) {
-    auto invalid = [] { return fail_with(InstallError{InvalidManifestMessage}); };
+    auto invalid = [] { return fail_with(InstallError{texts::invalidManifest}); };
     if (!isReleaseUrl(release.url, release.version) || !isSafeFolderName(release.version)) return invalid();
     if (!isDigestText(release.sha256)) return invalid();
     if (release.bytes <= 0) return invalid();
@@ -134,7 +135,7 @@ Result<Release> validatedRelease(Release release) {
 
 Result<Release> checkedRelease(const Platform& platform) {
     auto location = platform.bundles->mainBundleResource("release", "json");
-    if (!location) return fail_with(InstallError{MissingManifestMessage});
+    if (!location) return fail_with(InstallError{texts::missingManifest});
     auto data = platform.files->readAll(*location);
     if (!data) return fail_with(data.error());
     auto release = decodeRelease(std::string(data->begin(), data->end()));

@@ -23,10 +23,6 @@ struct Release {
     friend bool operator==(const Release&, const Release&) = default;
 };
 
-inline constexpr const char* MissingManifestMessage =
-    "Falta la información de esta versión. Descargá otra vez el instalador.";
-inline constexpr const char* InvalidManifestMessage = "La información del instalador no es válida.";
-
 // Decodes a manifest: one JSON object with "version", "url", "sha256" and
 // "bytes", decoded in that order. A decoding failure is a platform error.
 Result<Release> decodeRelease(const std::string& json);

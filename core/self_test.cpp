@@ -2,6 +2,7 @@
 
 #include "core/digest.h"
 #include "core/release.h"
+#include "core/texts.h"
 #include "platform/platform.h"
 
 namespace orbitreel {
@@ -9,12 +10,9 @@ namespace orbitreel {
 namespace {
 
 constexpr const char* ExpectedDigest = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
-constexpr const char* PassPrefix = "PASS: native installer metadata, pinned HTTPS release, SHA256 streaming (";
-constexpr const char* PassSuffix = ").";
-constexpr const char* FailurePrefix = "Installer verification failed: ";
 
 SelfTestOutcome failed(const Error& error) {
-    return {1, "", std::string(FailurePrefix) + error.diagnostic() + "\n"};
+    return {1, "", texts::selfTestFailed(error.diagnostic())};
 }
 
 }  // namespace
@@ -38,7 +36,7 @@ SelfTestOutcome runSelfTest(const Platform& platform) {
     if (!text) return failed(text.error());
     if (*text != ExpectedDigest) return {1, "", ""};
 
-    return {0, std::string(PassPrefix) + release->version + PassSuffix + "\n", ""};
+    return {0, texts::selfTestPassed(release->version), ""};
 }
 
 }  // namespace orbitreel

@@ -1,19 +1,15 @@
 #include "install/command.h"
 
-#include "core/release.h"
+#include "core/texts.h"
 #include "platform/platform.h"
 
 namespace orbitreel {
-
-std::string toolFailureMessage() {
-    return std::string("No se pudo instalar. Reintentá o usá la descarga completa de ") + ReleaseHost + "/downloads.";
-}
 
 Result<void> command(const Platform& platform, const Path& tool, const std::vector<std::string>& arguments) {
     auto status = platform.processes->run(tool, arguments);
     if (!status) return fail_with(status.error());
     // The status itself is not shown: the user can act on neither it nor the tool's name.
-    if (*status != 0) return fail_with(InstallError::make(toolFailureMessage()));
+    if (*status != 0) return fail_with(InstallError{texts::toolFailed()});
     return {};
 }
 

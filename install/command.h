@@ -11,9 +11,6 @@ namespace orbitreel {
 
 struct Platform;
 
-// The message of a tool that ran but exited with a non-zero status.
-std::string toolFailureMessage();
-
 Result<void> command(const Platform& platform, const Path& tool, const std::vector<std::string>& arguments);
 
 }  // namespace orbitreel

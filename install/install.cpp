@@ -3,6 +3,7 @@
 #include <string>
 
 #include "core/cache_paths.h"
+#include "core/texts.h"
 #include "install/command.h"
 #include "install/hidden_names.h"
 #include "install/leftovers.h"
@@ -12,7 +13,7 @@ namespace orbitreel {
 
 namespace {
 
-Failure versionMismatch() { return fail_with(InstallError::make(VersionMismatchMessage)); }
+Failure versionMismatch() { return fail_with(InstallError{texts::versionMismatch}); }
 
 // Where the new copy goes: the home Applications folder, unless a copy
 // already lies in the system folder, which is then replaced in place — but
@@ -24,7 +25,7 @@ Result<Path> destinationFolder(const Platform& platform, const Path& home) {
     if (!files.exists(systemCopy)) return home / "Applications";
     const Path systemFolder = systemCopy.parent_path();
     if (!files.isWritable(systemCopy) || !files.isWritable(systemFolder)) {
-        return fail_with(InstallError::make(NeedsAdminMessage));
+        return fail_with(InstallError{texts::needsAdmin});
     }
     return systemFolder;
 }
@@ -95,7 +96,7 @@ Result<Path> installFromMountedImage(const Platform& platform, const Release& re
     }
 
     if (platform.runningApplications->countWithBundleIdentifier(TargetBundleId) > 0) {
-        return fail_with(InstallError::make(AppRunningMessage));
+        return fail_with(InstallError{texts::appRunning});
     }
 
     auto folder = destinationFolder(platform, home);

@@ -10,6 +10,7 @@
 
 #include <QLabel>
 
+#include "core/texts.h"
 #include "ui/bar.h"
 #include "ui/dark_palette.h"
 #include "ui/frames.h"
@@ -18,6 +19,7 @@
 #include "ui/palette.h"
 #include "ui/panel.h"
 #include "ui/primary_button.h"
+#include "ui/qt_text.h"
 
 namespace orbitreel {
 
@@ -70,7 +72,7 @@ void centreOnPrimaryScreen(QWidget& window) {
 WindowViews buildInstallerWindow(std::function<bool()> shouldClose, LineLimitedLabel* status,
                                  LineLimitedLabel* details, Bar* bar) {
     auto* window = new InstallerWindow(std::move(shouldClose), ContentWidth, ContentHeight);
-    window->setWindowTitle(QStringLiteral("Instalar Orbitreel"));
+    window->setWindowTitle(qt(texts::windowTitle));
     window->setPalette(darkPalette());
     window->setAutoFillBackground(true);
     centreOnPrimaryScreen(*window);
@@ -80,7 +82,7 @@ WindowViews buildInstallerWindow(std::function<bool()> shouldClose, LineLimitedL
     mark->setAlignment(Qt::AlignCenter);
     place(*mark, MarkFrame, ContentHeight);
 
-    const auto captionText = Palette::labelText(QStringLiteral("macOS 14 o posterior"), 11, Palette::ink2());
+    const auto captionText = Palette::labelText(qt(texts::caption), 11, Palette::ink2());
     auto* caption = new QLabel(captionText.text, window);
     QFont captionFont = captionText.font;
     captionFont.setLetterSpacing(QFont::AbsoluteSpacing, captionText.kerning);
@@ -90,7 +92,7 @@ WindowViews buildInstallerWindow(std::function<bool()> shouldClose, LineLimitedL
     caption->setTextFormat(Qt::PlainText);
     place(*caption, CaptionFrame, ContentHeight);
 
-    auto* title = new QLabel(QStringLiteral("Orbitreel en tu Mac"), window);
+    auto* title = new QLabel(qt(texts::title), window);
     title->setFont(Palette::display(26));
     title->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     setTextColor(*title, Palette::ink());
@@ -109,7 +111,7 @@ WindowViews buildInstallerWindow(std::function<bool()> shouldClose, LineLimitedL
     bar->setMinValue(0);
     bar->setMaxValue(100);
     bar->setIndeterminate(false);
-    bar->setAccessibleName(QStringLiteral("Progreso de la instalación"));
+    bar->setAccessibleName(qt(texts::progressName));
     bar->setParent(window);
     place(*bar, BarFrame, ContentHeight);
 
@@ -119,7 +121,7 @@ WindowViews buildInstallerWindow(std::function<bool()> shouldClose, LineLimitedL
     details->setParent(window);
     place(*details, DetailsFrame, ContentHeight);
 
-    auto* action = new PrimaryButton(QStringLiteral("Descargar e instalar"), window);
+    auto* action = new PrimaryButton(qt(texts::downloadAndInstall), window);
     action->setFlat(true);
     // Return presses the button, and only while it is enabled.
     for (auto key : {Qt::Key_Return, Qt::Key_Enter}) {

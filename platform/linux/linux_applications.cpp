@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <map>
@@ -12,7 +11,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "platform/linux/linux_processes.h"
+#include "platform/linux/posix_errors.h"
 
 extern char** environ;
 
@@ -71,8 +70,12 @@ private:
     Bundles& bundles_;
 };
 
-PlatformError openError(const Path& bundle, const std::string& cause, int code = 0) {
-    return PlatformError{"workspace", code, "No se pudo abrir " + bundle.string() + ": " + cause};
+PlatformError openError(const Path& bundle, std::string_view reason) {
+    return PlatformError{"workspace", 0, texts::appNotOpened(bundle.string(), reason)};
+}
+
+PlatformError openSystemError(const Path& bundle, int code) {
+    return PlatformError{"workspace", code, texts::appNotOpened(bundle.string(), systemCause(code), code)};
 }
 
 // Starts `executable` in a session of its own through a short-lived middle
@@ -88,7 +91,7 @@ std::optional<Error> startDetached(const Path& bundle, const std::string& execut
     const int devNull = opened < 0 ? -1 : fcntl(opened, F_DUPFD_CLOEXEC, 3);
     const int openFailure = errno;
     if (opened >= 0) close(opened);
-    if (devNull < 0) return openError(bundle, spanishLaunchCause(openFailure), openFailure);
+    if (devNull < 0) return openSystemError(bundle, openFailure);
     // For kernels without close_range's close-on-exec mode (before 5.11).
     const long openMax = sysconf(_SC_OPEN_MAX);
     const int descriptorLimit = openMax > 0 && openMax < 65536 ? static_cast<int>(openMax) : 65536;
@@ -96,7 +99,7 @@ std::optional<Error> startDetached(const Path& bundle, const std::string& execut
     if (pipe2(report, O_CLOEXEC) != 0) {
         const int error = errno;
         close(devNull);
-        return openError(bundle, spanishLaunchCause(error), error);
+        return openSystemError(bundle, error);
     }
 
     const pid_t middle = fork();
@@ -136,7 +139,7 @@ std::optional<Error> startDetached(const Path& bundle, const std::string& execut
     close(devNull);
     if (middle < 0) {
         close(report[0]);
-        return openError(bundle, spanishLaunchCause(forkError), forkError);
+        return openSystemError(bundle, forkError);
     }
     int status = 0;
     while (waitpid(middle, &status, 0) < 0 && errno == EINTR) {
@@ -149,11 +152,11 @@ std::optional<Error> startDetached(const Path& bundle, const std::string& execut
     } while (got < 0 && errno == EINTR);
     close(report[0]);
     if (got == static_cast<ssize_t>(sizeof execError)) {
-        return openError(bundle, spanishLaunchCause(execError), execError);
+        return openSystemError(bundle, execError);
     }
     // Nothing on the pipe and no grandchild started: the middle process failed to fork.
     if (got == 0 && !(WIFEXITED(status) && WEXITSTATUS(status) == 0)) {
-        return openError(bundle, "no se pudo crear el proceso.");
+        return openError(bundle, texts::noProcess);
     }
     return std::nullopt;
 }
@@ -176,10 +179,10 @@ public:
 private:
     static std::optional<Error> open(Bundles& bundles, const Path& bundle) {
         auto info = bundles.bundleAt(bundle);
-        if (!info) return openError(bundle, "no es una aplicación.");
+        if (!info) return openError(bundle, texts::notAnApplication);
         auto name = info->string("CFBundleExecutable");
         if (!name || name->empty() || name->find('/') != std::string::npos) {
-            return openError(bundle, "la aplicación no indica su ejecutable.");
+            return openError(bundle, texts::noExecutable);
         }
         return startDetached(bundle, (bundle / "Contents/MacOS" / *name).string());
     }

@@ -242,7 +242,7 @@ public:
         Path data = dataHome && *dataHome ? Path(dataHome) : Path(home ? home : "/") / ".local/share";
         ignore(createDirectories(data));
         QFile item(QString::fromStdString(path.string()));
-        PlatformError refused{"trash", 1, "No se pudo mover a la Papelera (" + path.string() + ")."};
+        PlatformError refused{"trash", 1, texts::notTrashed(path.string())};
         if (!item.moveToTrash()) return fail_with(refused);
         Path trashed = item.fileName().toStdString();
         if (!trashed.is_absolute() || !exists(trashed)) return fail_with(refused);

@@ -2,12 +2,13 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <fcntl.h>
 #include <spawn.h>
 #include <string_view>
 #include <unistd.h>
 #include <sys/wait.h>
+
+#include "platform/linux/posix_errors.h"
 
 extern char** environ;
 
@@ -16,8 +17,7 @@ namespace orbitreel {
 namespace {
 
 PlatformError launchError(const Path& executable, int error) {
-    return PlatformError{"posix", error,
-                         "No se pudo iniciar la herramienta " + executable.string() + ": " + spanishLaunchCause(error)};
+    return PlatformError{"posix", error, texts::toolNotStarted(executable.string(), systemCause(error), error)};
 }
 
 // Frees the spawn attributes on every way out.
@@ -91,9 +91,8 @@ public:
         while (waitpid(child, &status, 0) < 0) {
             if (errno == EINTR) continue;
             const int waitError = errno;
-            return fail_with(PlatformError{"posix", waitError,
-                                           "No se pudo esperar a la herramienta " + path + ": " +
-                                               spanishLaunchCause(waitError)});
+            return fail_with(
+                PlatformError{"posix", waitError, texts::toolNotAwaited(path, systemCause(waitError), waitError)});
         }
         if (WIFEXITED(status)) return WEXITSTATUS(status);
         if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
@@ -102,24 +101,6 @@ public:
 };
 
 }  // namespace
-
-std::string spanishLaunchCause(int error) {
-    switch (error) {
-    case ENOENT: return "no existe.";
-    case ENOTDIR: return "una parte de la ruta no es una carpeta.";
-    case EACCES:
-    case EPERM: return "no hay permiso para ejecutarla.";
-    case ENOEXEC: return "no es un programa ejecutable.";
-    case ELOOP: return "demasiados enlaces simbólicos en la ruta.";
-    case ENAMETOOLONG: return "la ruta es demasiado larga.";
-    case E2BIG: return "la lista de argumentos es demasiado larga.";
-    case ENOMEM: return "no hay memoria suficiente.";
-    case EAGAIN: return "hay demasiados procesos en marcha.";
-    case ETXTBSY: return "el archivo está abierto para escritura.";
-    case ECHILD: return "el proceso ya no existe.";
-    default: return std::string(std::strerror(error)) + ".";
-    }
-}
 
 std::unique_ptr<Processes> makeLinuxProcesses() { return std::make_unique<LinuxProcesses>(); }
 

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "controller/installer.h"
+#include "core/texts.h"
 #include "install/install.h"
 #include "tests/controller/app_world.h"
 #include "ui/bar.h"
@@ -45,10 +46,10 @@ protected:
 
 TEST_F(ControllerTest, AMissingOrInvalidManifestLeavesTheInstallerUnavailable) {
     for (const auto& [manifest, message] : std::vector<std::pair<std::string, std::string>>{
-             {"", MissingManifestMessage},
+             {"", std::string(texts::missingManifest)},
              {"{\"version\": \"1.4.2\", \"url\": \"https://orbitreel.app/downloads/Orbitreel-Mac-1.4.2.dmg\", "
               "\"sha256\": \"" + std::string(64, 'a') + "\", \"bytes\": 0}",
-              InvalidManifestMessage}}) {
+              std::string(texts::invalidManifest)}}) {
         SCOPED_TRACE(message);
         AppWorld world;
         if (!manifest.empty()) world.writeManifest(manifest);
@@ -120,7 +121,7 @@ TEST_F(ControllerTest, ClosingWhileBusyShowsTheAlertAndOtherwiseQuits) {
     EXPECT_EQ(run.alerts[0], "Instalación en curso/Esperá a que termine para cerrar.");
     EXPECT_EQ(run.terminations, 0);
 
-    controller().fail(InstallError::make("Se cortó."));
+    controller().fail(InstallError{"Se cortó."});
     EXPECT_TRUE(controller().windowWidget()->close());
     EXPECT_EQ(run.terminations, 1);
     EXPECT_EQ(run.alerts.size(), 1u);
@@ -152,7 +153,7 @@ TEST_F(ControllerTest, AReadableResumeFileResumesAndAFolderOfThatNameStartsAfres
     EXPECT_FALSE(tasks[0]->url.has_value());
     EXPECT_TRUE(fs::exists(world.versionFolder() / "resume.data"));  // kept until the image is in place
 
-    controller().fail(InstallError::make("Se cortó."));
+    controller().fail(InstallError{"Se cortó."});
     fs::remove(world.versionFolder() / "resume.data");
     fs::create_directories(world.versionFolder() / "resume.data");
     controller().start();
@@ -206,7 +207,7 @@ TEST_F(ControllerTest, FailKeepsTheBarsValueAndOffersARetry) {
     bar->setIndeterminate(true);
     bar->startAnimation();
 
-    controller().fail(InstallError::make("Primera."));
+    controller().fail(InstallError{"Primera."});
     controller().fail(PlatformError{"posix", 2, "Segunda."});
     EXPECT_EQ(bar->doubleValue(), 40);
     EXPECT_FALSE(bar->isIndeterminate());

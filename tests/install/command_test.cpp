@@ -12,6 +12,7 @@
 #include <sstream>
 #include <unistd.h>
 
+#include "core/texts.h"
 #include "install/command.h"
 #include "platform/platform.h"
 #include "tests/install/install_test_paths.h"
@@ -44,7 +45,7 @@ protected:
 TEST_F(CommandTest, NonZeroStatusGivesTheToolMessageNamingTheReleaseHost) {
     const std::string expected =
         "No se pudo instalar. Reintentá o usá la descarga completa de orbitreel.app/downloads.";
-    EXPECT_EQ(toolFailureMessage(), expected);
+    EXPECT_EQ(texts::toolFailed(), expected);
 
     auto one = command(platform, probe, {"record", (folder / "record").string(), "1"});
     ASSERT_FALSE(one);

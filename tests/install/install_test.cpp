@@ -12,6 +12,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "core/texts.h"
 #include "install/command.h"
 #include "install/install.h"
 #include "tests/install/install_fixture.h"
@@ -176,7 +177,7 @@ protected:
         const auto systemBefore = snapshot(systemFolder());
         const std::string imageBefore = readText(cachedImage());
 
-        EXPECT_EQ(installAsNobody(), NeedsAdminMessage);
+        EXPECT_EQ(installAsNobody(), texts::needsAdmin);
         EXPECT_EQ(snapshot(systemFolder()), systemBefore);
         EXPECT_FALSE(fs::exists(homeApplications()));
         EXPECT_TRUE(mountFolders().empty()) << "the image is still attached";
@@ -228,7 +229,7 @@ TEST_F(InstallFlowTest, IdentityAndVersionAreCheckedBeforeAnySignature) {
         processes.runs.clear();
         auto installed = runInstall();
         ASSERT_FALSE(installed);
-        EXPECT_EQ(installed.error(), Error(InstallError{VersionMismatchMessage}));
+        EXPECT_EQ(installed.error(), Error(InstallError{texts::versionMismatch}));
         EXPECT_EQ(processes.runs.size(), 3u);  // verify, attach, detach
         EXPECT_TRUE(mountFolders().empty());
         EXPECT_FALSE(fs::exists(homeApplications()));
@@ -241,7 +242,7 @@ TEST_F(InstallFlowTest, TamperedApplicationFailsItsSignatureCheck) {
 
     auto installed = runInstall();
     ASSERT_FALSE(installed);
-    EXPECT_EQ(installed.error(), Error(InstallError{toolFailureMessage()}));
+    EXPECT_EQ(installed.error(), Error(InstallError{texts::toolFailed()}));
     ASSERT_EQ(processes.runs.size(), 4u);
     EXPECT_EQ(processes.runs[2][0], "codesign");
     EXPECT_EQ(processes.runs[3][1], "detach");
@@ -271,7 +272,7 @@ TEST_F(InstallFlowTest, RunningOrbitreelIsRefusedWithoutCopying) {
 
     auto installed = runInstall();
     ASSERT_FALSE(installed);
-    EXPECT_EQ(installed.error(), Error(InstallError{AppRunningMessage}));
+    EXPECT_EQ(installed.error(), Error(InstallError{texts::appRunning}));
     ASSERT_EQ(processes.runs.size(), 4u);  // verify, attach, codesign, detach
     EXPECT_EQ(processes.runs[3][1], "detach");
     EXPECT_TRUE(mountFolders().empty());
@@ -541,7 +542,7 @@ TEST_F(LeftoversTest, ThePersonsCopyComesBackEvenWhenTheInstallFails) {
 
     auto installed = runInstall();
     ASSERT_FALSE(installed);
-    EXPECT_EQ(installed.error(), Error(InstallError{toolFailureMessage()}));
+    EXPECT_EQ(installed.error(), Error(InstallError{texts::toolFailed()}));
     EXPECT_EQ(entries(homeApplications()), std::vector<std::string>{"Orbitreel.app"});
     EXPECT_EQ(markerOf(homeApplications() / "Orbitreel.app"), "previous");
     EXPECT_TRUE(entries(trashFiles()).empty());
@@ -553,7 +554,7 @@ TEST_F(InstallFlowTest, FailedVerifyLeavesAnEmptyMountFolderThatALaterRunDoesNot
 
     auto broken = runInstall();
     ASSERT_FALSE(broken);
-    EXPECT_EQ(broken.error(), Error(InstallError{toolFailureMessage()}));
+    EXPECT_EQ(broken.error(), Error(InstallError{texts::toolFailed()}));
     EXPECT_EQ(processes.runs.size(), 1u);
     const auto left = mountFolders();
     ASSERT_EQ(left.size(), 1u);

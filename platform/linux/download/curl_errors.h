@@ -1,6 +1,6 @@
 #pragma once
 // The errors a user meets while downloading, as platform errors with short
-// Spanish descriptions; the library's own text for the causes we do not map.
+// Spanish descriptions; a generic one with the code for the causes not mapped.
 
 #include <string>
 
@@ -9,8 +9,8 @@
 namespace orbitreel {
 
 // A transfer that libcurl ended with `code`. `osErrno` is the socket error
-// libcurl saw (0 when none); `detail` is libcurl's error buffer (may be empty).
-PlatformError curlTransferError(int code, long osErrno, const std::string& detail);
+// libcurl saw (0 when none).
+PlatformError curlTransferError(int code, long osErrno);
 
 // The session's own file work on the partial download failed with `errnoValue`.
 PlatformError downloadFileError(int errnoValue);

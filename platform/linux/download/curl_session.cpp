@@ -137,7 +137,7 @@ private:
     void begin(Transfer& transfer, const std::string& url) {
         if (auto prepared = transfer.prepareRequest(url); !prepared) return fail(transfer, prepared.error());
         if (curl_multi_add_handle(multi_, transfer.handle()) != CURLM_OK)
-            return fail(transfer, Error(curlTransferError(CURLE_OUT_OF_MEMORY, 0, "")));
+            return fail(transfer, Error(curlTransferError(CURLE_OUT_OF_MEMORY, 0)));
     }
 
     void settleFinishedRequests() {
@@ -203,7 +203,7 @@ private:
             if (now >= transfer->deadline()) expired.push_back(transfer.get());
         for (Transfer* transfer : expired) {
             curl_multi_remove_handle(multi_, transfer->handle());
-            fail(*transfer, Error(curlTransferError(CURLE_OPERATION_TIMEDOUT, 0, "")));
+            fail(*transfer, Error(curlTransferError(CURLE_OPERATION_TIMEDOUT, 0)));
         }
     }
 

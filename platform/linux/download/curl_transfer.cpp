@@ -91,7 +91,6 @@ Transfer::Transfer(std::shared_ptr<CurlTask> task, SessionDelegate& delegate, co
     curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(settings_.requestTimeout.count()));
     curl_easy_setopt(easy_, CURLOPT_BUFFERSIZE, ReadBufferSize);
     curl_easy_setopt(easy_, CURLOPT_USERAGENT, "OrbitreelInstaller");
-    curl_easy_setopt(easy_, CURLOPT_ERRORBUFFER, errorBuffer_);
     curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
     curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &Transfer::onBody);
@@ -105,7 +104,7 @@ Transfer::~Transfer() {
 }
 
 Result<void> Transfer::open(PartialFolder& folder) {
-    if (!easy_) return fail_with(curlTransferError(CURLE_OUT_OF_MEMORY, 0, ""));
+    if (!easy_) return fail_with(curlTransferError(CURLE_OUT_OF_MEMORY, 0));
     started_ = Clock::now();
     if (task_->fromResumeData()) {
         const ResumeState& state = *task_->resumeState();
@@ -135,7 +134,6 @@ Result<void> Transfer::prepareRequest(const std::string& url) {
     redirect_ = false;
     expected_ = -1;
     abort_.reset();
-    errorBuffer_[0] = '\0';
     lastActivity_ = Clock::now();
 
     // Bytes already on disk are asked for the rest only while the server's
@@ -146,12 +144,12 @@ Result<void> Transfer::prepareRequest(const std::string& url) {
     if (rangeStart_ > 0) {
         headers_ = curl_slist_append(headers_, ("Range: bytes=" + std::to_string(rangeStart_) + "-").c_str());
         headers_ = curl_slist_append(headers_, ("If-Range: " + validator_).c_str());
-        if (!headers_) return fail_with(curlTransferError(CURLE_OUT_OF_MEMORY, 0, ""));
+        if (!headers_) return fail_with(curlTransferError(CURLE_OUT_OF_MEMORY, 0));
     }
     curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headers_);
     if (CURLcode set = curl_easy_setopt(easy_, CURLOPT_URL, url.c_str()); set != CURLE_OK) {
         resumable_ = false;
-        return fail_with(curlTransferError(set, 0, ""));
+        return fail_with(curlTransferError(set, 0));
     }
     return {};
 }
@@ -315,9 +313,9 @@ std::optional<Error> Transfer::requestError(CURLcode result) {
         if (result == CURLE_UNSUPPORTED_PROTOCOL || result == CURLE_URL_MALFORMAT) resumable_ = false;
         long osErrno = 0;
         curl_easy_getinfo(easy_, CURLINFO_OS_ERRNO, &osErrno);
-        return Error(curlTransferError(result, osErrno, errorBuffer_));
+        return Error(curlTransferError(result, osErrno));
     }
-    if (body_ == Body::Waiting) return Error(curlTransferError(CURLE_GOT_NOTHING, 0, ""));
+    if (body_ == Body::Waiting) return Error(curlTransferError(CURLE_GOT_NOTHING, 0));
     return std::nullopt;
 }
 

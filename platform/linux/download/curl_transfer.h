@@ -83,7 +83,6 @@ private:
     const TransferSettings& settings_;
     CURL* easy_ = nullptr;
     curl_slist* headers_ = nullptr;
-    char errorBuffer_[CURL_ERROR_SIZE] = {};
 
     PartialFile file_;
     std::string partialName_;

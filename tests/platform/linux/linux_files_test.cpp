@@ -1,5 +1,6 @@
 // The Linux file service against the real file system.
 
+#include <curl/curl.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -7,10 +8,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
+#include "platform/linux/download/curl_errors.h"
 #include "platform/linux/linux_files.h"
+#include "platform/linux/posix_errors.h"
 #include "tests/support/temporary_home.h"
 
 namespace orbitreel {
@@ -171,6 +176,30 @@ TEST_F(LinuxFilesTest, TrashMovesTheItemIntoTheUsersTrash) {
     EXPECT_FALSE(fs::exists(at(".Orbitreel-backup-1.app")));
     EXPECT_TRUE(fs::exists(at(".local/share/Trash/files/.Orbitreel-backup-1.app/Contents/Info.plist")));
     EXPECT_FALSE(files->trash(at("missing")));
+}
+
+// What the person reads about a refused step is Spanish: a known cause in its
+// own words, any other as the generic text with the system's number.
+TEST_F(LinuxFilesTest, RefusalsReadAsSpanishWithTheNumberForUnknownCauses) {
+    const Path missing = at("missing");
+    auto absent = files->readAll(missing);
+    ASSERT_FALSE(absent);
+    EXPECT_EQ(absent.error().localizedDescription(), "No existe el archivo o la carpeta (" + missing.string() + ").");
+
+    fs::create_symlink("b", at("a"));
+    fs::create_symlink("a", at("b"));
+    const Path looped = at("a/file");
+    auto loop = files->readAll(looped);
+    ASSERT_FALSE(loop);
+    EXPECT_EQ(loop.error().localizedDescription(),
+              "Error del sistema número " + std::to_string(ELOOP) + " (" + looped.string() + ").");
+
+    for (int code = 1; code < 134; ++code) {
+        EXPECT_EQ(posixError(code).description.find(std::strerror(code)), std::string::npos) << code;
+        EXPECT_EQ(downloadFileError(code).description.find(std::strerror(code)), std::string::npos) << code;
+    }
+    EXPECT_EQ(downloadFileError(EACCES).description, "No hay permiso para guardar la descarga.");
+    EXPECT_EQ(curlTransferError(CURLE_WEIRD_SERVER_REPLY, 0).description, "Error de conexión número 8.");
 }
 
 }  // namespace

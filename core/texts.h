@@ -1,0 +1,125 @@
+#pragma once
+// Every text the installer shows, in one place: the window, the failures the
+// program detects itself, and the Linux layer's descriptions of system and
+// transfer errors. Texts with parts that change are small functions.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace orbitreel::texts {
+
+// The window.
+inline constexpr std::string_view windowTitle = "Instalar Orbitreel";
+inline constexpr std::string_view caption = "macOS 14 o posterior";
+inline constexpr std::string_view title = "Orbitreel en tu Mac";
+inline constexpr std::string_view progressName = "Progreso de la instalación";
+inline constexpr std::string_view ready = "Procesá y guardá tus videos en tu Mac.";
+inline constexpr std::string_view downloadAndInstall = "Descargar e instalar";
+inline constexpr std::string_view downloading = "Descargando…";
+inline constexpr std::string_view verifyingAndInstalling = "Verificando e instalando…";
+inline constexpr std::string_view installed = "Listo. Orbitreel queda en la barra de menú.";
+inline constexpr std::string_view done = "Listo";
+inline constexpr std::string_view retry = "Reintentar";
+inline constexpr std::string_view stillRunning =
+    "Cuando terminen sus trabajos, cerrá Orbitreel desde la barra de menú y volvé a intentar.";
+inline constexpr std::string_view tryAgain = "Volver a intentar";
+// The close guard's alert.
+inline constexpr std::string_view installing = "Instalación en curso";
+inline constexpr std::string_view waitToClose = "Esperá a que termine para cerrar.";
+
+// "Versión 1.4.2 · 48 MB"
+std::string releaseDetails(std::string_view version, std::int64_t bytes);
+// "35% · 12 de 34 MB"
+std::string progressDetails(std::int64_t percent, std::int64_t writtenBytes, std::int64_t totalBytes);
+// The installed application did not open: the reason follows the hint.
+std::string notOpened(std::string_view reason);
+
+// Failures the program detects itself.
+inline constexpr std::string_view missingManifest =
+    "Falta la información de esta versión. Descargá otra vez el instalador.";
+inline constexpr std::string_view invalidManifest = "La información del instalador no es válida.";
+inline constexpr std::string_view downloadRefused = "No se pudo descargar. Probá de nuevo en unos minutos.";
+inline constexpr std::string_view verificationFailed = "La descarga no pasó la verificación. Tocá Reintentar.";
+inline constexpr std::string_view versionMismatch = "La versión descargada no coincide con este instalador.";
+inline constexpr std::string_view appRunning =
+    "Cerrá Orbitreel desde la barra de menú y tocá Reintentar; la descarga se conserva.";
+inline constexpr std::string_view needsAdmin =
+    "Orbitreel está en /Applications y necesita permisos de administrador. Usá la descarga completa y "
+    "reemplazala desde Finder.";
+// A system tool ran but failed; its status and name mean nothing to the person.
+std::string toolFailed();
+// The transfer broke off: the advice, then the reason on a line of its own.
+std::string downloadCut(std::string_view reason);
+
+// The manifest could not be read: "La información de esta versión no se puede leer: " and one of the details.
+std::string unreadableRelease(std::string_view detail);
+std::string notJson(std::string_view parserMessage);
+inline constexpr std::string_view notJsonObject = "no es un objeto JSON.";
+std::string missingField(std::string_view key);
+std::string fieldNotText(std::string_view key);
+std::string fieldTooLarge(std::string_view key);
+std::string fieldNotInteger(std::string_view key);
+
+// Why the system refused, as far as the person can act on it. The Linux layer
+// reads its error numbers into these; `other` gets a generic text with the number.
+enum class SystemCause {
+    missing,
+    noPermission,
+    noSpace,
+    exists,
+    readOnly,
+    notFolder,
+    isFolder,
+    diskError,
+    nameTooLong,
+    notProgram,
+    linkLoop,
+    argumentsTooLong,
+    noMemory,
+    tooManyProcesses,
+    programBusy,
+    processGone,
+    noNetwork,
+    other,
+};
+
+// A step on a file or folder failed: "No existe el archivo o la carpeta (/tmp/x)."; no path, no parentheses.
+std::string fileFailure(SystemCause cause, int code, std::string_view path);
+// The partial download could not be written or kept.
+std::string downloadFileFailure(SystemCause cause, int code);
+// Starting or waiting for a program failed; the cause follows "…: ".
+std::string toolNotStarted(std::string_view tool, SystemCause cause, int code);
+std::string toolNotAwaited(std::string_view tool, SystemCause cause, int code);
+// The installed application could not be opened.
+std::string appNotOpened(std::string_view bundle, SystemCause cause, int code);
+std::string appNotOpened(std::string_view bundle, std::string_view reason);
+inline constexpr std::string_view notAnApplication = "no es una aplicación.";
+inline constexpr std::string_view noExecutable = "la aplicación no indica su ejecutable.";
+inline constexpr std::string_view noProcess = "no se pudo crear el proceso.";
+std::string notTrashed(std::string_view path);
+
+// The transfer.
+inline constexpr std::string_view noNetwork = "No hay conexión a internet.";
+inline constexpr std::string_view hostNotFound = "No se encontró el servidor de descargas.";
+inline constexpr std::string_view refused = "El servidor rechazó la conexión.";
+inline constexpr std::string_view connectionLost = "Se perdió la conexión con el servidor.";
+inline constexpr std::string_view timedOut = "Se agotó el tiempo de espera de la conexión.";
+inline constexpr std::string_view insecureConnection = "No se pudo establecer una conexión segura con el servidor.";
+inline constexpr std::string_view httpsOnly = "Solo se descargan archivos por una conexión segura (HTTPS).";
+inline constexpr std::string_view unusableResumeData =
+    "Los datos para continuar la descarga no sirven; la próxima vez empieza de nuevo.";
+inline constexpr std::string_view missingPartialDownload =
+    "Ya no está la parte descargada; la próxima vez la descarga empieza de nuevo.";
+std::string cannotContinue(int statusCode);
+inline constexpr std::string_view invalidResponse = "El servidor mandó una respuesta que no tiene sentido.";
+inline constexpr std::string_view tooMuchData = "El servidor mandó mucho más de lo que pesa la descarga.";
+inline constexpr std::string_view tooManyRedirects = "El servidor redirigió la descarga demasiadas veces.";
+// A transfer failure without a description of its own.
+std::string transferFailure(int code);
+
+// The self-test's report on the command line, in English: release scripts read it.
+std::string selfTestPassed(std::string_view version);
+std::string selfTestFailed(std::string_view diagnostic);
+
+}  // namespace orbitreel::texts
