@@ -22,7 +22,7 @@ void Installer::fail(const Error& error) {
     bar->setIndeterminate(false);
     status->setText(qt(text));
     if (action) {
-        action->setText(qt(texts::retry));
+        action->setText(qt(texts::Retry));
         action->setEnabled(true);
     }
 }

@@ -50,11 +50,11 @@ void Installer::finishInstall(const Path& location) {
     bar->setIndeterminate(false);
     bar->setDoubleValue(100);
 
-    status->setText(qt(texts::installed));
+    status->setText(qt(texts::Installed));
     const Path home = platform_.environment->homeDirectory();
     details->setText(qt(withTildeForHome(location.string(), home.string())));
     if (action) {
-        action->setText(qt(texts::done));
+        action->setText(qt(texts::Done));
         action->setEnabled(true);
     }
 

@@ -17,7 +17,7 @@ namespace orbitreel {
 Installer::Installer(const Platform& platform, QObject* parent)
     : QObject(parent),
       platform_(platform),
-      status(new LineLimitedLabel(qt(texts::ready))),
+      status(new LineLimitedLabel(qt(texts::Ready))),
       details(new LineLimitedLabel(QString())),
       bar(new Bar()),
       fm(*platform.files) {

@@ -73,7 +73,7 @@ void Installer::didFinishDownloading(DownloadTask& task, const Path& location) {
     const int statusCode = response ? response->statusCode : 0;
     const bool accepted = (statusCode == 200 || statusCode == 206) && response && !response->url.empty() &&
                           isOnReleaseHost(response->url);
-    if (!accepted) return post(Error(InstallError{texts::downloadRefused}));
+    if (!accepted) return post(Error(InstallError{texts::DownloadRefused}));
 
     const Path home = platform_.environment->homeDirectory();
     // The session removes its file once this call returns, so the move

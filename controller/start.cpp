@@ -22,14 +22,14 @@ void Installer::start() {
     if (busy || !release || !session) return;
 
     if (platform_.runningApplications->countWithBundleIdentifier(TargetBundleId) > 0) {
-        status->setText(qt(texts::stillRunning));
-        if (action) action->setText(qt(texts::tryAgain));
+        status->setText(qt(texts::StillRunning));
+        if (action) action->setText(qt(texts::TryAgain));
         return;
     }
 
     busy = true;
     if (action) action->setEnabled(false);
-    status->setText(qt(texts::downloading));
+    status->setText(qt(texts::Downloading));
 
     const Path home = platform_.environment->homeDirectory();
     // A complete image kept from an earlier run is verified again, offline.

@@ -33,7 +33,7 @@ Result<Path> verifiedAndInstalled(const Platform& platform, const Release& relea
     }
     if (!matches) {
         ignore(files.remove(image));
-        return fail_with(InstallError{texts::verificationFailed});
+        return fail_with(InstallError{texts::VerificationFailed});
     }
     return install(platform, release);
 }
@@ -42,14 +42,14 @@ Result<Path> verifiedAndInstalled(const Platform& platform, const Release& relea
 
 void Installer::verifyAndInstall() {
     assertOn(Affinity::main);
-    status->setText(qt(texts::verifyingAndInstalling));
+    status->setText(qt(texts::VerifyingAndInstalling));
     bar->setIndeterminate(true);
     bar->startAnimation();
 
     // Both callers get here only with a release; without one there is
     // nothing to check, and the run ends as a failure rather than hanging.
     if (!release) {
-        fail(InstallError{texts::invalidManifest});
+        fail(InstallError{texts::InvalidManifest});
         return;
     }
 

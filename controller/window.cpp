@@ -71,7 +71,7 @@ void Installer::applicationDidBecomeActive() {
 bool Installer::windowShouldClose() {
     assertOn(Affinity::main);
     if (busy) {
-        runAlert(qt(texts::installing), qt(texts::waitToClose));
+        runAlert(qt(texts::Installing), qt(texts::WaitToClose));
         return false;
     }
     terminate();

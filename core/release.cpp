@@ -100,7 +100,7 @@ Result<Release> decodeRelease(const std::string& json) {
     } catch (const nlohmann::json::exception& e) {
         return decodingError(texts::notJson(e.what()));
     }
-    if (!document.is_object()) return decodingError(texts::notJsonObject);
+    if (!document.is_object()) return decodingError(texts::NotJsonObject);
 
     Release release;
     auto version = member<std::string>(document, "version");
@@ -125,7 +125,7 @@ bool isReleaseUrl(const std::string& text, const std::string& version) {
 }
 
 Result<Release> validatedRelease(Release release) {
-    auto invalid = [] { return fail_with(InstallError{texts::invalidManifest}); };
+    auto invalid = [] { return fail_with(InstallError{texts::InvalidManifest}); };
     if (!isReleaseUrl(release.url, release.version) || !isSafeFolderName(release.version)) return invalid();
     if (!isDigestText(release.sha256)) return invalid();
     if (release.bytes <= 0) return invalid();
@@ -135,7 +135,7 @@ Result<Release> validatedRelease(Release release) {
 
 Result<Release> checkedRelease(const Platform& platform) {
     auto location = platform.bundles->mainBundleResource("release", "json");
-    if (!location) return fail_with(InstallError{texts::missingManifest});
+    if (!location) return fail_with(InstallError{texts::MissingManifest});
     auto data = platform.files->readAll(*location);
     if (!data) return fail_with(data.error());
     auto release = decodeRelease(std::string(data->begin(), data->end()));

@@ -10,23 +10,23 @@
 namespace orbitreel::texts {
 
 // The window.
-inline constexpr std::string_view windowTitle = "Instalar Orbitreel";
-inline constexpr std::string_view caption = "macOS 14 o posterior";
-inline constexpr std::string_view title = "Orbitreel en tu Mac";
-inline constexpr std::string_view progressName = "Progreso de la instalación";
-inline constexpr std::string_view ready = "Procesá y guardá tus videos en tu Mac.";
-inline constexpr std::string_view downloadAndInstall = "Descargar e instalar";
-inline constexpr std::string_view downloading = "Descargando…";
-inline constexpr std::string_view verifyingAndInstalling = "Verificando e instalando…";
-inline constexpr std::string_view installed = "Listo. Orbitreel queda en la barra de menú.";
-inline constexpr std::string_view done = "Listo";
-inline constexpr std::string_view retry = "Reintentar";
-inline constexpr std::string_view stillRunning =
+inline constexpr std::string_view WindowTitle = "Instalar Orbitreel";
+inline constexpr std::string_view Caption = "macOS 14 o posterior";
+inline constexpr std::string_view Title = "Orbitreel en tu Mac";
+inline constexpr std::string_view ProgressName = "Progreso de la instalación";
+inline constexpr std::string_view Ready = "Procesá y guardá tus videos en tu Mac.";
+inline constexpr std::string_view DownloadAndInstall = "Descargar e instalar";
+inline constexpr std::string_view Downloading = "Descargando…";
+inline constexpr std::string_view VerifyingAndInstalling = "Verificando e instalando…";
+inline constexpr std::string_view Installed = "Listo. Orbitreel queda en la barra de menú.";
+inline constexpr std::string_view Done = "Listo";
+inline constexpr std::string_view Retry = "Reintentar";
+inline constexpr std::string_view StillRunning =
     "Cuando terminen sus trabajos, cerrá Orbitreel desde la barra de menú y volvé a intentar.";
-inline constexpr std::string_view tryAgain = "Volver a intentar";
+inline constexpr std::string_view TryAgain = "Volver a intentar";
 // The close guard's alert.
-inline constexpr std::string_view installing = "Instalación en curso";
-inline constexpr std::string_view waitToClose = "Esperá a que termine para cerrar.";
+inline constexpr std::string_view Installing = "Instalación en curso";
+inline constexpr std::string_view WaitToClose = "Esperá a que termine para cerrar.";
 
 // "Versión 1.4.2 · 48 MB"
 std::string releaseDetails(std::string_view version, std::int64_t bytes);
@@ -36,15 +36,15 @@ std::string progressDetails(std::int64_t percent, std::int64_t writtenBytes, std
 std::string notOpened(std::string_view reason);
 
 // Failures the program detects itself.
-inline constexpr std::string_view missingManifest =
+inline constexpr std::string_view MissingManifest =
     "Falta la información de esta versión. Descargá otra vez el instalador.";
-inline constexpr std::string_view invalidManifest = "La información del instalador no es válida.";
-inline constexpr std::string_view downloadRefused = "No se pudo descargar. Probá de nuevo en unos minutos.";
-inline constexpr std::string_view verificationFailed = "La descarga no pasó la verificación. Tocá Reintentar.";
-inline constexpr std::string_view versionMismatch = "La versión descargada no coincide con este instalador.";
-inline constexpr std::string_view appRunning =
+inline constexpr std::string_view InvalidManifest = "La información del instalador no es válida.";
+inline constexpr std::string_view DownloadRefused = "No se pudo descargar. Probá de nuevo en unos minutos.";
+inline constexpr std::string_view VerificationFailed = "La descarga no pasó la verificación. Tocá Reintentar.";
+inline constexpr std::string_view VersionMismatch = "La versión descargada no coincide con este instalador.";
+inline constexpr std::string_view AppRunning =
     "Cerrá Orbitreel desde la barra de menú y tocá Reintentar; la descarga se conserva.";
-inline constexpr std::string_view needsAdmin =
+inline constexpr std::string_view NeedsAdmin =
     "Orbitreel está en /Applications y necesita permisos de administrador. Usá la descarga completa y "
     "reemplazala desde Finder.";
 // A system tool ran but failed; its status and name mean nothing to the person.
@@ -55,7 +55,7 @@ std::string downloadCut(std::string_view reason);
 // The manifest could not be read: "La información de esta versión no se puede leer: " and one of the details.
 std::string unreadableRelease(std::string_view detail);
 std::string notJson(std::string_view parserMessage);
-inline constexpr std::string_view notJsonObject = "no es un objeto JSON.";
+inline constexpr std::string_view NotJsonObject = "no es un objeto JSON.";
 std::string missingField(std::string_view key);
 std::string fieldNotText(std::string_view key);
 std::string fieldTooLarge(std::string_view key);
@@ -94,27 +94,27 @@ std::string toolNotAwaited(std::string_view tool, SystemCause cause, int code);
 // The installed application could not be opened.
 std::string appNotOpened(std::string_view bundle, SystemCause cause, int code);
 std::string appNotOpened(std::string_view bundle, std::string_view reason);
-inline constexpr std::string_view notAnApplication = "no es una aplicación.";
-inline constexpr std::string_view noExecutable = "la aplicación no indica su ejecutable.";
-inline constexpr std::string_view noProcess = "no se pudo crear el proceso.";
+inline constexpr std::string_view NotAnApplication = "no es una aplicación.";
+inline constexpr std::string_view NoExecutable = "la aplicación no indica su ejecutable.";
+inline constexpr std::string_view NoProcess = "no se pudo crear el proceso.";
 std::string notTrashed(std::string_view path);
 
 // The transfer.
-inline constexpr std::string_view noNetwork = "No hay conexión a internet.";
-inline constexpr std::string_view hostNotFound = "No se encontró el servidor de descargas.";
-inline constexpr std::string_view refused = "El servidor rechazó la conexión.";
-inline constexpr std::string_view connectionLost = "Se perdió la conexión con el servidor.";
-inline constexpr std::string_view timedOut = "Se agotó el tiempo de espera de la conexión.";
-inline constexpr std::string_view insecureConnection = "No se pudo establecer una conexión segura con el servidor.";
-inline constexpr std::string_view httpsOnly = "Solo se descargan archivos por una conexión segura (HTTPS).";
-inline constexpr std::string_view unusableResumeData =
+inline constexpr std::string_view NoNetwork = "No hay conexión a internet.";
+inline constexpr std::string_view HostNotFound = "No se encontró el servidor de descargas.";
+inline constexpr std::string_view Refused = "El servidor rechazó la conexión.";
+inline constexpr std::string_view ConnectionLost = "Se perdió la conexión con el servidor.";
+inline constexpr std::string_view TimedOut = "Se agotó el tiempo de espera de la conexión.";
+inline constexpr std::string_view InsecureConnection = "No se pudo establecer una conexión segura con el servidor.";
+inline constexpr std::string_view HttpsOnly = "Solo se descargan archivos por una conexión segura (HTTPS).";
+inline constexpr std::string_view UnusableResumeData =
     "Los datos para continuar la descarga no sirven; la próxima vez empieza de nuevo.";
-inline constexpr std::string_view missingPartialDownload =
+inline constexpr std::string_view MissingPartialDownload =
     "Ya no está la parte descargada; la próxima vez la descarga empieza de nuevo.";
 std::string cannotContinue(int statusCode);
-inline constexpr std::string_view invalidResponse = "El servidor mandó una respuesta que no tiene sentido.";
-inline constexpr std::string_view tooMuchData = "El servidor mandó mucho más de lo que pesa la descarga.";
-inline constexpr std::string_view tooManyRedirects = "El servidor redirigió la descarga demasiadas veces.";
+inline constexpr std::string_view InvalidResponse = "El servidor mandó una respuesta que no tiene sentido.";
+inline constexpr std::string_view TooMuchData = "El servidor mandó mucho más de lo que pesa la descarga.";
+inline constexpr std::string_view TooManyRedirects = "El servidor redirigió la descarga demasiadas veces.";
 // A transfer failure without a description of its own.
 std::string transferFailure(int code);
 

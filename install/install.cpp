@@ -13,7 +13,7 @@ namespace orbitreel {
 
 namespace {
 
-Failure versionMismatch() { return fail_with(InstallError{texts::versionMismatch}); }
+Failure versionMismatch() { return fail_with(InstallError{texts::VersionMismatch}); }
 
 // Where the new copy goes: the home Applications folder, unless a copy
 // already lies in the system folder, which is then replaced in place — but
@@ -25,7 +25,7 @@ Result<Path> destinationFolder(const Platform& platform, const Path& home) {
     if (!files.exists(systemCopy)) return home / "Applications";
     const Path systemFolder = systemCopy.parent_path();
     if (!files.isWritable(systemCopy) || !files.isWritable(systemFolder)) {
-        return fail_with(InstallError{texts::needsAdmin});
+        return fail_with(InstallError{texts::NeedsAdmin});
     }
     return systemFolder;
 }
@@ -96,7 +96,7 @@ Result<Path> installFromMountedImage(const Platform& platform, const Release& re
     }
 
     if (platform.runningApplications->countWithBundleIdentifier(TargetBundleId) > 0) {
-        return fail_with(InstallError{texts::appRunning});
+        return fail_with(InstallError{texts::AppRunning});
     }
 
     auto folder = destinationFolder(platform, home);

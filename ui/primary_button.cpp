@@ -33,14 +33,14 @@ void PrimaryButton::paintEvent(QPaintEvent*) {
     const QRectF bounds = rect();
 
     QPainterPath slab;
-    slab.addRoundedRect(bounds, kCornerRadius, kCornerRadius);
+    slab.addRoundedRect(bounds, CornerRadius, CornerRadius);
     const QColor& fill = !isEnabled() ? Palette::surface2()
                          : (isDown() || hovering_) ? Palette::accent2()
                                                    : Palette::accent();
     painter.fillPath(slab, fill);
 
     const Palette::LabelText title =
-        Palette::labelText(text(), kTitleSize, isEnabled() ? Palette::accentInk() : Palette::ink3());
+        Palette::labelText(text(), TitleSize, isEnabled() ? Palette::accentInk() : Palette::ink3());
     const QSizeF size = title.size();
     const QPointF origin((bounds.width() - size.width()) * 0.5, (bounds.height() - size.height()) * 0.5);
     painter.setFont(title.font);
@@ -57,7 +57,7 @@ void PrimaryButton::paintEvent(QPaintEvent*) {
         // own outline, radius included. It takes the title's ink, which shows
         // on the light fill (a disabled button cannot hold the focus).
         QPainterPath outline;
-        outline.addRoundedRect(bounds.adjusted(1, 1, -1, -1), kCornerRadius - 1, kCornerRadius - 1);
+        outline.addRoundedRect(bounds.adjusted(1, 1, -1, -1), CornerRadius - 1, CornerRadius - 1);
         painter.setPen(QPen(Palette::accentInk(), 2));
         painter.setBrush(Qt::NoBrush);
         painter.drawPath(outline);

@@ -10,8 +10,8 @@ namespace orbitreel {
 class PrimaryButton : public QPushButton {
     Q_OBJECT
 public:
-    static constexpr double kCornerRadius = 2.0;
-    static constexpr double kTitleSize = 12.0;
+    static constexpr double CornerRadius = 2.0;
+    static constexpr double TitleSize = 12.0;
 
     explicit PrimaryButton(const QString& title, QWidget* parent = nullptr);
     bool isHovering() const { return hovering_; }

@@ -72,7 +72,7 @@ void centreOnPrimaryScreen(QWidget& window) {
 WindowViews buildInstallerWindow(std::function<bool()> shouldClose, LineLimitedLabel* status,
                                  LineLimitedLabel* details, Bar* bar) {
     auto* window = new InstallerWindow(std::move(shouldClose), ContentWidth, ContentHeight);
-    window->setWindowTitle(qt(texts::windowTitle));
+    window->setWindowTitle(qt(texts::WindowTitle));
     window->setPalette(darkPalette());
     window->setAutoFillBackground(true);
     centreOnPrimaryScreen(*window);
@@ -82,7 +82,7 @@ WindowViews buildInstallerWindow(std::function<bool()> shouldClose, LineLimitedL
     mark->setAlignment(Qt::AlignCenter);
     place(*mark, MarkFrame, ContentHeight);
 
-    const auto captionText = Palette::labelText(qt(texts::caption), 11, Palette::ink2());
+    const auto captionText = Palette::labelText(qt(texts::Caption), 11, Palette::ink2());
     auto* caption = new QLabel(captionText.text, window);
     QFont captionFont = captionText.font;
     captionFont.setLetterSpacing(QFont::AbsoluteSpacing, captionText.kerning);
@@ -92,7 +92,7 @@ WindowViews buildInstallerWindow(std::function<bool()> shouldClose, LineLimitedL
     caption->setTextFormat(Qt::PlainText);
     place(*caption, CaptionFrame, ContentHeight);
 
-    auto* title = new QLabel(qt(texts::title), window);
+    auto* title = new QLabel(qt(texts::Title), window);
     title->setFont(Palette::display(26));
     title->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     setTextColor(*title, Palette::ink());
@@ -111,7 +111,7 @@ WindowViews buildInstallerWindow(std::function<bool()> shouldClose, LineLimitedL
     bar->setMinValue(0);
     bar->setMaxValue(100);
     bar->setIndeterminate(false);
-    bar->setAccessibleName(qt(texts::progressName));
+    bar->setAccessibleName(qt(texts::ProgressName));
     bar->setParent(window);
     place(*bar, BarFrame, ContentHeight);
 
@@ -121,7 +121,7 @@ WindowViews buildInstallerWindow(std::function<bool()> shouldClose, LineLimitedL
     details->setParent(window);
     place(*details, DetailsFrame, ContentHeight);
 
-    auto* action = new PrimaryButton(qt(texts::downloadAndInstall), window);
+    auto* action = new PrimaryButton(qt(texts::DownloadAndInstall), window);
     action->setFlat(true);
     // Return presses the button, and only while it is enabled.
     for (auto key : {Qt::Key_Return, Qt::Key_Enter}) {

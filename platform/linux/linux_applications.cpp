@@ -156,7 +156,7 @@ std::optional<Error> startDetached(const Path& bundle, const std::string& execut
     }
     // Nothing on the pipe and no grandchild started: the middle process failed to fork.
     if (got == 0 && !(WIFEXITED(status) && WEXITSTATUS(status) == 0)) {
-        return openError(bundle, texts::noProcess);
+        return openError(bundle, texts::NoProcess);
     }
     return std::nullopt;
 }
@@ -179,10 +179,10 @@ public:
 private:
     static std::optional<Error> open(Bundles& bundles, const Path& bundle) {
         auto info = bundles.bundleAt(bundle);
-        if (!info) return openError(bundle, texts::notAnApplication);
+        if (!info) return openError(bundle, texts::NotAnApplication);
         auto name = info->string("CFBundleExecutable");
         if (!name || name->empty() || name->find('/') != std::string::npos) {
-            return openError(bundle, texts::noExecutable);
+            return openError(bundle, texts::NoExecutable);
         }
         return startDetached(bundle, (bundle / "Contents/MacOS" / *name).string());
     }

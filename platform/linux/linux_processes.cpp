@@ -41,11 +41,11 @@ struct SpawnSetup {
 // tool's first instructions) sees another parent and stops at once, since
 // the kernel's parent-death signal cannot reach it for a parent already gone.
 std::vector<std::string> toolEnvironment() {
-    constexpr std::string_view parentVariable = "ORBITREEL_TOOL_PARENT=";
+    constexpr std::string_view ParentVariable = "ORBITREEL_TOOL_PARENT=";
     std::vector<std::string> environment;
     for (char** entry = environ; *entry != nullptr; ++entry)
-        if (!std::string_view(*entry).starts_with(parentVariable)) environment.emplace_back(*entry);
-    environment.push_back(std::string(parentVariable) + std::to_string(getpid()));
+        if (!std::string_view(*entry).starts_with(ParentVariable)) environment.emplace_back(*entry);
+    environment.push_back(std::string(ParentVariable) + std::to_string(getpid()));
     return environment;
 }
 

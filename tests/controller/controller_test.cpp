@@ -46,10 +46,10 @@ protected:
 
 TEST_F(ControllerTest, AMissingOrInvalidManifestLeavesTheInstallerUnavailable) {
     for (const auto& [manifest, message] : std::vector<std::pair<std::string, std::string>>{
-             {"", std::string(texts::missingManifest)},
+             {"", std::string(texts::MissingManifest)},
              {"{\"version\": \"1.4.2\", \"url\": \"https://orbitreel.app/downloads/Orbitreel-Mac-1.4.2.dmg\", "
               "\"sha256\": \"" + std::string(64, 'a') + "\", \"bytes\": 0}",
-              std::string(texts::invalidManifest)}}) {
+              std::string(texts::InvalidManifest)}}) {
         SCOPED_TRACE(message);
         AppWorld world;
         if (!manifest.empty()) world.writeManifest(manifest);

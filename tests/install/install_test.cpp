@@ -177,7 +177,7 @@ protected:
         const auto systemBefore = snapshot(systemFolder());
         const std::string imageBefore = readText(cachedImage());
 
-        EXPECT_EQ(installAsNobody(), texts::needsAdmin);
+        EXPECT_EQ(installAsNobody(), texts::NeedsAdmin);
         EXPECT_EQ(snapshot(systemFolder()), systemBefore);
         EXPECT_FALSE(fs::exists(homeApplications()));
         EXPECT_TRUE(mountFolders().empty()) << "the image is still attached";
@@ -229,7 +229,7 @@ TEST_F(InstallFlowTest, IdentityAndVersionAreCheckedBeforeAnySignature) {
         processes.runs.clear();
         auto installed = runInstall();
         ASSERT_FALSE(installed);
-        EXPECT_EQ(installed.error(), Error(InstallError{texts::versionMismatch}));
+        EXPECT_EQ(installed.error(), Error(InstallError{texts::VersionMismatch}));
         EXPECT_EQ(processes.runs.size(), 3u);  // verify, attach, detach
         EXPECT_TRUE(mountFolders().empty());
         EXPECT_FALSE(fs::exists(homeApplications()));
@@ -272,7 +272,7 @@ TEST_F(InstallFlowTest, RunningOrbitreelIsRefusedWithoutCopying) {
 
     auto installed = runInstall();
     ASSERT_FALSE(installed);
-    EXPECT_EQ(installed.error(), Error(InstallError{texts::appRunning}));
+    EXPECT_EQ(installed.error(), Error(InstallError{texts::AppRunning}));
     ASSERT_EQ(processes.runs.size(), 4u);  // verify, attach, codesign, detach
     EXPECT_EQ(processes.runs[3][1], "detach");
     EXPECT_TRUE(mountFolders().empty());

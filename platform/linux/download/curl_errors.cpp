@@ -17,10 +17,10 @@ PlatformError curlTransferError(int code, long osErrno) {
     switch (static_cast<CURLcode>(code)) {
     case CURLE_COULDNT_RESOLVE_HOST:
     case CURLE_COULDNT_RESOLVE_PROXY:
-        text = texts::hostNotFound;
+        text = texts::HostNotFound;
         break;
     case CURLE_COULDNT_CONNECT:
-        text = isNoNetwork(osErrno) ? texts::noNetwork : texts::refused;
+        text = isNoNetwork(osErrno) ? texts::NoNetwork : texts::Refused;
         break;
     case CURLE_PARTIAL_FILE:
     case CURLE_RECV_ERROR:
@@ -28,10 +28,10 @@ PlatformError curlTransferError(int code, long osErrno) {
     case CURLE_GOT_NOTHING:
     case CURLE_HTTP2:
     case CURLE_HTTP2_STREAM:
-        text = isNoNetwork(osErrno) ? texts::noNetwork : texts::connectionLost;
+        text = isNoNetwork(osErrno) ? texts::NoNetwork : texts::ConnectionLost;
         break;
     case CURLE_OPERATION_TIMEDOUT:
-        text = texts::timedOut;
+        text = texts::TimedOut;
         break;
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_PEER_FAILED_VERIFICATION:
@@ -46,10 +46,10 @@ PlatformError curlTransferError(int code, long osErrno) {
     case CURLE_SSL_ENGINE_SETFAILED:
     case CURLE_SSL_ENGINE_INITFAILED:
     case CURLE_USE_SSL_FAILED:
-        text = texts::insecureConnection;
+        text = texts::InsecureConnection;
         break;
     case CURLE_UNSUPPORTED_PROTOCOL:
-        text = texts::httpsOnly;
+        text = texts::HttpsOnly;
         break;
     default:
         break;
@@ -63,11 +63,11 @@ PlatformError downloadFileError(int errnoValue) {
 }
 
 PlatformError unusableResumeDataError() {
-    return PlatformError{"session", 1, std::string(texts::unusableResumeData)};
+    return PlatformError{"session", 1, std::string(texts::UnusableResumeData)};
 }
 
 PlatformError missingPartialDownloadError() {
-    return PlatformError{"session", 2, std::string(texts::missingPartialDownload)};
+    return PlatformError{"session", 2, std::string(texts::MissingPartialDownload)};
 }
 
 PlatformError cannotContinueError(int statusCode) {
@@ -75,15 +75,15 @@ PlatformError cannotContinueError(int statusCode) {
 }
 
 PlatformError invalidResponseError() {
-    return PlatformError{"session", 4, std::string(texts::invalidResponse)};
+    return PlatformError{"session", 4, std::string(texts::InvalidResponse)};
 }
 
 PlatformError tooMuchDataError() {
-    return PlatformError{"session", 5, std::string(texts::tooMuchData)};
+    return PlatformError{"session", 5, std::string(texts::TooMuchData)};
 }
 
 PlatformError tooManyRedirectsError() {
-    return PlatformError{"curl", CURLE_TOO_MANY_REDIRECTS, std::string(texts::tooManyRedirects)};
+    return PlatformError{"curl", CURLE_TOO_MANY_REDIRECTS, std::string(texts::TooManyRedirects)};
 }
 
 }  // namespace orbitreel
