@@ -10,11 +10,11 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "ui/dark_palette.h"
-#include "controller/installer.h"
 #include "app/instance_folder.h"
 #include "app/quit_signals.h"
 #include "app/single_instance.h"
+#include "controller/installer.h"
+#include "ui/dark_palette.h"
 #include "ui/palette.h"
 
 namespace orbitreel {

@@ -25,8 +25,7 @@ extern "C" void onQuitSignal(int number) {
 
 }  // namespace
 
-QuitSignals::QuitSignals(std::function<void()> onQuit, QObject* parent)
-    : QObject(parent), onQuit_(std::move(onQuit)) {
+QuitSignals::QuitSignals(std::function<void()> onQuit, QObject* parent) : QObject(parent), onQuit_(std::move(onQuit)) {
     if (pipeEnds[0] < 0 && pipe2(pipeEnds, O_CLOEXEC | O_NONBLOCK) != 0) return;
     struct sigaction action {};
     action.sa_handler = onQuitSignal;

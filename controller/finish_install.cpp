@@ -4,11 +4,11 @@
 #include <QPointer>
 
 #include "controller/installer.h"
-#include "core/thread_affinity.h"
-#include "ui/line_limited_label.h"
 #include "core/cache_paths.h"
 #include "core/texts.h"
+#include "core/thread_affinity.h"
 #include "ui/bar.h"
+#include "ui/line_limited_label.h"
 #include "ui/primary_button.h"
 #include "ui/qt_text.h"
 

@@ -9,12 +9,12 @@
 #include <string>
 
 #include "controller/installer.h"
-#include "core/thread_affinity.h"
-#include "ui/line_limited_label.h"
-#include "core/url.h"
 #include "core/cache_paths.h"
 #include "core/texts.h"
+#include "core/thread_affinity.h"
+#include "core/url.h"
 #include "ui/bar.h"
+#include "ui/line_limited_label.h"
 #include "ui/qt_text.h"
 
 namespace orbitreel {
@@ -62,10 +62,8 @@ void Installer::didFinishDownloading(DownloadTask& task, const Path& location) {
     auto post = [this](std::optional<Error> error) {
         platform_.queues->onMain([self = QPointer<Installer>(this), error = std::move(error)] {
             if (!self) return;
-            if (error)
-                self->fail(*error);
-            else
-                self->verifyAndInstall();
+            if (error) self->fail(*error);
+            else self->verifyAndInstall();
         });
     };
 
@@ -88,10 +86,8 @@ void Installer::didComplete(DownloadTask&, const std::optional<TransferError>& e
     if (!error) return;  // a finished transfer, already handled
 
     const Path resumeData = resumeDataFile(platform_.environment->homeDirectory(), release->version);
-    if (error->resumeData)
-        ignore(fm.write(resumeData, *error->resumeData, true));
-    else
-        ignore(fm.remove(resumeData));
+    if (error->resumeData) ignore(fm.write(resumeData, *error->resumeData, true));
+    else ignore(fm.remove(resumeData));
 
     const std::string text = texts::downloadCut(error->error.localizedDescription());
     platform_.queues->onMain([self = QPointer<Installer>(this), text] {

@@ -1,11 +1,11 @@
 // The primary button's action: what a press means depends on the state.
 
 #include "controller/installer.h"
-#include "core/thread_affinity.h"
-#include "ui/line_limited_label.h"
 #include "core/cache_paths.h"
 #include "core/texts.h"
+#include "core/thread_affinity.h"
 #include "install/install.h"
+#include "ui/line_limited_label.h"
 #include "ui/primary_button.h"
 #include "ui/qt_text.h"
 

@@ -4,13 +4,13 @@
 #include <QPointer>
 
 #include "controller/installer.h"
-#include "core/thread_affinity.h"
-#include "ui/line_limited_label.h"
-#include "core/digest.h"
 #include "core/cache_paths.h"
+#include "core/digest.h"
 #include "core/texts.h"
+#include "core/thread_affinity.h"
 #include "install/install.h"
 #include "ui/bar.h"
+#include "ui/line_limited_label.h"
 #include "ui/qt_text.h"
 
 namespace orbitreel {
@@ -62,10 +62,8 @@ void Installer::verifyAndInstall() {
         // Exactly one result goes back to the main thread.
         platform.queues->onMain([self, outcome = std::move(outcome)] {
             if (!self) return;
-            if (outcome)
-                self->finishInstall(*outcome);
-            else
-                self->fail(outcome.error());
+            if (outcome) self->finishInstall(*outcome);
+            else self->fail(outcome.error());
         });
     });
 }

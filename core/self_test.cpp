@@ -11,9 +11,7 @@ namespace {
 
 constexpr const char* ExpectedDigest = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
 
-SelfTestOutcome failed(const Error& error) {
-    return {1, "", texts::selfTestFailed(error.diagnostic())};
-}
+SelfTestOutcome failed(const Error& error) { return {1, "", texts::selfTestFailed(error.diagnostic())}; }
 
 }  // namespace
 

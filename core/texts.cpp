@@ -64,7 +64,9 @@ std::string progressDetails(std::int64_t percent, std::int64_t writtenBytes, std
     return std::to_string(percent) + "% · " + megabytes(writtenBytes) + " de " + megabytes(totalBytes) + " MB";
 }
 
-std::string notOpened(std::string_view reason) { return joined("Instalado. Abrí Orbitreel desde Aplicaciones. ", reason); }
+std::string notOpened(std::string_view reason) {
+    return joined("Instalado. Abrí Orbitreel desde Aplicaciones. ", reason);
+}
 
 std::string toolFailed() {
     return joined("No se pudo instalar. Reintentá o usá la descarga completa de ", ReleaseHost, "/downloads.");

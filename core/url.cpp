@@ -6,12 +6,10 @@ namespace orbitreel {
 
 namespace {
 
-bool isUnreserved(unsigned char c) {
-    return std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~';
-}
+bool isUnreserved(unsigned char c) { return std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~'; }
 bool isSubDelim(unsigned char c) {
-    return c == '!' || c == '$' || c == '&' || c == '\'' || c == '(' || c == ')' || c == '*' || c == '+' ||
-           c == ',' || c == ';' || c == '=';
+    return c == '!' || c == '$' || c == '&' || c == '\'' || c == '(' || c == ')' || c == '*' || c == '+' || c == ',' ||
+           c == ';' || c == '=';
 }
 int hexValue(unsigned char c) {
     if (c >= '0' && c <= '9') return c - '0';

@@ -8,10 +8,10 @@
 #include <cstdio>
 
 #include "base/hex.h"
+#include "base/unique_fd.h"
 #include "helpers/folder_tree.h"
 #include "helpers/link_containment.h"
 #include "helpers/piece_digest.h"
-#include "base/unique_fd.h"
 
 namespace orbitreel::helpers {
 

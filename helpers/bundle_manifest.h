@@ -16,8 +16,8 @@
 
 #include <string>
 
-#include "helpers/outcome.h"
 #include "base/sha256.h"
+#include "helpers/outcome.h"
 
 namespace orbitreel::helpers {
 

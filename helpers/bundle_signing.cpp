@@ -27,8 +27,8 @@ Outcome<base::UniqueFd> openSignatureFolder(int bundleFd, bool create) {
 
 Outcome<std::string> readSignatureText(int folderFd) {
     base::UniqueFd fd(::openat(folderFd, SignatureFileName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (!fd) return failure(errno == ENOENT ? "the bundle is not signed"
-                                            : posixMessage("cannot read the signature", errno));
+    if (!fd)
+        return failure(errno == ENOENT ? "the bundle is not signed" : posixMessage("cannot read the signature", errno));
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return failure("signature malformed: not a file");
     if (st.st_size > static_cast<off_t>(MaxSignatureFileBytes)) return failure("signature malformed: too large");
@@ -80,7 +80,8 @@ Outcome<void> verifyBundle(const std::filesystem::path& bundle, std::string_view
     if (!text) return failure(text.error());
     auto signature = parseSignatureFile(*text);
     if (!signature) return failure(signature.error());
-    if (signature->keyId != *publisherId) return failure("signed by another key than the publisher's: " + signature->keyId);
+    if (signature->keyId != *publisherId)
+        return failure("signed by another key than the publisher's: " + signature->keyId);
 
     auto digest = bundleManifestDigest(bundleFd->get());
     if (!digest) return failure(digest.error());

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "publisher_key.h"
 #include "helpers/bundle_signing.h"
 #include "helpers/parent_tie.h"
+#include "publisher_key.h"
 
 namespace {
 

@@ -72,8 +72,9 @@ Outcome<Ed25519Signature> signMessage(EVP_PKEY* privateKey, std::span<const unsi
 
 bool verifyMessage(EVP_PKEY* publicKey, std::span<const unsigned char> message, const Ed25519Signature& signature) {
     std::unique_ptr<EVP_MD_CTX, ContextDeleter> context(EVP_MD_CTX_new());
-    bool valid = context && EVP_DigestVerifyInit(context.get(), nullptr, nullptr, nullptr, publicKey) == 1 &&
-                 EVP_DigestVerify(context.get(), signature.data(), signature.size(), message.data(), message.size()) == 1;
+    bool valid =
+        context && EVP_DigestVerifyInit(context.get(), nullptr, nullptr, nullptr, publicKey) == 1 &&
+        EVP_DigestVerify(context.get(), signature.data(), signature.size(), message.data(), message.size()) == 1;
     ERR_clear_error();
     return valid;
 }

@@ -16,9 +16,7 @@ Outcome<base::UniqueFd> openFolder(int dirFd, const std::string& name) {
     return fd;
 }
 
-Outcome<base::UniqueFd> openFolder(const std::filesystem::path& path) {
-    return openFolder(AT_FDCWD, path.string());
-}
+Outcome<base::UniqueFd> openFolder(const std::filesystem::path& path) { return openFolder(AT_FDCWD, path.string()); }
 
 Outcome<std::vector<std::string>> sortedNames(int dirFd) {
     int copy = ::dup(dirFd);

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "helpers/outcome.h"
 #include "base/unique_fd.h"
+#include "helpers/outcome.h"
 
 namespace orbitreel::helpers {
 

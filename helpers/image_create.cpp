@@ -9,11 +9,11 @@
 #include <cerrno>
 #include <memory>
 
+#include "base/sha256.h"
+#include "base/unique_fd.h"
 #include "helpers/folder_tree.h"
 #include "helpers/image_seal.h"
 #include "helpers/sealed_image_reader.h"
-#include "base/sha256.h"
-#include "base/unique_fd.h"
 
 namespace orbitreel::helpers {
 
@@ -78,7 +78,8 @@ private:
     }
 
     Outcome<void> writeHeader(archive_entry* entry, const std::string& path) {
-        if (archive_write_header(writer_, entry) != ARCHIVE_OK) return failure(archiveMessage(writer_, "cannot add " + path));
+        if (archive_write_header(writer_, entry) != ARCHIVE_OK)
+            return failure(archiveMessage(writer_, "cannot add " + path));
         return {};
     }
 
@@ -122,7 +123,8 @@ Outcome<void> writeVolume(const std::filesystem::path& srcFolder, int imageFd) {
     ImageWriter images(writer.get());
     auto added = images.addFolderContent(source->get(), "");
     if (!added) return added;
-    if (archive_write_close(writer.get()) != ARCHIVE_OK) return failure(archiveMessage(writer.get(), "cannot finish the image"));
+    if (archive_write_close(writer.get()) != ARCHIVE_OK)
+        return failure(archiveMessage(writer.get(), "cannot finish the image"));
     return {};
 }
 
@@ -132,7 +134,8 @@ Outcome<void> createImage(const std::filesystem::path& srcFolder, const std::fil
     base::UniqueFd imageFd(::open(image.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
     if (!imageFd) return failure(posixMessage("cannot create " + image.string(), errno));
     auto written = writeVolume(srcFolder, imageFd.get());
-    if (written && ::fsync(imageFd.get()) != 0) written = failure(posixMessage("cannot write " + image.string(), errno));
+    if (written && ::fsync(imageFd.get()) != 0)
+        written = failure(posixMessage("cannot write " + image.string(), errno));
     imageFd.reset();
     if (written) written = sealImage(image);
     if (!written) ::unlink(image.c_str());

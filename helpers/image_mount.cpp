@@ -6,12 +6,12 @@
 
 #include <cerrno>
 
+#include "base/sha256.h"
 #include "helpers/attach_marker.h"
 #include "helpers/folder_tree.h"
 #include "helpers/read_only_tree.h"
 #include "helpers/safe_extraction.h"
 #include "helpers/sealed_image_reader.h"
-#include "base/sha256.h"
 #include "helpers/tree_removal.h"
 
 namespace orbitreel::helpers {
@@ -21,7 +21,8 @@ namespace {
 // Empties the mount point, the marker last so that a detach that fails
 // half-way can be run again, and gives the folder its mode back.
 Outcome<void> emptyMountPoint(int mountFd, mode_t folderMode) {
-    if (::fchmod(mountFd, folderMode | S_IRWXU) != 0) return failure(posixMessage("cannot unlock the mount point", errno));
+    if (::fchmod(mountFd, folderMode | S_IRWXU) != 0)
+        return failure(posixMessage("cannot unlock the mount point", errno));
     auto removed = removeContents(mountFd, AttachMarkerName);
     if (!removed) return removed;
     if (::unlinkat(mountFd, AttachMarkerName, 0) != 0 && errno != ENOENT)

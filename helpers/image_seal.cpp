@@ -9,8 +9,8 @@
 #include <cstring>
 
 #include "base/hex.h"
-#include "helpers/piece_digest.h"
 #include "base/unique_fd.h"
+#include "helpers/piece_digest.h"
 
 namespace orbitreel::helpers {
 

@@ -11,8 +11,8 @@
 #include <filesystem>
 #include <string>
 
-#include "helpers/outcome.h"
 #include "base/sha256.h"
+#include "helpers/outcome.h"
 
 namespace orbitreel::helpers {
 

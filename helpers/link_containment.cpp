@@ -29,8 +29,7 @@ Outcome<void> checkLinkStaysInside(int rootFd, const PathComponents& linkPath, s
         std::string part = std::move(pending.front());
         pending.pop_front();
         if (part == "..") {
-            if (resolved.empty())
-                return failure("link leaves the tree: " + where + " -> " + std::string(target));
+            if (resolved.empty()) return failure("link leaves the tree: " + where + " -> " + std::string(target));
             resolved.pop_back();
             continue;
         }

@@ -4,8 +4,6 @@
 
 namespace orbitreel::helpers {
 
-std::string posixMessage(const std::string& what, int err) {
-    return what + ": " + std::strerror(err);
-}
+std::string posixMessage(const std::string& what, int err) { return what + ": " + std::strerror(err); }
 
 }  // namespace orbitreel::helpers

@@ -44,7 +44,8 @@ int hashPieces(int fd, std::uint64_t size, std::uint64_t roundStart, std::uint64
 
 PieceHasher::PieceHasher() {
     // Not zeroed: every byte hashed is read into it first.
-    for (unsigned w = 0; w < workerCount(); ++w) buffers_.push_back(std::make_unique_for_overwrite<unsigned char[]>(PieceSize));
+    for (unsigned w = 0; w < workerCount(); ++w)
+        buffers_.push_back(std::make_unique_for_overwrite<unsigned char[]>(PieceSize));
 }
 
 Outcome<base::Sha256Digest> PieceHasher::digest(int fd, std::uint64_t size) {
@@ -61,7 +62,8 @@ Outcome<base::Sha256Digest> PieceHasher::digest(int fd, std::uint64_t size) {
         std::vector<int> errors(active, 0);
         std::vector<std::thread> helpers;
         for (unsigned w = 1; w < active; ++w)
-            helpers.emplace_back([&, w] { errors[w] = hashPieces(fd, size, start, count, next, buffers_[w].get(), digests); });
+            helpers.emplace_back(
+                [&, w] { errors[w] = hashPieces(fd, size, start, count, next, buffers_[w].get(), digests); });
         errors[0] = hashPieces(fd, size, start, count, next, buffers_[0].get(), digests);
         for (auto& helper : helpers) helper.join();
         for (int error : errors)

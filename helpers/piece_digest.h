@@ -9,8 +9,8 @@
 #include <memory>
 #include <vector>
 
-#include "helpers/outcome.h"
 #include "base/sha256.h"
+#include "helpers/outcome.h"
 
 namespace orbitreel::helpers {
 

@@ -60,7 +60,8 @@ public:
             auto extracted = extract(entry);
             if (!extracted) return extracted;
         }
-        if (archive_write_close(disk_) != ARCHIVE_OK) return failure(archiveMessage(disk_, "cannot finish the extraction"));
+        if (archive_write_close(disk_) != ARCHIVE_OK)
+            return failure(archiveMessage(disk_, "cannot finish the extraction"));
         return {};
     }
 
@@ -95,53 +96,56 @@ private:
         // Some formats give a hard link no kind of its own.
         const char* hardlink = archive_entry_hardlink(entry);
         switch (hardlink != nullptr && type == 0 ? AE_IFREG : type) {
-        case AE_IFDIR:
-            if (hardlink != nullptr) return failure("hard link to a folder refused: " + where);
-            kind = Kind::Folder;
-            break;
-        case AE_IFREG: {
-            kind = Kind::File;
-            if (hardlink != nullptr) {
-                auto target = checkedHardLinkTarget(hardlink, where);
-                if (!target) return failure(target.error());
-                archive_entry_set_hardlink(entry, target->c_str());
-                archive_entry_set_size(entry, 0);
-            } else {
-                hasData = true;
-                la_int64_t declared = archive_entry_size_is_set(entry) ? archive_entry_size(entry) : 0;
-                if (declared < 0 || static_cast<std::uint64_t>(declared) > limits_.maxTotalBytes - bytes_)
-                    return tooLarge();
+            case AE_IFDIR:
+                if (hardlink != nullptr) return failure("hard link to a folder refused: " + where);
+                kind = Kind::Folder;
+                break;
+            case AE_IFREG: {
+                kind = Kind::File;
+                if (hardlink != nullptr) {
+                    auto target = checkedHardLinkTarget(hardlink, where);
+                    if (!target) return failure(target.error());
+                    archive_entry_set_hardlink(entry, target->c_str());
+                    archive_entry_set_size(entry, 0);
+                } else {
+                    hasData = true;
+                    la_int64_t declared = archive_entry_size_is_set(entry) ? archive_entry_size(entry) : 0;
+                    if (declared < 0 || static_cast<std::uint64_t>(declared) > limits_.maxTotalBytes - bytes_)
+                        return tooLarge();
+                }
+                break;
             }
-            break;
-        }
-        case AE_IFLNK: {
-            if (hardlink != nullptr) return failure("hard link and link at once refused: " + where);
-            kind = Kind::Link;
-            const char* target = archive_entry_symlink(entry);
-            if (target == nullptr || *target == '\0') return failure("link without a target: " + where);
-            if (std::string_view(target).size() > limits_.maxPathBytes) return failure("link target too long: " + where);
-            if (*target == '/') return failure("link to an absolute path: " + where + " -> " + target);
-            links_.emplace_back(*path, target);
-            break;
-        }
-        case AE_IFCHR:
-        case AE_IFBLK:
-            return failure("device file refused: " + where);
-        case AE_IFIFO:
-            return failure("FIFO refused: " + where);
-        default:
-            return failure("entry of unsupported kind refused: " + where);
+            case AE_IFLNK: {
+                if (hardlink != nullptr) return failure("hard link and link at once refused: " + where);
+                kind = Kind::Link;
+                const char* target = archive_entry_symlink(entry);
+                if (target == nullptr || *target == '\0') return failure("link without a target: " + where);
+                if (std::string_view(target).size() > limits_.maxPathBytes)
+                    return failure("link target too long: " + where);
+                if (*target == '/') return failure("link to an absolute path: " + where + " -> " + target);
+                links_.emplace_back(*path, target);
+                break;
+            }
+            case AE_IFCHR:
+            case AE_IFBLK:
+                return failure("device file refused: " + where);
+            case AE_IFIFO:
+                return failure("FIFO refused: " + where);
+            default:
+                return failure("entry of unsupported kind refused: " + where);
         }
 
         archive_entry_set_pathname(entry, where.c_str());
         // Set-id and sticky bits mean nothing good in a downloaded image.
         archive_entry_set_perm(entry, archive_entry_perm(entry) & 0777);
-        if (archive_write_header(disk_, entry) != ARCHIVE_OK) return failure(archiveMessage(disk_, "cannot extract " + where));
+        if (archive_write_header(disk_, entry) != ARCHIVE_OK)
+            return failure(archiveMessage(disk_, "cannot extract " + where));
         if (hasData) {
             auto copied = copyData(where);
             if (!copied) return copied;
         }
-        if (archive_write_finish_entry(disk_) != ARCHIVE_OK) return failure(archiveMessage(disk_, "cannot extract " + where));
+        if (archive_write_finish_entry(disk_) != ARCHIVE_OK)
+            return failure(archiveMessage(disk_, "cannot extract " + where));
         seen_[where] = kind;
         return {};
     }

@@ -21,7 +21,7 @@ namespace orbitreel::helpers {
 // the top, and content beyond `limits`. Set-id and sticky bits are dropped;
 // owners are not restored. On failure the folder may hold part of the
 // content: the caller empties it.
-Outcome<void> extractEntries(struct archive* reader, const std::filesystem::path& root,
-                             const ExtractionLimits& limits, const std::string& reservedName);
+Outcome<void> extractEntries(struct archive* reader, const std::filesystem::path& root, const ExtractionLimits& limits,
+                             const std::string& reservedName);
 
 }  // namespace orbitreel::helpers

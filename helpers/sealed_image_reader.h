@@ -7,9 +7,9 @@
 #include <memory>
 #include <string>
 
+#include "base/unique_fd.h"
 #include "helpers/image_seal.h"
 #include "helpers/outcome.h"
-#include "base/unique_fd.h"
 
 namespace orbitreel::helpers {
 
@@ -26,7 +26,9 @@ public:
     SealedImageReader& operator=(const SealedImageReader&) = delete;
 
     // The libarchive reader, positioned before the first entry.
-    struct archive* archive() const { return archive_; }
+    struct archive* archive() const {
+        return archive_;
+    }
     int fd() const { return fd_.get(); }
     const Seal& seal() const { return seal_; }
 

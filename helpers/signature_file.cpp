@@ -43,7 +43,8 @@ Outcome<BundleSignature> parseSignatureFile(std::string_view text) {
     BundleSignature parsed;
     parsed.keyId = std::string(key);
     for (std::size_t i = 0; i < parsed.signature.size(); ++i)
-        parsed.signature[i] = static_cast<unsigned char>(hexValue(signature[2 * i]) * 16 + hexValue(signature[2 * i + 1]));
+        parsed.signature[i] =
+            static_cast<unsigned char>(hexValue(signature[2 * i]) * 16 + hexValue(signature[2 * i + 1]));
     return parsed;
 }
 

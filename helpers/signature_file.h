@@ -12,9 +12,9 @@
 #include <string_view>
 #include <vector>
 
+#include "base/sha256.h"
 #include "helpers/ed25519_key.h"
 #include "helpers/outcome.h"
-#include "base/sha256.h"
 
 namespace orbitreel::helpers {
 

@@ -7,10 +7,10 @@
 #include <cerrno>
 #include <memory>
 
-#include "helpers/folder_tree.h"
 #include "base/sha256.h"
-#include "helpers/tree_removal.h"
 #include "base/unique_fd.h"
+#include "helpers/folder_tree.h"
+#include "helpers/tree_removal.h"
 
 namespace orbitreel::helpers {
 
@@ -134,7 +134,8 @@ bool insideSource(int parentFd, const struct stat& source) {
         if (st.st_dev == source.st_dev && st.st_ino == source.st_ino) return true;
         base::UniqueFd parent(::openat(current.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
         struct stat up {};
-        if (!parent || ::fstat(parent.get(), &up) != 0 || (up.st_dev == st.st_dev && up.st_ino == st.st_ino)) return false;
+        if (!parent || ::fstat(parent.get(), &up) != 0 || (up.st_dev == st.st_dev && up.st_ino == st.st_ino))
+            return false;
         current = std::move(parent);
     }
     return false;
@@ -153,7 +154,8 @@ Outcome<void> copyTree(const std::filesystem::path& source, const std::filesyste
     if (errno != ENOENT) return failure(posixMessage("cannot inspect " + destination.string(), errno));
     if (::fstatat(from->parent.get(), from->name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return failure(posixMessage("cannot read " + source.string(), errno));
-    if (insideSource(to->parent.get(), st)) return failure("destination lies inside the source: " + destination.string());
+    if (insideSource(to->parent.get(), st))
+        return failure("destination lies inside the source: " + destination.string());
 
     auto copied = copyItem(from->parent.get(), from->name, to->parent.get(), to->name, destination.string());
     if (!copied) {

@@ -137,8 +137,9 @@ Result<Path> install(const Platform& platform, const Release& release) {
     if (auto verified = command(platform, tools.hdiutil, {"verify", image.string()}); !verified) {
         return fail_with(verified.error());
     }
-    if (auto attached = command(platform, tools.hdiutil,
-                                {"attach", image.string(), "-readonly", "-nobrowse", "-mountpoint", mountPoint.string()});
+    if (auto attached =
+            command(platform, tools.hdiutil,
+                    {"attach", image.string(), "-readonly", "-nobrowse", "-mountpoint", mountPoint.string()});
         !attached) {
         return fail_with(attached.error());
     }

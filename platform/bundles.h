@@ -11,7 +11,7 @@
 namespace orbitreel {
 
 struct BundleInfo {
-    std::optional<std::string> identifier;      // CFBundleIdentifier
+    std::optional<std::string> identifier;       // CFBundleIdentifier
     std::map<std::string, std::string> strings;  // the top-level string values
 
     // A string entry of the Info.plist; absent when missing or not a string.

@@ -113,10 +113,8 @@ void Bar::paintEvent(QPaintEvent*) {
     double fraction = doubleValue_ - minValue_;
     const double span = maxValue_ - minValue_;
     if (span >= 1) fraction /= span;  // a span below 1 never divides
-    if (std::isnan(fraction) || fraction >= 1)
-        fraction = 1;
-    else if (fraction < 0)
-        fraction = 0;
+    if (std::isnan(fraction) || fraction >= 1) fraction = 1;
+    else if (fraction < 0) fraction = 0;
 
     painter.fillRect(QRectF(0, 12, width * fraction, 4), fill);
     if (fraction > 0 && fraction < 1) {

@@ -20,11 +20,11 @@ public:
     double phase() const { return phase_; }
     bool isAnimating() const;
 
-    void setMinValue(double v);       // stored only, no redraw
-    void setMaxValue(double v);       // stored only, no redraw
-    void setDoubleValue(double v);    // redraws
-    void setIndeterminate(bool on);   // redraws
-    void setPhase(double phase);      // for pictures and tests; wrapped into 0 ≤ phase < 1
+    void setMinValue(double v);      // stored only, no redraw
+    void setMaxValue(double v);      // stored only, no redraw
+    void setDoubleValue(double v);   // redraws
+    void setIndeterminate(bool on);  // redraws
+    void setPhase(double phase);     // for pictures and tests; wrapped into 0 ≤ phase < 1
 
     // Starting while running and stopping while stopped are harmless; neither
     // touches the phase or the mode.

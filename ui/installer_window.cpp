@@ -13,10 +13,8 @@ InstallerWindow::InstallerWindow(std::function<bool()> shouldClose, int width, i
 }
 
 void InstallerWindow::closeEvent(QCloseEvent* event) {
-    if (shouldClose_())
-        event->accept();
-    else
-        event->ignore();
+    if (shouldClose_()) event->accept();
+    else event->ignore();
 }
 
 }  // namespace orbitreel

@@ -38,8 +38,7 @@ Aliases& aliases() {
 }
 
 bool known(const FaceRef& ref) {
-    return QFontDatabase::families().contains(ref.family) &&
-           QFontDatabase::styles(ref.family).contains(ref.style);
+    return QFontDatabase::families().contains(ref.family) && QFontDatabase::styles(ref.family).contains(ref.style);
 }
 
 QString compact(QString text) { return text.remove(QLatin1Char(' ')); }

@@ -10,9 +10,7 @@
 
 namespace orbitreel {
 
-PrimaryButton::PrimaryButton(const QString& title, QWidget* parent) : QPushButton(title, parent) {
-    setFlat(true);
-}
+PrimaryButton::PrimaryButton(const QString& title, QWidget* parent) : QPushButton(title, parent) { setFlat(true); }
 
 // Hover is tracked only while the installer is the active application, as
 // pointer tracking works on the desktop it imitates.
@@ -34,7 +32,7 @@ void PrimaryButton::paintEvent(QPaintEvent*) {
 
     QPainterPath slab;
     slab.addRoundedRect(bounds, CornerRadius, CornerRadius);
-    const QColor& fill = !isEnabled() ? Palette::surface2()
+    const QColor& fill = !isEnabled()              ? Palette::surface2()
                          : (isDown() || hovering_) ? Palette::accent2()
                                                    : Palette::accent();
     painter.fillPath(slab, fill);

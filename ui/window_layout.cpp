@@ -49,7 +49,6 @@ void setTextColor(QWidget& view, const QColor& color) {
     view.setPalette(palette);
 }
 
-
 // The system face, regular, with figures of equal width so that the changing
 // figures of the details line do not jitter.
 QFont detailsFont() {
@@ -69,8 +68,8 @@ void centreOnPrimaryScreen(QWidget& window) {
 
 }  // namespace
 
-WindowViews buildInstallerWindow(std::function<bool()> shouldClose, LineLimitedLabel* status,
-                                 LineLimitedLabel* details, Bar* bar) {
+WindowViews buildInstallerWindow(std::function<bool()> shouldClose, LineLimitedLabel* status, LineLimitedLabel* details,
+                                 Bar* bar) {
     auto* window = new InstallerWindow(std::move(shouldClose), ContentWidth, ContentHeight);
     window->setWindowTitle(qt(texts::WindowTitle));
     window->setPalette(darkPalette());

@@ -21,7 +21,7 @@ struct WindowViews {
 
 // Builds the window around the controller's live views, which it takes into
 // its ownership; the window asks `shouldClose` before it closes.
-WindowViews buildInstallerWindow(std::function<bool()> shouldClose, LineLimitedLabel* status,
-                                 LineLimitedLabel* details, Bar* bar);
+WindowViews buildInstallerWindow(std::function<bool()> shouldClose, LineLimitedLabel* status, LineLimitedLabel* details,
+                                 Bar* bar);
 
 }  // namespace orbitreel

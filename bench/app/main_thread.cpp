@@ -8,11 +8,11 @@
 // The image is random bytes, so the install at the end fails at its first
 // tool; what is measured is the whole job, size and digest checks included.
 
+#include <unistd.h>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QTimer>
-#include <unistd.h>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -160,11 +160,11 @@ int main(int argc, char** argv) {
     const double seconds = double(job.nsecsElapsed()) / 1e9;
     const double worstMs = double(worstDelayNs) / 1e6;
     const double fps = double(paints.frames) / seconds;
-    std::printf("job: %.2f s, ended with: %s\n", seconds,
-                installer->statusLabel()->text().toStdString().c_str());
-    std::printf("16 ms timer: %ld ticks, largest delay %.2f ms (tick %ld), %ld ticks over 20 ms late, "
-                "mean delay %.2f ms (target: at most 50 ms)\n",
-                ticks, worstMs, worstTick, lateTicks, ticks ? double(totalDelayNs) / 1e6 / double(ticks) : 0.0);
+    std::printf("job: %.2f s, ended with: %s\n", seconds, installer->statusLabel()->text().toStdString().c_str());
+    std::printf(
+        "16 ms timer: %ld ticks, largest delay %.2f ms (tick %ld), %ld ticks over 20 ms late, "
+        "mean delay %.2f ms (target: at most 50 ms)\n",
+        ticks, worstMs, worstTick, lateTicks, ticks ? double(totalDelayNs) / 1e6 / double(ticks) : 0.0);
     std::printf("bar: %d frames, %.1f frames a second (target: at least 55)\n", paints.frames, fps);
 
     installer.reset();

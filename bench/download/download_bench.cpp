@@ -181,8 +181,9 @@ int main(int argc, char** argv) {
         Measure c = inChild(
             [&] {
                 std::string connectTo = std::string(ReleaseHost) + ":443:127.0.0.1:" + std::to_string(port);
-                std::vector<std::string> args = {"curl", "-s", "-f", "--cacert", certificates.authority.string(),
-                                                 "--connect-to", connectTo, "-o", curlOut.string(), url};
+                std::vector<std::string> args = {
+                    "curl",         "-s",      "-f", "--cacert",       certificates.authority.string(),
+                    "--connect-to", connectTo, "-o", curlOut.string(), url};
                 std::vector<char*> arguments;
                 for (auto& a : args) arguments.push_back(a.data());
                 arguments.push_back(nullptr);
@@ -247,10 +248,11 @@ int main(int argc, char** argv) {
     print("curl", curl, size);
     print("session", session, size);
     std::printf("session/curl throughput: %.2f (target at least 0.90)\n", curl.seconds / session.seconds);
-    std::printf("cut at 50%%, resumed: %.2f s from the cut to the end; half the full transfer: %.2f s (%.2fx); "
-                "whole cut-and-resume child: %.2f s CPU, %.1f MiB peak RSS\n",
-                resumeSeconds, session.seconds / 2, resumeSeconds / (session.seconds / 2), resumed.cpuSeconds,
-                resumed.peakKiB / 1024.0);
+    std::printf(
+        "cut at 50%%, resumed: %.2f s from the cut to the end; half the full transfer: %.2f s (%.2fx); "
+        "whole cut-and-resume child: %.2f s CPU, %.1f MiB peak RSS\n",
+        resumeSeconds, session.seconds / 2, resumeSeconds / (session.seconds / 2), resumed.cpuSeconds,
+        resumed.peakKiB / 1024.0);
     if (!curlOk || !sessionOk || !resumeOk) {
         std::printf("FAILED: curl %s, session %s, resume %s\n", curlOk ? "ok" : "failed", sessionOk ? "ok" : "failed",
                     resumeOk ? "ok" : "failed");

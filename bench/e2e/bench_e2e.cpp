@@ -86,16 +86,18 @@ int run(std::uint64_t mebibytes, bool keep) {
     fs::create_directories(base / "Applications");
     const fs::path image = base / "image.dmg";
     std::vector<Stage> baseline;
-    baseline.push_back({"curl -o", timed("curl", {"-sS", "--fail", "-o", image.string(), release.url}, base / "curl.txt")});
-    baseline.push_back({"openssl dgst -sha256", timed("openssl", {"dgst", "-sha256", "-out", (base / "digest.txt").string(),
-                                                                  image.string()},
-                                                      base / "openssl.txt")});
+    baseline.push_back(
+        {"curl -o", timed("curl", {"-sS", "--fail", "-o", image.string(), release.url}, base / "curl.txt")});
+    baseline.push_back({"openssl dgst -sha256",
+                        timed("openssl", {"dgst", "-sha256", "-out", (base / "digest.txt").string(), image.string()},
+                              base / "openssl.txt")});
     if (readWholeFile(base / "digest.txt").find(release.sha256) == std::string::npos)
         throw std::runtime_error("the downloaded image's digest differs from the manifest's");
     baseline.push_back({"bsdtar -xf", timed("bsdtar", {"-xf", image.string(), "-C", (base / "extracted").string()},
                                             base / "bsdtar.txt")});
-    baseline.push_back({"cp -a", timed("cp", {"-a", (base / "extracted/Orbitreel.app").string(),
-                                              (base / "Applications/Orbitreel.app").string()},
+    baseline.push_back({"cp -a", timed("cp",
+                                       {"-a", (base / "extracted/Orbitreel.app").string(),
+                                        (base / "Applications/Orbitreel.app").string()},
                                        base / "cp.txt")});
     double baselineTotal = 0;
     for (auto& stage : baseline) baselineTotal += stage.seconds;
@@ -111,7 +113,8 @@ int run(std::uint64_t mebibytes, bool keep) {
         {"download (to application.dmg in the cache)", [&] { return fs::exists(home.cachedImage()); }},
         {"size and digest check", [&] { return anyNamed(home.cacheFolder(), "mount-"); }},
         {"image check, attach, signature on the image", [&] { return !home.hiddenCopies().empty(); }},
-        {"copy, signature on the copy, swap", [&] { return fs::exists(home.installedApp()) && home.hiddenCopies().empty(); }},
+        {"copy, signature on the copy, swap",
+         [&] { return fs::exists(home.installedApp()) && home.hiddenCopies().empty(); }},
         {"launch (to Orbitreel's first log line)", [&] { return home.applicationStarts() > 0; }},
     };
     std::vector<Stage> installer;
@@ -119,8 +122,9 @@ int run(std::uint64_t mebibytes, bool keep) {
     for (auto& [name, reached] : marks) {
         if (!waitUntil([&] { return reached() || !home.errorEntries().empty(); }, 1h, 1ms) ||
             !home.errorEntries().empty())
-            throw std::runtime_error("the installer failed: " +
-                                     (home.errorEntries().empty() ? std::string("timeout") : home.errorEntries().back()));
+            throw std::runtime_error("the installer failed: " + (home.errorEntries().empty()
+                                                                     ? std::string("timeout")
+                                                                     : home.errorEntries().back()));
         const auto now = Clock::now();
         installer.push_back({name, std::chrono::duration<double>(now - last).count()});
         last = now;

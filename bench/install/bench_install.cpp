@@ -21,8 +21,8 @@
 #include <string>
 #include <vector>
 
-#include "core/digest.h"
 #include "core/cache_paths.h"
+#include "core/digest.h"
 #include "install/install.h"
 #include "platform/linux/linux_applications.h"
 #include "platform/linux/linux_bundles.h"
@@ -54,7 +54,8 @@ Run spawnAndMeasure(const Path& executable, const std::vector<std::string>& argu
     Run run;
     run.what = executable.filename().string() + (arguments.empty() ? "" : " " + arguments[0]);
     if (run.what.starts_with("ditto")) run.what = "ditto";
-    const std::string peakFile = (fs::temp_directory_path() / ("bench-install-peak-" + std::to_string(getpid()))).string();
+    const std::string peakFile =
+        (fs::temp_directory_path() / ("bench-install-peak-" + std::to_string(getpid()))).string();
     const std::string trampoline = ORBITREEL_BENCH_PEAK_MEMORY;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -117,7 +118,8 @@ std::int64_t makeDemoBundle(const Path& app, long mib) {
         << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
            "<key>CFBundleIdentifier</key><string>app.orbitreel.Orbitreel</string>\n"
            "<key>CFBundleExecutable</key><string>Orbitreel</string>\n"
-           "<key>CFBundleShortVersionString</key><string>" << Version << "</string>\n</dict>\n</plist>\n";
+           "<key>CFBundleShortVersionString</key><string>"
+        << Version << "</string>\n</dict>\n</plist>\n";
     fs::copy_file("/bin/true", app / "Contents/MacOS/Orbitreel");
     std::mt19937_64 random(42);
     std::vector<std::uint64_t> block((1 << 20) / sizeof(std::uint64_t));
@@ -148,7 +150,8 @@ int main(int argc, char** argv) {
 
     std::printf("payload: %ld MiB, folder %s\n", mib, work.c_str());
     const std::int64_t payload = makeDemoBundle(source / "Orbitreel.app", mib);
-    check(spawnAndMeasure(helpers / "codesign", {"--sign", ORBITREEL_BENCH_SIGNING_KEY, (source / "Orbitreel.app").string()}));
+    check(spawnAndMeasure(helpers / "codesign",
+                          {"--sign", ORBITREEL_BENCH_SIGNING_KEY, (source / "Orbitreel.app").string()}));
     const Path image = cachedImage(home, Version);
     fs::create_directories(image.parent_path());
     const Run created = spawnAndMeasure(helpers / "hdiutil", {"create", "-srcfolder", source.string(), image.string()});
@@ -168,7 +171,8 @@ int main(int argc, char** argv) {
     platform.bundles = bundles.get();
     platform.processes = &processes;
     platform.runningApplications = running.get();
-    platform.locations = SystemLocations{helpers / "hdiutil", helpers / "codesign", helpers / "ditto", work / "Applications"};
+    platform.locations =
+        SystemLocations{helpers / "hdiutil", helpers / "codesign", helpers / "ditto", work / "Applications"};
     Release release;
     release.version = Version;
 
@@ -190,7 +194,8 @@ int main(int argc, char** argv) {
     const Path plain = work / "plain";
     fs::create_directories(plain / "extracted");
     fs::create_directories(plain / "Applications");
-    const Run extract = spawnAndMeasure("/usr/bin/bsdtar", {"-xf", image.string(), "-C", (plain / "extracted").string()});
+    const Run extract =
+        spawnAndMeasure("/usr/bin/bsdtar", {"-xf", image.string(), "-C", (plain / "extracted").string()});
     check(extract);
     const Run copy = spawnAndMeasure("/bin/cp", {"-a", (plain / "extracted/Orbitreel.app").string(),
                                                  (plain / "Applications/Orbitreel.app").string()});
@@ -205,8 +210,10 @@ int main(int argc, char** argv) {
     if (!sum) return 1;
     const double digestRate = static_cast<double>(fs::file_size(image)) / digestSeconds / 1e6;
     const double verifyRate = static_cast<double>(payload) / verifySeconds / 1e6;
-    std::printf("digest of the image: %.0f MB/s; codesign --verify of the payload: %.0f MB/s; ratio %.2f (target: at least 0.8)\n",
-                digestRate, verifyRate, verifyRate / digestRate);
+    std::printf(
+        "digest of the image: %.0f MB/s; codesign --verify of the payload: %.0f MB/s; ratio %.2f (target: at least "
+        "0.8)\n",
+        digestRate, verifyRate, verifyRate / digestRate);
 
     std::error_code ec;
     for (auto it = fs::recursive_directory_iterator(work, ec); !ec && it != fs::recursive_directory_iterator();

@@ -2,11 +2,11 @@
 // memory (KiB) to OUT. A child's peak includes the memory of whoever started
 // it, so the tool is started from this small program, not from the benchmark.
 
-#include <cerrno>
-#include <cstdio>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstdio>
 
 int main(int argc, char** argv) {
     if (argc < 3) return 2;

@@ -1,14 +1,14 @@
 #include "platform/linux/linux_applications.h"
 
-#include <cerrno>
-#include <csignal>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <cerrno>
+#include <csignal>
 #include <map>
 #include <optional>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 #include "platform/linux/posix_errors.h"
@@ -113,8 +113,7 @@ std::optional<Error> startDetached(const Path& bundle, const std::string& execut
             // Signals we ignore would stay ignored across exec.
             for (int number = 1; number < NSIG; ++number) {
                 struct sigaction action {};
-                if (sigaction(number, nullptr, &action) == 0 && action.sa_handler == SIG_IGN)
-                    signal(number, SIG_DFL);
+                if (sigaction(number, nullptr, &action) == 0 && action.sa_handler == SIG_IGN) signal(number, SIG_DFL);
             }
             dup2(devNull, STDIN_FILENO);
             dup2(devNull, STDOUT_FILENO);

@@ -31,9 +31,7 @@ public:
         return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toStdString();
     }
 
-    std::string nowIso8601() override {
-        return QDateTime::currentDateTimeUtc().toString(Qt::ISODate).toStdString();
-    }
+    std::string nowIso8601() override { return QDateTime::currentDateTimeUtc().toString(Qt::ISODate).toStdString(); }
 };
 
 }  // namespace

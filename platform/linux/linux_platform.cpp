@@ -2,6 +2,7 @@
 
 #include "platform/linux/linux_platform.h"
 
+#include "platform/linux/download/curl_url_sessions.h"
 #include "platform/linux/linux_applications.h"
 #include "platform/linux/linux_bundles.h"
 #include "platform/linux/linux_environment.h"
@@ -9,7 +10,6 @@
 #include "platform/linux/linux_processes.h"
 #include "platform/linux/openssl_hashing.h"
 #include "platform/linux/qt_queues.h"
-#include "platform/linux/download/curl_url_sessions.h"
 
 namespace orbitreel {
 
@@ -38,7 +38,8 @@ LinuxPlatform::LinuxPlatform() : services_(std::make_unique<Services>()) {
 
     // The system tools are our own stand-ins inside the bundle.
     Path helpers = services_->bundles->mainBundlePath() / "Contents/Helpers";
-    platform_.locations = SystemLocations{helpers / "hdiutil", helpers / "codesign", helpers / "ditto", "/Applications"};
+    platform_.locations =
+        SystemLocations{helpers / "hdiutil", helpers / "codesign", helpers / "ditto", "/Applications"};
 }
 
 LinuxPlatform::~LinuxPlatform() = default;

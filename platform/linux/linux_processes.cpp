@@ -1,12 +1,12 @@
 #include "platform/linux/linux_processes.h"
 
-#include <cerrno>
-#include <csignal>
 #include <fcntl.h>
 #include <spawn.h>
-#include <string_view>
-#include <unistd.h>
 #include <sys/wait.h>
+#include <unistd.h>
+#include <cerrno>
+#include <csignal>
+#include <string_view>
 
 #include "platform/linux/posix_errors.h"
 

@@ -15,29 +15,47 @@ namespace orbitreel {
 inline texts::SystemCause systemCause(int code) {
     using enum texts::SystemCause;
     switch (code) {
-    case ENOENT: return missing;
-    case EACCES:
-    case EPERM: return noPermission;
-    case ENOSPC:
-    case EDQUOT: return noSpace;
-    case EEXIST:
-    case ENOTEMPTY: return exists;
-    case EROFS: return readOnly;
-    case ENOTDIR: return notFolder;
-    case EISDIR: return isFolder;
-    case EIO: return diskError;
-    case ENAMETOOLONG: return nameTooLong;
-    case ENOEXEC: return notProgram;
-    case ELOOP: return linkLoop;
-    case E2BIG: return argumentsTooLong;
-    case ENOMEM: return noMemory;
-    case EAGAIN: return tooManyProcesses;
-    case ETXTBSY: return programBusy;
-    case ECHILD: return processGone;
-    case ENETUNREACH:
-    case ENETDOWN:
-    case EHOSTUNREACH: return noNetwork;
-    default: return other;
+        case ENOENT:
+            return missing;
+        case EACCES:
+        case EPERM:
+            return noPermission;
+        case ENOSPC:
+        case EDQUOT:
+            return noSpace;
+        case EEXIST:
+        case ENOTEMPTY:
+            return exists;
+        case EROFS:
+            return readOnly;
+        case ENOTDIR:
+            return notFolder;
+        case EISDIR:
+            return isFolder;
+        case EIO:
+            return diskError;
+        case ENAMETOOLONG:
+            return nameTooLong;
+        case ENOEXEC:
+            return notProgram;
+        case ELOOP:
+            return linkLoop;
+        case E2BIG:
+            return argumentsTooLong;
+        case ENOMEM:
+            return noMemory;
+        case EAGAIN:
+            return tooManyProcesses;
+        case ETXTBSY:
+            return programBusy;
+        case ECHILD:
+            return processGone;
+        case ENETUNREACH:
+        case ENETDOWN:
+        case EHOSTUNREACH:
+            return noNetwork;
+        default:
+            return other;
     }
 }
 

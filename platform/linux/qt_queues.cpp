@@ -72,10 +72,8 @@ public:
                 work();
             });
         };
-        if (QThread::currentThread() == main_.thread())
-            arm();
-        else
-            main_.post(std::move(arm));
+        if (QThread::currentThread() == main_.thread()) arm();
+        else main_.post(std::move(arm));
     }
 
     void onUserInitiated(Work work) override {

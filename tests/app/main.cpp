@@ -1,7 +1,7 @@
 // Single instance and quit signals, with a real application object and no display.
 
-#include <QApplication>
 #include <gtest/gtest.h>
+#include <QApplication>
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -1,7 +1,7 @@
 // One installer per user and home, and quit requests from the system.
 
-#include <QSignalSpy>
 #include <gtest/gtest.h>
+#include <QSignalSpy>
 
 #include <sys/stat.h>
 #include <unistd.h>

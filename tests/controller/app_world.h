@@ -96,5 +96,4 @@ struct AppLaunch {
     void launch();
 };
 
-
 }  // namespace orbitreel::testing

@@ -48,7 +48,8 @@ TEST_F(ControllerTest, AMissingOrInvalidManifestLeavesTheInstallerUnavailable) {
     for (const auto& [manifest, message] : std::vector<std::pair<std::string, std::string>>{
              {"", std::string(texts::MissingManifest)},
              {"{\"version\": \"1.4.2\", \"url\": \"https://orbitreel.app/downloads/Orbitreel-Mac-1.4.2.dmg\", "
-              "\"sha256\": \"" + std::string(64, 'a') + "\", \"bytes\": 0}",
+              "\"sha256\": \"" +
+                  std::string(64, 'a') + "\", \"bytes\": 0}",
               std::string(texts::InvalidManifest)}}) {
         SCOPED_TRACE(message);
         AppWorld world;
@@ -235,9 +236,9 @@ TEST_F(ControllerTest, ACachedImageIsVerifiedWithoutTheNetwork) {
     };
     std::string changed = content;
     changed[5000] = 'p';
-    for (const auto& [name, stored, kept] : {Case{"one byte short", content.substr(1), false},
-                                              Case{"one byte changed", changed, false},
-                                              Case{"right, but not an image", content, true}}) {
+    for (const auto& [name, stored, kept] :
+         {Case{"one byte short", content.substr(1), false}, Case{"one byte changed", changed, false},
+          Case{"right, but not an image", content, true}}) {
         SCOPED_TRACE(name);
         writeText(world.image(), stored);
         controller().start();
@@ -247,10 +248,8 @@ TEST_F(ControllerTest, ACachedImageIsVerifiedWithoutTheNetwork) {
         ASSERT_TRUE(eventually([&] { return !controller().isBusy(); }));
 
         EXPECT_EQ(fs::exists(world.image()), kept);
-        if (kept)
-            EXPECT_NE(text(status()), VerificationText);
-        else
-            EXPECT_EQ(text(status()), VerificationText);
+        if (kept) EXPECT_NE(text(status()), VerificationText);
+        else EXPECT_EQ(text(status()), VerificationText);
         EXPECT_EQ(text(button()), "Reintentar");
         EXPECT_FALSE(controller().progressBar()->isAnimating());
     }

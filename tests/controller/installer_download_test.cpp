@@ -145,8 +145,8 @@ TEST_F(InstallerDownloadTest, ResumeDataTheSessionCannotUseIsRemovedAndTheNextTr
     Launched launched(world);
 
     ASSERT_TRUE(launched.pressAndWait());
-    EXPECT_EQ(launched.status(), std::string(Cut) +
-                                     "\nLos datos para continuar la descarga no sirven; la próxima vez empieza de nuevo.");
+    EXPECT_EQ(launched.status(),
+              std::string(Cut) + "\nLos datos para continuar la descarga no sirven; la próxima vez empieza de nuevo.");
     EXPECT_FALSE(fs::exists(world.resumeData()));
     EXPECT_TRUE(server().requests().empty());
 

@@ -1,7 +1,7 @@
 // The installer runs for real, without a display.
 
-#include <QApplication>
 #include <gtest/gtest.h>
+#include <QApplication>
 
 // Under ThreadSanitizer: Qt is not instrumented, and it hands work between
 // threads through futexes the sanitizer cannot see. Tearing the thread pool

@@ -26,7 +26,7 @@ public:
     std::unique_ptr<UrlSession> makeSession(const SessionConfiguration& configuration,
                                             SessionDelegate& delegate) override;
 
-    std::optional<SessionConfiguration> asked;    // what the installer asked for
+    std::optional<SessionConfiguration> asked;     // what the installer asked for
     std::optional<double> requestTimeoutOverride;  // a shorter one for stall tests
 
 private:
@@ -86,6 +86,5 @@ struct InstallerLaunch {
     // busy; false if it never ended.
     bool pressAndWait();
 };
-
 
 }  // namespace orbitreel::testing

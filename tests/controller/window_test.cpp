@@ -1,6 +1,7 @@
 // The window as the user sees it: frames, texts, fonts, colours, line limits,
 // the Return key, accessibility and placement on screen.
 
+#include <gtest/gtest.h>
 #include <QAccessible>
 #include <QApplication>
 #include <QFontMetricsF>
@@ -8,11 +9,10 @@
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
-#include <gtest/gtest.h>
 
-#include "ui/line_limited_label.h"
 #include "tests/controller/app_world.h"
 #include "ui/bar.h"
+#include "ui/line_limited_label.h"
 #include "ui/palette.h"
 #include "ui/primary_button.h"
 
@@ -132,7 +132,8 @@ TEST_F(WindowTest, LongTextsStopAtTheirLineLimits) {
 
     // A line feed starts a new line, as the interruption message needs.
     status->setText(QStringLiteral("Se cortó la descarga.\nSin conexión."));
-    EXPECT_EQ(status->shownLines(), QStringList({QStringLiteral("Se cortó la descarga."), QStringLiteral("Sin conexión.")}));
+    EXPECT_EQ(status->shownLines(),
+              QStringList({QStringLiteral("Se cortó la descarga."), QStringLiteral("Sin conexión.")}));
 }
 
 TEST_F(WindowTest, ReturnPressesTheButtonOnlyWhileItIsEnabled) {

@@ -71,7 +71,8 @@ TEST_F(SelfTest, PassesWithTheBundledManifestAndLeavesNoTemporaryFile) {
     auto result = run({"--verify-release"});
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_TRUE(std::regex_match(
-        result.out, std::regex(R"(PASS: native installer metadata, pinned HTTPS release, SHA256 streaming \([^\n]*\)\.\n)")))
+        result.out,
+        std::regex(R"(PASS: native installer metadata, pinned HTTPS release, SHA256 streaming \([^\n]*\)\.\n)")))
         << result.out;
     EXPECT_EQ(result.err, "");
     EXPECT_TRUE(fs::is_empty(temporary())) << "the digest's input file is removed";
@@ -83,8 +84,9 @@ TEST_F(SelfTest, PassesWithTheBundledManifestAndLeavesNoTemporaryFile) {
 }
 
 TEST_F(SelfTest, ReportsManifestFailuresOnStandardError) {
-    testing::writeText(manifest(), R"({"version":"1.4.2","url":"https://orbitreel.app/downloads/Orbitreel-Mac-1.4.2.dmg",)"
-                                   R"("sha256":"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad","bytes":0})");
+    testing::writeText(manifest(),
+                       R"({"version":"1.4.2","url":"https://orbitreel.app/downloads/Orbitreel-Mac-1.4.2.dmg",)"
+                       R"("sha256":"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad","bytes":0})");
     auto zero = run({"--verify-release"});
     EXPECT_EQ(zero.status, 1);
     EXPECT_EQ(zero.out, "");

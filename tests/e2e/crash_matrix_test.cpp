@@ -31,13 +31,20 @@ void PrintTo(const Case& c, std::ostream* out) {
 
 const char* pointName(Point point) {
     switch (point) {
-    case Point::Verify: return "DuringVerify";
-    case Point::Attach: return "DuringAttach";
-    case Point::CodesignImage: return "DuringCodesignOfImage";
-    case Point::Ditto: return "DuringDitto";
-    case Point::CodesignCopy: return "DuringCodesignOfCopy";
-    case Point::Swap: return "RightAfterSwap";
-    case Point::Detach: return "DuringDetach";
+        case Point::Verify:
+            return "DuringVerify";
+        case Point::Attach:
+            return "DuringAttach";
+        case Point::CodesignImage:
+            return "DuringCodesignOfImage";
+        case Point::Ditto:
+            return "DuringDitto";
+        case Point::CodesignCopy:
+            return "DuringCodesignOfCopy";
+        case Point::Swap:
+            return "RightAfterSwap";
+        case Point::Detach:
+            return "DuringDetach";
     }
     return "?";
 }
@@ -47,13 +54,20 @@ const char* pointName(Point point) {
 // the staging copy, some removed), short of its end.
 stage::ToolCall callAt(Point point) {
     switch (point) {
-    case Point::Verify: return {"hdiutil", "\"verify \"*", 1};
-    case Point::Attach: return {"hdiutil", "\"attach \"*", 30};
-    case Point::CodesignImage: return {"codesign", "*\"/mount-\"*\"/Orbitreel.app\"", 6};
-    case Point::Ditto: return {"ditto", "*", 8};
-    case Point::CodesignCopy: return {"codesign", "*\"/.Orbitreel-install-\"*\".app\"", 6};
-    case Point::Detach: return {"hdiutil", "\"detach \"*", 6};
-    case Point::Swap: break;
+        case Point::Verify:
+            return {"hdiutil", "\"verify \"*", 1};
+        case Point::Attach:
+            return {"hdiutil", "\"attach \"*", 30};
+        case Point::CodesignImage:
+            return {"codesign", "*\"/mount-\"*\"/Orbitreel.app\"", 6};
+        case Point::Ditto:
+            return {"ditto", "*", 8};
+        case Point::CodesignCopy:
+            return {"codesign", "*\"/.Orbitreel-install-\"*\".app\"", 6};
+        case Point::Detach:
+            return {"hdiutil", "\"detach \"*", 6};
+        case Point::Swap:
+            break;
     }
     return {};
 }
@@ -135,14 +149,13 @@ TEST_P(KilledInstall, LeavesAWholeApplicationAndTheRerunLeavesNothingBehind) {
         renameTrap = stage::ChildProcess(launch);
         ASSERT_TRUE(stage::waitUntil(
             [&] { return stage::readWholeFile(report).starts_with(std::string(stage::TrapArmed) + "\n"); }, Patience))
-            << "the trap could not follow the installer:\n" << stage::readWholeFile(report);
+            << "the trap could not follow the installer:\n"
+            << stage::readWholeFile(report);
     }
     scene().pressButton();
     // Killed, or through without the trap springing (installed or failed).
     stage::waitUntil(
-        [&] {
-            return !scene().installerRunning() || home().applicationStarts() > 0 || !home().errorEntries().empty();
-        },
+        [&] { return !scene().installerRunning() || home().applicationStarts() > 0 || !home().errorEntries().empty(); },
         Patience);
     const auto status = scene().waitForInstallerExit(std::chrono::seconds(1));
     (void)renameTrap.waitFor(Patience);
@@ -156,11 +169,12 @@ TEST_P(KilledInstall, LeavesAWholeApplicationAndTheRerunLeavesNothingBehind) {
             },
             Patience);
     const std::string trapped = stage::readWholeFile(report);
-    ASSERT_EQ(status, 128 + SIGKILL) << "the installer was not killed " << pointName(point)
-                                     << "; the trap reported:\n" << trapped << diagnosis();
+    ASSERT_EQ(status, 128 + SIGKILL) << "the installer was not killed " << pointName(point) << "; the trap reported:\n"
+                                     << trapped << diagnosis();
     ASSERT_NE(trapped.find(stage::TrapKilled), std::string::npos) << trapped;
     EXPECT_TRUE(trapped.find(stage::ToolOutlivedInstaller) == std::string::npos)
-        << call.tool << " went on running after the installer died; the trap reported:\n" << trapped;
+        << call.tool << " went on running after the installer died; the trap reported:\n"
+        << trapped;
     EXPECT_TRUE(stage::waitUntil([&] { return stage::toolsRunning(helpers).empty(); }, Patience))
         << "tools still running after the kill:" << listed(stage::toolsRunning(helpers));
 

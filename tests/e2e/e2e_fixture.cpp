@@ -29,8 +29,7 @@ void EndToEnd::SetUp() {
         GTEST_SKIP() << "the installer runs in network, mount and PID namespaces of its own, which needs root or "
                         "unprivileged user namespaces: "
                      << refusal();
-    if (stage::findProgram("Xvfb").empty())
-        GTEST_SKIP() << "Xvfb is not installed (Debian package xvfb)";
+    if (stage::findProgram("Xvfb").empty()) GTEST_SKIP() << "Xvfb is not installed (Debian package xvfb)";
     // /tmp is the sandbox's own tmpfs.
     work_ = fs::path("/tmp") / testName();
     fs::remove_all(work_);

@@ -1,10 +1,10 @@
 // The installer among the user's other processes: what the programs it starts
 // inherit from it, and the lock and socket that keep it to one per home.
 
-#include <QCryptographicHash>
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
+#include <QCryptographicHash>
 
 #include <algorithm>
 #include <fstream>
@@ -39,8 +39,8 @@ std::string inheritableOf(pid_t pid) {
     std::string found;
     for (const auto& [number, target] : descriptorsOf(pid)) {
         if (number <= 2) continue;
-        const std::string info = stage::readWholeFile("/proc/" + std::to_string(pid) + "/fdinfo/" +
-                                                      std::to_string(number));
+        const std::string info =
+            stage::readWholeFile("/proc/" + std::to_string(pid) + "/fdinfo/" + std::to_string(number));
         const auto at = info.find("flags:");
         if (at == std::string::npos) continue;  // closed meanwhile
         if ((std::stoul(info.substr(at + 6), nullptr, 8) & O_CLOEXEC) == 0)
@@ -52,9 +52,8 @@ std::string inheritableOf(pid_t pid) {
 TEST_F(EndToEnd, ToolsAndTheLaunchedApplicationInheritOnlyTheStandardStreams) {
     // An installer whose codesign stand-in stops at its first start until
     // told to go on, so that it can be looked at while it runs.
-    const fs::path bundle =
-        stage::installerCarrying(fs::path(ORBITREEL_STAGE_BUNDLE) / "Contents/Resources/release.json",
-                                 work() / "installer");
+    const fs::path bundle = stage::installerCarrying(
+        fs::path(ORBITREEL_STAGE_BUNDLE) / "Contents/Resources/release.json", work() / "installer");
     const fs::path tool = bundle / "Contents/Helpers/codesign";
     fs::rename(tool, tool.string() + ".real");
     const fs::path pidFile = work() / "tool.pid";
@@ -98,11 +97,11 @@ TEST_F(EndToEnd, NothingPlantedStopsTheInstallerAndAKilledOnesLockIsTakenOver) {
     // Another user's folders at the names of the lock and the socket: in the
     // shared temporary folder, where they used to be, and in the private one.
     const fs::path homeFolder = home().home();
-    const std::string hash = QCryptographicHash::hash(QByteArray::fromStdString(homeFolder.string()),
-                                                      QCryptographicHash::Sha256)
-                                 .toHex()
-                                 .left(16)
-                                 .toStdString();
+    const std::string hash =
+        QCryptographicHash::hash(QByteArray::fromStdString(homeFolder.string()), QCryptographicHash::Sha256)
+            .toHex()
+            .left(16)
+            .toStdString();
     const std::string oldName = "OrbitreelInstaller-" + std::to_string(getuid()) + "-" + hash;
     const fs::path place = homeFolder / ".runtime/OrbitreelInstaller";
     for (const fs::path& planted : {fs::path("/tmp") / (oldName + ".lock"), fs::path("/tmp") / oldName,

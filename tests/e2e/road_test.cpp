@@ -98,8 +98,7 @@ TEST_F(EndToEnd, CopyInHomeApplicationsIsReplacedAndGoesToTheTrash) {
     auto trashed = home().trashedApplications();
     ASSERT_EQ(trashed.size(), 1u);
     EXPECT_TRUE(fs::exists(trashed[0] / "Contents/MacOS/old-copy.txt"));
-    const fs::path info =
-        home().home() / ".local/share/Trash/info" / (trashed[0].filename().string() + ".trashinfo");
+    const fs::path info = home().home() / ".local/share/Trash/info" / (trashed[0].filename().string() + ".trashinfo");
     EXPECT_NE(stage::readWholeFile(info).find("Path="), std::string::npos) << info;
     EXPECT_TRUE(home().hiddenCopies().empty());
 }
@@ -110,7 +109,7 @@ TEST_F(EndToEnd, OrbitreelRunningIsRefusedThenInstalledOnceItQuits) {
     fs::create_directories(elsewhere);
     stage::ProgramLaunch attach;
     attach.program = fs::path(ORBITREEL_STAGE_HELPERS) / "hdiutil";
-    attach.arguments = {"attach", scene().releaseImagePath().string(), "-readonly", "-nobrowse", "-mountpoint",
+    attach.arguments = {"attach",          scene().releaseImagePath().string(), "-readonly", "-nobrowse", "-mountpoint",
                         elsewhere.string()};
     ASSERT_EQ(stage::ChildProcess(attach).waitFor(Patience), std::optional<int>(0));
     stage::ProgramLaunch running;

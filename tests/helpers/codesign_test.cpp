@@ -63,7 +63,9 @@ TEST_F(CodesignBundle, TheSignedBundleVerifiesAsItIsAfterDittoAndOnAnAttachedIma
     const fs::path image = dir / "image.dmg", mount = dir / "mount";
     fs::create_directory(mount);
     ASSERT_EQ(runTool(Hdiutil, {"create", "-srcfolder", (dir / "source").string(), image.string()}).status, 0);
-    ASSERT_EQ(runTool(Hdiutil, {"attach", image.string(), "-readonly", "-nobrowse", "-mountpoint", mount.string()}).status, 0);
+    ASSERT_EQ(
+        runTool(Hdiutil, {"attach", image.string(), "-readonly", "-nobrowse", "-mountpoint", mount.string()}).status,
+        0);
     EXPECT_EQ(verify(mount / "Orbitreel.app").status, 0);
 
     // And the copy out of the read-only image, as the installer makes it.
@@ -87,10 +89,11 @@ TEST_F(CodesignBundle, AnyChangeToTheBundleFailsVerification) {
         {"a folder added", [](const fs::path& b) { fs::create_directory(b / "Contents/PlugIns"); }},
         {"a file removed", [](const fs::path& b) { fs::remove(b / "Contents/Resources/Canción de prueba.txt"); }},
         {"a folder removed", [](const fs::path& b) { fs::remove(b / "Contents/Resources/Empty Folder"); }},
-        {"a file renamed",
-         [](const fs::path& b) { fs::rename(b / "Contents/Info.plist", b / "Contents/info.plist"); }},
-        {"exec bit removed", [](const fs::path& b) { fs::permissions(b / "Contents/MacOS/Orbitreel", static_cast<fs::perms>(0644)); }},
-        {"exec bit added", [](const fs::path& b) { fs::permissions(b / "Contents/Info.plist", static_cast<fs::perms>(0755)); }},
+        {"a file renamed", [](const fs::path& b) { fs::rename(b / "Contents/Info.plist", b / "Contents/info.plist"); }},
+        {"exec bit removed",
+         [](const fs::path& b) { fs::permissions(b / "Contents/MacOS/Orbitreel", static_cast<fs::perms>(0644)); }},
+        {"exec bit added",
+         [](const fs::path& b) { fs::permissions(b / "Contents/Info.plist", static_cast<fs::perms>(0755)); }},
         {"set-id bit added",
          [](const fs::path& b) { fs::permissions(b / "Contents/MacOS/Orbitreel", static_cast<fs::perms>(04755)); }},
         {"read bit removed from a folder",
@@ -159,17 +162,21 @@ TEST_F(CodesignBundle, MissingMalformedOrForeignSignaturesFail) {
 
     const std::vector<std::pair<std::string, std::function<void(const fs::path&)>>> cases = {
         {"signed by another key",
-         [&](const fs::path& b) { ASSERT_EQ(runTool(Codesign, {"--sign", otherKey.string(), b.string()}).status, 0); }},
+         [&](const fs::path& b) {
+             ASSERT_EQ(runTool(Codesign, {"--sign", otherKey.string(), b.string()}).status, 0);
+         }},
         {"another key's signature under the publisher's key name",
          [&](const fs::path& b) {
              ASSERT_EQ(runTool(Codesign, {"--sign", otherKey.string(), b.string()}).status, 0);
              const std::string foreign = readFile(b / signature);
-             writeFile(b / signature, genuine.substr(0, genuine.find("ed25519")) + foreign.substr(foreign.find("ed25519")));
+             writeFile(b / signature,
+                       genuine.substr(0, genuine.find("ed25519")) + foreign.substr(foreign.find("ed25519")));
          }},
         {"no signature file", [&](const fs::path& b) { fs::remove(b / signature); }},
         {"no signature folder", [&](const fs::path& b) { fs::remove_all(b / "Contents/_CodeSignature"); }},
         {"empty signature", [&](const fs::path& b) { writeFile(b / signature, ""); }},
-        {"truncated signature", [&](const fs::path& b) { writeFile(b / signature, genuine.substr(0, genuine.size() - 2) + "\n"); }},
+        {"truncated signature",
+         [&](const fs::path& b) { writeFile(b / signature, genuine.substr(0, genuine.size() - 2) + "\n"); }},
         {"one digit changed",
          [&](const fs::path& b) {
              std::string changed = genuine;
@@ -177,7 +184,8 @@ TEST_F(CodesignBundle, MissingMalformedOrForeignSignaturesFail) {
              digit = digit == '0' ? '1' : '0';
              writeFile(b / signature, changed);
          }},
-        {"not hexadecimal", [&](const fs::path& b) { writeFile(b / signature, genuine.substr(0, genuine.size() - 3) + "zz\n"); }},
+        {"not hexadecimal",
+         [&](const fs::path& b) { writeFile(b / signature, genuine.substr(0, genuine.size() - 3) + "zz\n"); }},
         {"a line appended", [&](const fs::path& b) { writeFile(b / signature, genuine + "extra\n"); }},
         {"huge", [&](const fs::path& b) { writeFile(b / signature, genuine + std::string(100000, '\n')); }},
         {"a link to a genuine signature",

@@ -102,8 +102,8 @@ TEST_F(DittoCopy, AFailedCopyLeavesNothingBehind) {
 }
 
 TEST(DittoCommandLine, RefusesOptionsAndOtherCounts) {
-    for (const auto& arguments : std::vector<std::vector<std::string>>{
-             {}, {"a"}, {"a", "b", "c"}, {"-V", "a", "b"}, {"--rsrc", "a"}}) {
+    for (const auto& arguments :
+         std::vector<std::vector<std::string>>{{}, {"a"}, {"a", "b", "c"}, {"-V", "a", "b"}, {"--rsrc", "a"}}) {
         ToolRun run = runTool(Ditto, arguments);
         EXPECT_EQ(run.status, 2) << ::testing::PrintToString(arguments);
         EXPECT_NE(run.errors.find("usage"), std::string::npos);

@@ -5,11 +5,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "tests/helpers/helpers_test_support.h"
 #include "helpers/attach_marker.h"
 #include "helpers/image_mount.h"
 #include "helpers/image_verify.h"
 #include "helpers/safe_extraction.h"
+#include "tests/helpers/helpers_test_support.h"
 
 namespace orbitreel::helpers::testing {
 namespace {
@@ -27,7 +27,8 @@ protected:
     void expectRefused(const std::string& reason, const std::vector<ImageEntry>& entries,
                        const std::vector<BytePatch>& patches = {}) {
         writeIsoImage(image, entries, patches);
-        ToolRun run = runTool(Hdiutil, {"attach", image.string(), "-readonly", "-nobrowse", "-mountpoint", mount.string()});
+        ToolRun run =
+            runTool(Hdiutil, {"attach", image.string(), "-readonly", "-nobrowse", "-mountpoint", mount.string()});
         EXPECT_EQ(run.status, 1);
         EXPECT_NE(run.errors.find(reason), std::string::npos) << run.errors;
         EXPECT_TRUE(fs::is_empty(mount)) << ::testing::PrintToString(listTree(mount));
@@ -57,24 +58,27 @@ TEST_F(HostileImage, NamesThatLeaveTheMountPointAreRefused) {
     expectRefused("absolute path refused", {{.path = std::string(absolute.size(), 'a'), .content = "x"}},
                   {rockRidgeRename(std::string(absolute.size(), 'a'), absolute)});
     expectRefused("path with \"..\" refused", {{.path = "zz", .content = "x"}}, {rockRidgeRename("zz", "..")});
-    expectRefused("path with \"..\" refused", {{.path = "up", .type = S_IFDIR, .mode = 0755}, {.path = "up/escaped", .content = "x"}},
+    expectRefused("path with \"..\" refused",
+                  {{.path = "up", .type = S_IFDIR, .mode = 0755}, {.path = "up/escaped", .content = "x"}},
                   {rockRidgeRename("up", "..")});
     EXPECT_FALSE(fs::exists(dir / "escaped"));
-    expectRefused("path with \"..\" refused", {{.path = "in", .type = S_IFDIR, .mode = 0755}, {.path = "in/zz", .content = "x"}},
+    expectRefused("path with \"..\" refused",
+                  {{.path = "in", .type = S_IFDIR, .mode = 0755}, {.path = "in/zz", .content = "x"}},
                   {rockRidgeRename("zz", "..")});
 }
 
 TEST_F(HostileImage, LinksThatLeaveTheMountPointAreRefused) {
     expectRefused("link to an absolute path", {{.path = "link", .type = S_IFLNK, .target = outside.string()}});
     expectRefused("link leaves the tree", {{.path = "d", .type = S_IFDIR, .mode = 0755},
-                   {.path = "d/link", .type = S_IFLNK, .target = "../../outside/secret"}});
+                                           {.path = "d/link", .type = S_IFLNK, .target = "../../outside/secret"}});
     // Each link alone stays inside; followed through each other they do not.
     expectRefused("link leaves the tree", {{.path = "here", .type = S_IFLNK, .target = "."},
-                   {.path = "sneaky", .type = S_IFLNK, .target = "here/here/../outside"}});
+                                           {.path = "sneaky", .type = S_IFLNK, .target = "here/here/../outside"}});
     expectRefused("loop of links", {{.path = "loop", .type = S_IFLNK, .target = "loop/x"}});
     // A file written through a link to the outside: a folder renamed onto
     // the link's name.
-    expectRefused("two entries with one path", {{.path = "a", .type = S_IFLNK, .target = outside.string()},
+    expectRefused("two entries with one path",
+                  {{.path = "a", .type = S_IFLNK, .target = outside.string()},
                    {.path = "b", .type = S_IFDIR, .mode = 0755},
                    {.path = "b/secret", .content = "overwritten"},
                    {.path = "b/added", .content = "added"}},

@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "tests/helpers/helpers_test_support.h"
 #include "helpers/attach_marker.h"
 #include "helpers/image_seal.h"
+#include "tests/helpers/helpers_test_support.h"
 
 namespace orbitreel::helpers::testing {
 namespace {
@@ -51,7 +51,8 @@ TEST_F(HdiutilImage, AttachShowsTheFolderReadOnlyAndDetachLeavesTheMountPointEmp
         if (fs::is_regular_file(from)) {
             EXPECT_EQ(readFile(to), readFile(from));
         }
-        struct stat a {}, b {};
+        struct stat a {
+        }, b{};
         ::stat(from.c_str(), &a);
         ::stat(to.c_str(), &b);
         if (!fs::is_directory(from)) {
@@ -91,10 +92,10 @@ TEST_F(HdiutilImage, DetachRefusesFoldersThatAttachDidNotFill) {
 
     // A marker copied from a real attach names another folder.
     fs::create_directory(dir / "real");
-    ASSERT_EQ(runTool(Hdiutil, {"attach", image.string(), "-readonly", "-nobrowse", "-mountpoint",
-                                (dir / "real").string()})
-                  .status,
-              0);
+    ASSERT_EQ(
+        runTool(Hdiutil, {"attach", image.string(), "-readonly", "-nobrowse", "-mountpoint", (dir / "real").string()})
+            .status,
+        0);
     writeFile(mount / AttachMarkerName, readFile(dir / "real" / AttachMarkerName));
     EXPECT_EQ(runTool(Hdiutil, {"detach", mount.string()}).status, 1);
     EXPECT_EQ(readFile(mount / "precious.txt"), "keep me");
@@ -128,12 +129,17 @@ TEST_F(HdiutilImage, DamagedImagesFailVerify) {
          },
          false},
         {"volume descriptor byte", [&](const fs::path& p) { flipByteAt(p, 16 * 2048 + 40); }, false},
-        {"directory record byte", [&](const fs::path& p) { flipByteAt(p, offsetOf(p, rockRidgeRename("Orbitreel", "").from) + 6); }, false},
+        {"directory record byte",
+         [&](const fs::path& p) { flipByteAt(p, offsetOf(p, rockRidgeRename("Orbitreel", "").from) + 6); }, false},
         {"file content byte", [&](const fs::path& p) { flipByteAt(p, offsetOf(p, "echo orbitreel")); }, false},
         {"resealed broken structure",
          [&](const fs::path& p) {
              truncateTo(p, seal);
-             patchOnce(p, "\x01" "CD001", "\x01" "CD002");
+             patchOnce(p,
+                       "\x01"
+                       "CD001",
+                       "\x01"
+                       "CD002");
              ASSERT_TRUE(sealImage(p));
          },
          true},

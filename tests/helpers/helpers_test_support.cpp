@@ -3,8 +3,8 @@
 #include <archive.h>
 #include <archive_entry.h>
 #include <fcntl.h>
-#include <spawn.h>
 #include <grp.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -104,8 +104,7 @@ ToolRun runUnprivileged(const std::string& program, const std::vector<std::strin
 void giveToUnprivileged(const fs::path& folder) {
     if (::geteuid() != 0) return;
     ::lchown(folder.c_str(), Nobody, Nobody);
-    for (const auto& entry : fs::recursive_directory_iterator(folder))
-        ::lchown(entry.path().c_str(), Nobody, Nobody);
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) ::lchown(entry.path().c_str(), Nobody, Nobody);
 }
 
 void writeFile(const fs::path& path, const std::string& content, mode_t mode) {
@@ -145,7 +144,8 @@ void makeSampleBundle(const fs::path& bundle) {
     fs::create_directories(contents / "MacOS");
     fs::create_directories(contents / "Resources" / "Empty Folder");
     fs::create_directories(contents / "Frameworks" / "a" / "b" / "c" / "d" / "e" / "f" / "g" / "h" / "i");
-    writeFile(contents / "Info.plist", "<plist><dict><key>CFBundleIdentifier</key><string>app.orbitreel.Orbitreel</string></dict></plist>\n");
+    writeFile(contents / "Info.plist",
+              "<plist><dict><key>CFBundleIdentifier</key><string>app.orbitreel.Orbitreel</string></dict></plist>\n");
     writeFile(contents / "MacOS" / "Orbitreel", "#!/bin/sh\necho orbitreel\n", 0755);
     writeFile(contents / "Resources" / "Canción de prueba.txt", "ñandú\n");
     writeFile(contents / "Resources" / std::string(120, 'n'), "long name\n", 0600);
@@ -172,9 +172,8 @@ void writeEntries(struct archive* writer, const std::vector<ImageEntry>& entries
         if (item.type == S_IFLNK) archive_entry_set_symlink(entry, item.target.c_str());
         if (!item.hardlink.empty()) archive_entry_set_hardlink(entry, item.hardlink.c_str());
         if (item.type == S_IFCHR || item.type == S_IFBLK) archive_entry_set_rdev(entry, item.rdev);
-        archive_entry_set_size(entry, item.type == S_IFREG && item.hardlink.empty()
-                                          ? static_cast<la_int64_t>(item.content.size())
-                                          : 0);
+        archive_entry_set_size(
+            entry, item.type == S_IFREG && item.hardlink.empty() ? static_cast<la_int64_t>(item.content.size()) : 0);
         if (archive_write_header(writer, entry) != ARCHIVE_OK)
             throw std::runtime_error("writer refused " + item.path + ": " + archive_error_string(writer));
         if (!item.content.empty() && item.hardlink.empty())
@@ -185,7 +184,8 @@ void writeEntries(struct archive* writer, const std::vector<ImageEntry>& entries
 
 }  // namespace
 
-void writeIsoImage(const fs::path& image, const std::vector<ImageEntry>& entries, const std::vector<BytePatch>& patches) {
+void writeIsoImage(const fs::path& image, const std::vector<ImageEntry>& entries,
+                   const std::vector<BytePatch>& patches) {
     {
         std::unique_ptr<struct archive, WriterDeleter> writer(archive_write_new());
         archive_write_set_format_iso9660(writer.get());

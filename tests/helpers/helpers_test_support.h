@@ -73,7 +73,7 @@ struct ImageEntry {
     std::string target{};    // links
     std::string hardlink{};  // files written as a hard link
     std::int64_t mtime = 1700000000;
-    unsigned rdev = 0;     // devices
+    unsigned rdev = 0;  // devices
 };
 
 // Writes an ISO 9660 image with Rock Ridge as hdiutil create does, applies
@@ -86,7 +86,9 @@ struct BytePatch {
 // Renames an entry in the image's Rock Ridge names, where the writer would
 // not take the new name ("..", an absolute path, a name used twice).
 inline BytePatch rockRidgeRename(const std::string& from, const std::string& to) {
-    auto field = [](const std::string& name) { return std::string("NM") + char(5 + name.size()) + "\x01" + '\0' + name; };
+    auto field = [](const std::string& name) {
+        return std::string("NM") + char(5 + name.size()) + "\x01" + '\0' + name;
+    };
     return {field(from), field(to)};
 }
 void writeIsoImage(const fs::path& image, const std::vector<ImageEntry>& entries,

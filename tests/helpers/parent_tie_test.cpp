@@ -145,8 +145,9 @@ TEST(ParentTie, AToolWhoseNamedParentIsGoneDoesNothing) {
     EXPECT_EQ(runTool(Ditto, {(dir / "Small.app").string(), (dir / "Copy.app").string()}, {self}).status, 0);
     EXPECT_TRUE(fs::exists(dir / "Copy.app/Contents/Info.plist"));
     // Through a script the installer runs, the installer is a grandparent.
-    EXPECT_EQ(runTool("/bin/sh", {"-c", "\"$0\" \"$1\" \"$2\"; exit $?", Ditto, (dir / "Small.app").string(),
-                                  (dir / "Scripted.app").string()},
+    EXPECT_EQ(runTool("/bin/sh",
+                      {"-c", "\"$0\" \"$1\" \"$2\"; exit $?", Ditto, (dir / "Small.app").string(),
+                       (dir / "Scripted.app").string()},
                       {self})
                   .status,
               0);

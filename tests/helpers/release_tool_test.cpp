@@ -2,19 +2,19 @@
 // variants tests need, and the demo application that it packs.
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <nlohmann/json.hpp>
 
 #include <chrono>
 #include <regex>
 #include <thread>
 
 #include "base/hex.h"
-#include "tests/helpers/helpers_test_support.h"
 #include "base/sha256.h"
+#include "tests/helpers/helpers_test_support.h"
 
 extern char** environ;
 
@@ -30,8 +30,9 @@ std::string sha256Hex(const fs::path& file) {
 class ReleaseTool : public ::testing::Test {
 protected:
     ToolRun makeRelease(std::vector<std::string> options) {
-        std::vector<std::string> arguments = {MakeRelease, "--helpers", fs::path(Hdiutil).parent_path().string(),
-                                              "--app-binary", DemoApp, "--out", out.string()};
+        std::vector<std::string> arguments = {MakeRelease,    "--helpers", fs::path(Hdiutil).parent_path().string(),
+                                              "--app-binary", DemoApp,     "--out",
+                                              out.string()};
         arguments.insert(arguments.end(), options.begin(), options.end());
         return runTool("/bin/bash", arguments);
     }
@@ -40,7 +41,9 @@ protected:
     int attachAndVerify(const fs::path& image) {
         fs::create_directories(mount);
         EXPECT_EQ(runTool(Hdiutil, {"verify", image.string()}).status, 0);
-        EXPECT_EQ(runTool(Hdiutil, {"attach", image.string(), "-readonly", "-nobrowse", "-mountpoint", mount.string()}).status, 0);
+        EXPECT_EQ(runTool(Hdiutil, {"attach", image.string(), "-readonly", "-nobrowse", "-mountpoint", mount.string()})
+                      .status,
+                  0);
         return runTool(Codesign, {"--verify", "--deep", "--strict", (mount / "Orbitreel.app").string()}).status;
     }
 
@@ -70,7 +73,8 @@ TEST_F(ReleaseTool, TheDefaultReleaseIsASignedDemoThatRunsAndLogs) {
     ASSERT_EQ(attachAndVerify(image), 0);
     const fs::path app = mount / "Orbitreel.app";
     const std::string plist = readFile(app / "Contents/Info.plist");
-    EXPECT_NE(plist.find("<key>CFBundleIdentifier</key>\n\t<string>app.orbitreel.Orbitreel</string>"), std::string::npos);
+    EXPECT_NE(plist.find("<key>CFBundleIdentifier</key>\n\t<string>app.orbitreel.Orbitreel</string>"),
+              std::string::npos);
     EXPECT_NE(plist.find("<key>CFBundleShortVersionString</key>\n\t<string>1.4.2</string>"), std::string::npos);
     EXPECT_NE(plist.find("<key>CFBundleExecutable</key>\n\t<string>Orbitreel</string>"), std::string::npos);
     EXPECT_EQ(fs::file_size(app / "Contents/Resources/payload.bin"), 4096u);
@@ -93,14 +97,16 @@ TEST_F(ReleaseTool, TheDefaultReleaseIsASignedDemoThatRunsAndLogs) {
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     const std::string started = readFile(log).substr(0, readFile(log).find('\n'));
-    EXPECT_TRUE(std::regex_match(started, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ Orbitreel 1\.4\.2 started pid )" +
-                                                     std::to_string(pid))))
+    EXPECT_TRUE(std::regex_match(
+        started, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ Orbitreel 1\.4\.2 started pid )" + std::to_string(pid))))
         << started;
     detach();
 }
 
 TEST_F(ReleaseTool, VariantsForTheInstallersFailureCases) {
-    ASSERT_EQ(makeRelease({"--version", "2.0.1", "--bundle-version", "2.0.1 ", "--bundle-id", "app.orbitreel.Other"}).status, 0);
+    ASSERT_EQ(
+        makeRelease({"--version", "2.0.1", "--bundle-version", "2.0.1 ", "--bundle-id", "app.orbitreel.Other"}).status,
+        0);
     const fs::path image = out / "Orbitreel-Mac-2.0.1.dmg";
     expectManifestDescribes(out / "release.json", image, "2.0.1");
     ASSERT_EQ(attachAndVerify(image), 0);
@@ -110,7 +116,9 @@ TEST_F(ReleaseTool, VariantsForTheInstallersFailureCases) {
     detach();
 
     ASSERT_EQ(makeRelease({"--version", "2.0.1", "--no-app"}).status, 0);
-    ASSERT_EQ(runTool(Hdiutil, {"attach", image.string(), "-readonly", "-nobrowse", "-mountpoint", mount.string()}).status, 0);
+    ASSERT_EQ(
+        runTool(Hdiutil, {"attach", image.string(), "-readonly", "-nobrowse", "-mountpoint", mount.string()}).status,
+        0);
     EXPECT_FALSE(fs::exists(mount / "Orbitreel.app"));
     detach();
 
@@ -134,8 +142,11 @@ TEST_F(ReleaseTool, VariantsForTheInstallersFailureCases) {
 }
 
 TEST_F(ReleaseTool, RefusesUnusableOptions) {
-    for (const auto& options : std::vector<std::vector<std::string>>{
-             {"--version", "../1.0"}, {"--version", "1\"0"}, {"--payload-bytes", "lots"}, {"--frobnicate"}, {"--key"}}) {
+    for (const auto& options : std::vector<std::vector<std::string>>{{"--version", "../1.0"},
+                                                                     {"--version", "1\"0"},
+                                                                     {"--payload-bytes", "lots"},
+                                                                     {"--frobnicate"},
+                                                                     {"--key"}}) {
         ToolRun made = makeRelease(options);
         EXPECT_NE(made.status, 0) << ::testing::PrintToString(options);
         EXPECT_FALSE(made.errors.empty());

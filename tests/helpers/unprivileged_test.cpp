@@ -23,7 +23,10 @@ TEST(AsAnOrdinaryUser, AttachedContentIsReadOnlyAndItsCopyIsTheUsersOwn) {
     fs::create_directory(mount);
     giveToUnprivileged(dir.path());
 
-    ASSERT_EQ(runUnprivileged(reachable(Hdiutil), {"attach", image.string(), "-readonly", "-nobrowse", "-mountpoint", mount.string()}).status, 0);
+    ASSERT_EQ(runUnprivileged(reachable(Hdiutil),
+                              {"attach", image.string(), "-readonly", "-nobrowse", "-mountpoint", mount.string()})
+                  .status,
+              0);
     const fs::path app = mount / "Orbitreel.app";
     auto append = [](const fs::path& file) {
         return runUnprivileged("/bin/sh", {"-c", "echo changed >> \"$0\"", file.string()}).status;
@@ -57,7 +60,8 @@ TEST(AsAnOrdinaryUser, AFailedAttachOfAnUnreadableFolderCleansUp) {
                           {.path = "locked/inner/file", .content = "x"}});
     fs::create_directory(mount);
     giveToUnprivileged(dir.path());
-    ToolRun attached = runUnprivileged(reachable(Hdiutil), {"attach", image.string(), "-readonly", "-nobrowse", "-mountpoint", mount.string()});
+    ToolRun attached = runUnprivileged(
+        reachable(Hdiutil), {"attach", image.string(), "-readonly", "-nobrowse", "-mountpoint", mount.string()});
     EXPECT_EQ(attached.status, 1);
     EXPECT_TRUE(fs::is_empty(mount));
     EXPECT_EQ(runUnprivileged("/bin/rmdir", {mount.string()}).status, 0);

@@ -5,12 +5,12 @@
 #include <fcntl.h>
 #include <sys/socket.h>
 
+#include <unistd.h>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
-#include <unistd.h>
 
 #include "core/texts.h"
 #include "install/command.h"
@@ -58,8 +58,8 @@ TEST_F(CommandTest, NonZeroStatusGivesTheToolMessageNamingTheReleaseHost) {
 }
 
 TEST_F(CommandTest, ArgumentsArriveUnchangedAndOutputIsDiscarded) {
-    const std::vector<std::string> odd{"/Users/Ana María/Library/Caches/x y", "", "  two  spaces ", "\"quoted\" 'and' $HOME *",
-                                       "-readonly"};
+    const std::vector<std::string> odd{"/Users/Ana María/Library/Caches/x y", "", "  two  spaces ",
+                                       "\"quoted\" 'and' $HOME *", "-readonly"};
     std::vector<std::string> arguments{"record", (folder / "record").string(), "0"};
     arguments.insert(arguments.end(), odd.begin(), odd.end());
 

@@ -1,12 +1,12 @@
 #include "tests/install/install_fixture.h"
 
+#include <sys/wait.h>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <sys/wait.h>
-#include <thread>
 #include <filesystem>
 #include <regex>
+#include <thread>
 
 #include "core/cache_paths.h"
 #include "install/install.h"
@@ -47,9 +47,15 @@ Path DemoImages::variant(const std::string& name, const std::vector<std::string>
 
 Path DemoImages::release(const std::string& name, const std::vector<std::string>& options) {
     const Path out = folder_.path() / name;
-    std::vector<std::string> arguments{releaseToolPath().string(), "--helpers", helpersDir().string(),
-                                       "--app-binary", demoAppBinaryPath().string(), "--out", out.string(),
-                                       "--version", version_};
+    std::vector<std::string> arguments{releaseToolPath().string(),
+                                       "--helpers",
+                                       helpersDir().string(),
+                                       "--app-binary",
+                                       demoAppBinaryPath().string(),
+                                       "--out",
+                                       out.string(),
+                                       "--version",
+                                       version_};
     arguments.insert(arguments.end(), options.begin(), options.end());
     if (!runTool("/bin/bash", arguments)) throw std::runtime_error("the release tool failed for " + name);
     for (const auto& file : entries(out))
@@ -120,9 +126,7 @@ void writePreviousCopy(const Path& bundle, const std::string& marker) {
 
 std::string markerOf(const Path& bundle) { return readText(bundle / "Contents/Resources/marker"); }
 
-InstallTest::InstallTest()
-    : home_(root_.path() / "home folder"),
-      systemFolder_(root_.path() / "Applications") {
+InstallTest::InstallTest() : home_(root_.path() / "home folder"), systemFolder_(root_.path() / "Applications") {
     // Others may need to enter the folder: some cases run as an unprivileged user.
     fs::permissions(root_.path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                                       fs::perms::others_read | fs::perms::others_exec);

@@ -2,15 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <cctype>
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <future>
-#include <grp.h>
-#include <sys/wait.h>
+#include <map>
 #include <thread>
-#include <unistd.h>
 
 #include "core/texts.h"
 #include "install/command.h"
@@ -28,8 +28,7 @@ using Lines = std::vector<std::vector<std::string>>;
 constexpr uid_t Nobody = 65534;
 
 std::string between(const std::string& text, const std::string& prefix, const std::string& suffix) {
-    if (!text.starts_with(prefix) || !text.ends_with(suffix) || text.size() < prefix.size() + suffix.size())
-        return {};
+    if (!text.starts_with(prefix) || !text.ends_with(suffix) || text.size() < prefix.size() + suffix.size()) return {};
     return text.substr(prefix.size(), text.size() - prefix.size() - suffix.size());
 }
 
@@ -38,9 +37,7 @@ protected:
     void SetUp() override { cacheImage(DemoImages::shared().image()); }
 
     // The mount point and the staging copy as the recorded tool runs name them.
-    Path mountPointUsed() const {
-        return processes.runs.size() > 1 ? Path(processes.runs[1].back()) : Path();
-    }
+    Path mountPointUsed() const { return processes.runs.size() > 1 ? Path(processes.runs[1].back()) : Path(); }
 };
 
 TEST_F(InstallFlowTest, FirstInstallGoesToTheHomeApplicationsFolder) {
@@ -71,7 +68,8 @@ TEST_F(InstallFlowTest, FirstInstallGoesToTheHomeApplicationsFolder) {
                      {"hdiutil", "detach", mountPoint.string()}}));
 
     // The copy is whole and still signed; nothing else is left behind.
-    EXPECT_TRUE(command(platform, platform.locations.codesign, {"--verify", "--deep", "--strict", installed->string()}));
+    EXPECT_TRUE(
+        command(platform, platform.locations.codesign, {"--verify", "--deep", "--strict", installed->string()}));
     EXPECT_EQ(snapshot(*installed), snapshot(DemoImages::shared().signedApp()));
     EXPECT_EQ(entries(homeApplications()), std::vector<std::string>{"Orbitreel.app"});
     EXPECT_EQ(entries(versionDirectory()), std::vector<std::string>{"application.dmg"});
@@ -210,12 +208,11 @@ TEST_F(InstallFlowTest, IdentityAndVersionAreCheckedBeforeAnySignature) {
         {"no Orbitreel.app", images.variant("no-app", {"--no-app"}), images.version()},
         {"identifier differs by case", images.variant("identifier", {"--bundle-id", "app.orbitreel.orbitreel"}),
          images.version()},
-        {"version differs by case", images.variant("version-case", {"--version", "4.0-RC1", "--bundle-version", "4.0-rc1"}),
-         "4.0-RC1"},
+        {"version differs by case",
+         images.variant("version-case", {"--version", "4.0-RC1", "--bundle-version", "4.0-rc1"}), "4.0-RC1"},
         {"version is not a text",
-         images.variant("version-number",
-                        {"--version", "4", "--after-signing",
-                         "sed -i 's|<string>4</string>|<integer>4</integer>|' " + plist}),
+         images.variant("version-number", {"--version", "4", "--after-signing",
+                                           "sed -i 's|<string>4</string>|<integer>4</integer>|' " + plist}),
          "4"},
         {"release version has a trailing blank", images.image(), images.version() + " "},
     };

@@ -27,9 +27,7 @@ public:
     bool exchangeUnsupported = false;
 
     // A ready-made error for faults.
-    static Error injected(const std::string& what = "fallo inyectado") {
-        return PlatformError{"test", 5, what};
-    }
+    static Error injected(const std::string& what = "fallo inyectado") { return PlatformError{"test", 5, what}; }
 
     Result<void> createDirectories(const Path& folder) override;
     bool exists(const Path& path) override { return real_.exists(path); }

@@ -1,9 +1,9 @@
 #include "ui/bar.h"
 
+#include <gtest/gtest.h>
 #include <QAccessible>
 #include <QAccessibleValueInterface>
 #include <QTest>
-#include <gtest/gtest.h>
 #include <limits>
 
 #include "tests/ui/render.h"

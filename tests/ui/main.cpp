@@ -1,7 +1,7 @@
 // Widgets are drawn for real, without a display: Qt's offscreen platform.
 
-#include <QApplication>
 #include <gtest/gtest.h>
+#include <QApplication>
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");

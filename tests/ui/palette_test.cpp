@@ -1,12 +1,12 @@
 #include "ui/palette.h"
 
+#include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QLocale>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 namespace orbitreel {
 namespace {
@@ -38,7 +38,6 @@ TEST(Palette, LabelTextUpperCasesWholeUnicodeWhateverTheLocaleAndSpacesBySize) {
     EXPECT_EQ(spaced.font.pixelSize(), 11);
     EXPECT_EQ(spaced.font.family(), Palette::label(11).family());
     EXPECT_EQ(spaced.color, Palette::ink2());
-
 }
 
 TEST(Palette, RolesFallBackToSystemFontsWhenNoFaceExists) {
@@ -69,8 +68,8 @@ TEST(Palette, BundledFontsServeTheRolesUntilTheyAreRemoved) {
     ASSERT_TRUE(resources.isValid());
     ASSERT_TRUE(QDir(resources.path()).mkdir("Fonts"));
     for (const QString& name : QDir(ORBITREEL_FONTS_DIR).entryList({"*.woff2"}))
-        ASSERT_TRUE(QFile::copy(QDir(ORBITREEL_FONTS_DIR).filePath(name),
-                                QDir(resources.path()).filePath("Fonts/" + name)));
+        ASSERT_TRUE(
+            QFile::copy(QDir(ORBITREEL_FONTS_DIR).filePath(name), QDir(resources.path()).filePath("Fonts/" + name)));
     // Something that is not a font is skipped without harm.
     QFile junk(QDir(resources.path()).filePath("Fonts/Broken-Regular.woff2"));
     ASSERT_TRUE(junk.open(QIODevice::WriteOnly));

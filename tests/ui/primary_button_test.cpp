@@ -1,9 +1,9 @@
 #include "ui/primary_button.h"
 
+#include <gtest/gtest.h>
 #include <QEnterEvent>
 #include <QGuiApplication>
 #include <QTest>
-#include <gtest/gtest.h>
 
 #include "tests/ui/render.h"
 #include "ui/palette.h"

@@ -18,8 +18,7 @@ inline QImage renderWidget(QWidget& widget) {
 
 inline bool sameColor(QRgb pixel, const QColor& color, int tolerance = 0) {
     return qAlpha(pixel) == 255 && std::abs(qRed(pixel) - color.red()) <= tolerance &&
-           std::abs(qGreen(pixel) - color.green()) <= tolerance &&
-           std::abs(qBlue(pixel) - color.blue()) <= tolerance;
+           std::abs(qGreen(pixel) - color.green()) <= tolerance && std::abs(qBlue(pixel) - color.blue()) <= tolerance;
 }
 
 }  // namespace orbitreel::test

@@ -61,7 +61,8 @@ std::string timestamp() {
 
 fs::path freshFolder(const std::string& prefix) {
     std::string pattern = (fs::temp_directory_path() / (prefix + "XXXXXX")).string();
-    if (!::mkdtemp(pattern.data())) throw std::runtime_error("cannot make a folder in " + fs::temp_directory_path().string());
+    if (!::mkdtemp(pattern.data()))
+        throw std::runtime_error("cannot make a folder in " + fs::temp_directory_path().string());
     return pattern;
 }
 
@@ -160,8 +161,8 @@ bool followRun(Scene& scene, Narrator& narrator, bool pressForUser, bool retry) 
         say("the installer ended before Orbitreel was installed");
         return false;
     }
-    narrator.state("Installed: " + home.installedApp().string() + ", and Orbitreel is running (its log: " +
-                       home.appLog().string() + ").",
+    narrator.state("Installed: " + home.installedApp().string() +
+                       ", and Orbitreel is running (its log: " + home.appLog().string() + ").",
                    "4-installed.png");
     return true;
 }
@@ -176,8 +177,8 @@ int runDemo(const DemoOptions& options, const std::string& ownDisplay, const fs:
         // and carried by a copy of the installer bundle.
         const auto version = readRelease(fs::path(ORBITREEL_STAGE_BUNDLE) / "Contents/Resources/release.json").version;
         say("making a demo release of about " + std::to_string(options.payloadMegabytes + 1) + " MB");
-        auto manifest = makeRelease(ReleaseRecipe{work / "release", version,
-                                                  static_cast<std::uint64_t>(options.payloadMegabytes) * 1000000, {}});
+        auto manifest = makeRelease(ReleaseRecipe{
+            work / "release", version, static_cast<std::uint64_t>(options.payloadMegabytes) * 1000000, {}});
         sceneOptions.installerBundle = installerCarrying(manifest, work);
         sceneOptions.releaseImage = work / "release" / ("Orbitreel-Mac-" + version + ".dmg");
         say("installer bundle: " + sceneOptions.installerBundle.string() + " (the build's, carrying that release)");
@@ -296,7 +297,8 @@ int main(int argc, char** argv) {
     // after a failure); the rest goes.
     std::error_code ignored;
     for (const char* made : {"release", "OrbitreelInstaller.app", "release-host"}) fs::remove_all(work / made, ignored);
-    for (int run = 1; status == 0 && fs::remove(work / ("installer-output-" + std::to_string(run) + ".txt"), ignored); ++run) {
+    for (int run = 1; status == 0 && fs::remove(work / ("installer-output-" + std::to_string(run) + ".txt"), ignored);
+         ++run) {
     }
     say("kept for a look: " + work.string());
     return status;

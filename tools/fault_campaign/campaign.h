@@ -38,8 +38,7 @@ struct Drive {
 // Opens the installer when it is not running and presses its button (again
 // after each failure, as "Reintentar"), until Orbitreel has started or
 // `maxPresses` presses were made. `beforePress` runs before each press.
-Drive pressUntilInstalled(stage::Scene& scene, int maxPresses,
-                          const std::function<void(int press)>& beforePress = {});
+Drive pressUntilInstalled(stage::Scene& scene, int maxPresses, const std::function<void(int press)>& beforePress = {});
 
 // "Listo" ends the installer; the Orbitreel it started is stopped, so the
 // next run's installer finds none running.

@@ -11,7 +11,8 @@
 namespace orbitreel::campaign {
 
 int runCutCampaign(const Settings& settings) {
-    heading("cut transfers: " + std::to_string(settings.cutRuns) + " downloads, each cut at random offsets and "
+    heading("cut transfers: " + std::to_string(settings.cutRuns) +
+            " downloads, each cut at random offsets and "
             "retried until installed");
     const fs::path work = settings.work / "cuts";
     stage::SceneOptions options;
@@ -62,8 +63,8 @@ int runCutCampaign(const Settings& settings) {
     }
 
     figure("image size (bytes)", std::to_string(size));
-    figure("installs whole (signature and version checked)", std::to_string(correct) + " / " +
-                                                                   std::to_string(settings.cutRuns));
+    figure("installs whole (signature and version checked)",
+           std::to_string(correct) + " / " + std::to_string(settings.cutRuns));
     figure("failures shown (cuts that hit)", std::to_string(cutsMade));
     figure("presses of the button", std::to_string(presses));
     figure("resumed requests (206)", std::to_string(resumedRequests));

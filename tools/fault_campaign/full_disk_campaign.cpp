@@ -91,10 +91,9 @@ int runFullDiskCampaign(const Settings& settings) {
         figure("picture of the window after the failure", (settings.output / "full-disk-failure.png").string());
         figure("bytes the release host sent", std::to_string(scene.host().bodyBytesSent()));
         figure("application.dmg in the cache", fs::exists(scene.home().cachedImage()) ? "yes" : "no");
-        figure("resume.data in the cache",
-               fs::exists(scene.home().resumeData())
-                   ? std::to_string(fs::file_size(scene.home().resumeData())) + " bytes"
-                   : "no");
+        figure("resume.data in the cache", fs::exists(scene.home().resumeData())
+                                               ? std::to_string(fs::file_size(scene.home().resumeData())) + " bytes"
+                                               : "no");
         figure("Orbitreel.app in Applications", fs::exists(scene.home().installedApp()) ? "yes" : "no");
         figure("installer still running", scene.installerRunning() ? "yes" : "no");
         if (errors.size() <= errorsBefore) status = 1;
@@ -116,7 +115,8 @@ int runFullDiskCampaign(const Settings& settings) {
         const auto sentBefore = scene.host().bodyBytesSent();
         auto drive = pressUntilInstalled(scene, 3);
         const std::string problem = stage::bundleProblem(scene.home().installedApp(), scene.release().version);
-        figure("after freeing space: installed and whole", drive.installed && problem.empty() ? "yes" : "no " + problem);
+        figure("after freeing space: installed and whole",
+               drive.installed && problem.empty() ? "yes" : "no " + problem);
         figure("presses after freeing space", std::to_string(drive.presses));
         for (auto& error : drive.errors) figure("  failure on the way", shortError(error));
         figure("bytes sent for the retry", std::to_string(scene.host().bodyBytesSent() - sentBefore));

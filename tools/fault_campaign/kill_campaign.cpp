@@ -10,10 +10,10 @@
 
 #include "tools/demo/stage/bundle_check.h"
 #include "tools/demo/stage/release_builder.h"
-#include "tools/demo/stage/waiting.h"
-#include "tools/fault_campaign/campaign.h"
 #include "tools/demo/stage/target_watch.h"
 #include "tools/demo/stage/tool_processes.h"
+#include "tools/demo/stage/waiting.h"
+#include "tools/fault_campaign/campaign.h"
 
 namespace orbitreel::campaign {
 
@@ -25,10 +25,14 @@ using Ms = std::chrono::duration<double, std::milli>;
 enum class Phase { Download, Verification, Install, Finished };
 const char* phaseName(Phase phase) {
     switch (phase) {
-    case Phase::Download: return "download";
-    case Phase::Verification: return "verification";
-    case Phase::Install: return "install";
-    case Phase::Finished: return "launch (installed)";
+        case Phase::Download:
+            return "download";
+        case Phase::Verification:
+            return "verification";
+        case Phase::Install:
+            return "install";
+        case Phase::Finished:
+            return "launch (installed)";
     }
     return "?";
 }
@@ -115,8 +119,9 @@ int runKillCampaign(const Settings& settings) {
     }
     figure("image size (bytes)", std::to_string(scene.release().bytes));
     figure("undisturbed run: first byte / image in cache / mounted / started (ms)",
-           std::to_string(static_cast<int>(timeline.firstByte)) + " / " + std::to_string(static_cast<int>(timeline.image)) +
-               " / " + std::to_string(static_cast<int>(timeline.mount)) + " / " +
+           std::to_string(static_cast<int>(timeline.firstByte)) + " / " +
+               std::to_string(static_cast<int>(timeline.image)) + " / " +
+               std::to_string(static_cast<int>(timeline.mount)) + " / " +
                std::to_string(static_cast<int>(timeline.started)));
 
     std::map<std::string, int> killsByPhase, errorTexts;
@@ -222,22 +227,23 @@ int runKillCampaign(const Settings& settings) {
         }
         if (filledMount) ++runsWithFilledMount;
         line += "; target went away " + std::to_string(watch.absences()) + " time(s)";
-        line += oldInTrash ? "; old copy in the Trash" : oldHidden ? "; old copy hidden in Applications" : "; old copy gone";
+        line += oldInTrash  ? "; old copy in the Trash"
+                : oldHidden ? "; old copy hidden in Applications"
+                            : "; old copy gone";
         std::cout << "  " << line << std::endl;
     }
 
     for (auto& [phase, count] : killsByPhase) figure(std::string("kills found in: ") + phase, std::to_string(count));
     figure("runs with the target missing after the kill", std::to_string(missingAtRest));
     figure("runs with the target failing its check after the kill", std::to_string(brokenAtRest));
-    figure("runs in which the target went away at any moment", std::to_string(runsWithAbsence) + " (" +
-                                                                    std::to_string(totalAbsences) + " times)");
+    figure("runs in which the target went away at any moment",
+           std::to_string(runsWithAbsence) + " (" + std::to_string(totalAbsences) + " times)");
     figure("runs with a hidden backup or staging copy after the kill", std::to_string(hiddenAfterKill));
     figure("runs with a hidden copy left after the final install", std::to_string(hiddenAtEnd));
-    figure("cache and session files left after the final install", std::to_string(leftFiles) + " (" +
-                                                                         std::to_string(leftBytes) + " bytes)");
-    figure("bytes left in mount folders after the final install", std::to_string(mountBytes) + " (" +
-                                                                          std::to_string(runsWithFilledMount) +
-                                                                          " runs)");
+    figure("cache and session files left after the final install",
+           std::to_string(leftFiles) + " (" + std::to_string(leftBytes) + " bytes)");
+    figure("bytes left in mount folders after the final install",
+           std::to_string(mountBytes) + " (" + std::to_string(runsWithFilledMount) + " runs)");
     figure("system tools left running when the installer died", std::to_string(orphanTools));
     figure("runs not installed after 6 presses", std::to_string(notInstalled));
     figure("runs ending with a target that fails its check", std::to_string(wrongAtEnd));

@@ -52,13 +52,15 @@ int main(int argc, char** argv) {
     try {
         if ((only.empty() || only == "cuts") && settings.cutRuns > 0) status |= campaign::runCutCampaign(settings);
         if ((only.empty() || only == "kills") && settings.killRuns > 0) status |= campaign::runKillCampaign(settings);
-        if ((only.empty() || only == "full-disk") && settings.fullDisk) status |= campaign::runFullDiskCampaign(settings);
+        if ((only.empty() || only == "full-disk") && settings.fullDisk)
+            status |= campaign::runFullDiskCampaign(settings);
     } catch (const std::exception& error) {
         std::cerr << "fault_campaign: " << error.what() << "\n";
         return 1;
     }
-    std::cout << "\nfault campaign " << (status == 0 ? "finished: every run ended installed and whole"
-                                                     : "finished with runs that did not end well (see above)")
+    std::cout << "\nfault campaign "
+              << (status == 0 ? "finished: every run ended installed and whole"
+                              : "finished with runs that did not end well (see above)")
               << std::endl;
     return status;
 }

@@ -79,7 +79,9 @@ int main(int argc, char** argv) {
     try {
         if (args.size() >= 3 && args[0] == "certificates") {
             auto made = makeCertificates(args[1], std::vector<std::string>(args.begin() + 2, args.end()), 30);
-            std::cout << made.authority.string() << "\n" << made.certificate.string() << "\n" << made.key.string() << "\n";
+            std::cout << made.authority.string() << "\n"
+                      << made.certificate.string() << "\n"
+                      << made.key.string() << "\n";
             return 0;
         }
         if (args.size() == 5 && args[0] == "serve") return serve(std::atoi(args[1].c_str()), args[2], args[3], args[4]);

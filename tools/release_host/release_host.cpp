@@ -123,8 +123,8 @@ struct Server::Impl {
 
         std::unique_lock lock(mutex);
         std::size_t record = records.size();
-        records.push_back(RequestRecord{request.path, request.get_header_value("Range"),
-                                        request.get_header_value("If-Range"), 0, 0});
+        records.push_back(
+            RequestRecord{request.path, request.get_header_value("Range"), request.get_header_value("If-Range"), 0, 0});
         auto route = routes.find(request.path);
         if (route == routes.end()) {
             response.status = records[record].status = 404;
@@ -174,42 +174,42 @@ struct Server::Impl {
         std::string path = request.path;
         auto buffer = std::make_shared<std::vector<std::uint8_t>>(ChunkSize);
         auto send = [this, entity, first, fault, record, path, buffer](std::size_t offset, std::size_t left,
-                                                                        httplib::DataSink& sink) {
-                if (fault.cutAfter && offset >= *fault.cutAfter) return false;
-                if (fault.stallAfter && offset >= *fault.stallAfter) {
-                    stall(path);
-                    return false;
-                }
-                std::size_t chunk = std::min(left, ChunkSize);
-                if (fault.cutAfter) chunk = std::min<std::uint64_t>(chunk, *fault.cutAfter - offset);
-                if (fault.stallAfter) chunk = std::min<std::uint64_t>(chunk, *fault.stallAfter - offset);
-                // The whole file for a range: its first bytes under the range's
-                // headers, and then the rest, past the declared length.
-                const std::uint64_t from = fault.wholeFileAsRange ? 0 : first;
-                std::uint64_t end = from + offset + chunk;
-                if (fault.wholeFileAsRange && chunk == left) end = entity.size;
-                for (std::uint64_t at = from + offset; at < end;) {
-                    std::size_t piece = std::min<std::uint64_t>(ChunkSize, end - at);
-                    entity.fill(at, std::span(buffer->data(), piece));
-                    if (!sink.write(reinterpret_cast<const char*>(buffer->data()), piece)) return false;
-                    at += piece;
-                }
-                std::lock_guard guard(mutex);
-                records[record].bodyBytesSent += end - from - offset;
-                bytesSent += end - from - offset;
-                return true;
-            };
+                                                                       httplib::DataSink& sink) {
+            if (fault.cutAfter && offset >= *fault.cutAfter) return false;
+            if (fault.stallAfter && offset >= *fault.stallAfter) {
+                stall(path);
+                return false;
+            }
+            std::size_t chunk = std::min(left, ChunkSize);
+            if (fault.cutAfter) chunk = std::min<std::uint64_t>(chunk, *fault.cutAfter - offset);
+            if (fault.stallAfter) chunk = std::min<std::uint64_t>(chunk, *fault.stallAfter - offset);
+            // The whole file for a range: its first bytes under the range's
+            // headers, and then the rest, past the declared length.
+            const std::uint64_t from = fault.wholeFileAsRange ? 0 : first;
+            std::uint64_t end = from + offset + chunk;
+            if (fault.wholeFileAsRange && chunk == left) end = entity.size;
+            for (std::uint64_t at = from + offset; at < end;) {
+                std::size_t piece = std::min<std::uint64_t>(ChunkSize, end - at);
+                entity.fill(at, std::span(buffer->data(), piece));
+                if (!sink.write(reinterpret_cast<const char*>(buffer->data()), piece)) return false;
+                at += piece;
+            }
+            std::lock_guard guard(mutex);
+            records[record].bodyBytesSent += end - from - offset;
+            bytesSent += end - from - offset;
+            return true;
+        };
         if (!fault.contentLength) return response.set_content_provider(length, "application/octet-stream", send);
         // A length of the fault's choosing: the body itself goes in chunks.
         response.set_header("Content-Length", *fault.contentLength);
-        response.set_chunked_content_provider(
-            "application/octet-stream", [send, length](std::size_t offset, httplib::DataSink& sink) {
-                if (offset >= length) {
-                    sink.done();
-                    return true;
-                }
-                return send(offset, length - offset, sink);
-            });
+        response.set_chunked_content_provider("application/octet-stream",
+                                              [send, length](std::size_t offset, httplib::DataSink& sink) {
+                                                  if (offset >= length) {
+                                                      sink.done();
+                                                      return true;
+                                                  }
+                                                  return send(offset, length - offset, sink);
+                                              });
     }
 
     void stall(const std::string& path) {
@@ -221,8 +221,7 @@ struct Server::Impl {
 };
 
 Server::Server(const Certificates& certificates, int port) : impl_(std::make_unique<Impl>()) {
-    impl_->server =
-        std::make_unique<httplib::SSLServer>(certificates.certificate.c_str(), certificates.key.c_str());
+    impl_->server = std::make_unique<httplib::SSLServer>(certificates.certificate.c_str(), certificates.key.c_str());
     if (!impl_->server->is_valid()) throw std::runtime_error("release host: the certificate or key is not usable");
     // Short keep-alive, so stopping never waits long for an idle client.
     impl_->server->set_keep_alive_timeout(1);

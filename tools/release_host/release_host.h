@@ -37,13 +37,13 @@ std::uint8_t patternByte(std::uint64_t offset);
 
 // Misbehaviour for the next responses of one path.
 struct Fault {
-    std::optional<std::uint64_t> cutAfter;    // close the connection after this many body bytes
-    std::optional<std::uint64_t> stallAfter;  // send this many body bytes, then nothing until stopped
-    bool ignoreRange = false;                 // answer a range request with the whole file
-    bool wholeFileAsRange = false;            // answer it as a 206, yet send the whole file from byte 0
-    std::optional<std::string> contentRange;  // sent instead of the true Content-Range
-    std::optional<std::string> contentLength; // sent as Content-Length; the body goes chunked
-    int times = 1;                            // responses it applies to; -1: every one
+    std::optional<std::uint64_t> cutAfter;     // close the connection after this many body bytes
+    std::optional<std::uint64_t> stallAfter;   // send this many body bytes, then nothing until stopped
+    bool ignoreRange = false;                  // answer a range request with the whole file
+    bool wholeFileAsRange = false;             // answer it as a 206, yet send the whole file from byte 0
+    std::optional<std::string> contentRange;   // sent instead of the true Content-Range
+    std::optional<std::string> contentLength;  // sent as Content-Length; the body goes chunked
+    int times = 1;                             // responses it applies to; -1: every one
 
     static Fault cut(std::uint64_t bytes) {
         Fault fault;

@@ -59,7 +59,8 @@ struct Scene {
         if (withManifest)
             writeFile(folder / "OrbitreelInstaller.app/Contents/Resources/release.json",
                       "{\"version\": \"1.4.2\", \"url\": \"https://orbitreel.app/downloads/Orbitreel-Mac-1.4.2.dmg\", "
-                      "\"sha256\": \"" + std::string(64, 'a') + "\", \"bytes\": " + std::to_string(ReleaseBytes) + "}");
+                      "\"sha256\": \"" +
+                          std::string(64, 'a') + "\", \"bytes\": " + std::to_string(ReleaseBytes) + "}");
         platform.files = files.get();
         platform.environment = &environment;
         platform.bundles = &bundles;

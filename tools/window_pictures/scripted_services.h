@@ -41,9 +41,7 @@ class HoldingQueues : public Queues {
 public:
     explicit HoldingQueues(Queues& main) : main_(main) {}
     void onMain(Work work) override { main_.onMain(std::move(work)); }
-    void onMainAfter(std::chrono::milliseconds delay, Work work) override {
-        main_.onMainAfter(delay, std::move(work));
-    }
+    void onMainAfter(std::chrono::milliseconds delay, Work work) override { main_.onMainAfter(delay, std::move(work)); }
     void onUserInitiated(Work work) override { held.push_back(std::move(work)); }
     std::vector<Work> held;
 

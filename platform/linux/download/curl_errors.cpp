@@ -15,44 +15,44 @@ bool isNoNetwork(long osErrno) { return systemCause(static_cast<int>(osErrno)) =
 PlatformError curlTransferError(int code, long osErrno) {
     std::string_view text;
     switch (static_cast<CURLcode>(code)) {
-    case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_COULDNT_RESOLVE_PROXY:
-        text = texts::HostNotFound;
-        break;
-    case CURLE_COULDNT_CONNECT:
-        text = isNoNetwork(osErrno) ? texts::NoNetwork : texts::Refused;
-        break;
-    case CURLE_PARTIAL_FILE:
-    case CURLE_RECV_ERROR:
-    case CURLE_SEND_ERROR:
-    case CURLE_GOT_NOTHING:
-    case CURLE_HTTP2:
-    case CURLE_HTTP2_STREAM:
-        text = isNoNetwork(osErrno) ? texts::NoNetwork : texts::ConnectionLost;
-        break;
-    case CURLE_OPERATION_TIMEDOUT:
-        text = texts::TimedOut;
-        break;
-    case CURLE_SSL_CONNECT_ERROR:
-    case CURLE_PEER_FAILED_VERIFICATION:
-    case CURLE_SSL_CERTPROBLEM:
-    case CURLE_SSL_CIPHER:
-    case CURLE_SSL_CACERT_BADFILE:
-    case CURLE_SSL_ISSUER_ERROR:
-    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
-    case CURLE_SSL_INVALIDCERTSTATUS:
-    case CURLE_SSL_CRL_BADFILE:
-    case CURLE_SSL_ENGINE_NOTFOUND:
-    case CURLE_SSL_ENGINE_SETFAILED:
-    case CURLE_SSL_ENGINE_INITFAILED:
-    case CURLE_USE_SSL_FAILED:
-        text = texts::InsecureConnection;
-        break;
-    case CURLE_UNSUPPORTED_PROTOCOL:
-        text = texts::HttpsOnly;
-        break;
-    default:
-        break;
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_RESOLVE_PROXY:
+            text = texts::HostNotFound;
+            break;
+        case CURLE_COULDNT_CONNECT:
+            text = isNoNetwork(osErrno) ? texts::NoNetwork : texts::Refused;
+            break;
+        case CURLE_PARTIAL_FILE:
+        case CURLE_RECV_ERROR:
+        case CURLE_SEND_ERROR:
+        case CURLE_GOT_NOTHING:
+        case CURLE_HTTP2:
+        case CURLE_HTTP2_STREAM:
+            text = isNoNetwork(osErrno) ? texts::NoNetwork : texts::ConnectionLost;
+            break;
+        case CURLE_OPERATION_TIMEDOUT:
+            text = texts::TimedOut;
+            break;
+        case CURLE_SSL_CONNECT_ERROR:
+        case CURLE_PEER_FAILED_VERIFICATION:
+        case CURLE_SSL_CERTPROBLEM:
+        case CURLE_SSL_CIPHER:
+        case CURLE_SSL_CACERT_BADFILE:
+        case CURLE_SSL_ISSUER_ERROR:
+        case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+        case CURLE_SSL_INVALIDCERTSTATUS:
+        case CURLE_SSL_CRL_BADFILE:
+        case CURLE_SSL_ENGINE_NOTFOUND:
+        case CURLE_SSL_ENGINE_SETFAILED:
+        case CURLE_SSL_ENGINE_INITFAILED:
+        case CURLE_USE_SSL_FAILED:
+            text = texts::InsecureConnection;
+            break;
+        case CURLE_UNSUPPORTED_PROTOCOL:
+            text = texts::HttpsOnly;
+            break;
+        default:
+            break;
     }
     // The library's own words are English: the causes not mapped get the generic text.
     return PlatformError{"curl", code, text.empty() ? texts::transferFailure(code) : std::string(text)};
@@ -62,9 +62,7 @@ PlatformError downloadFileError(int errnoValue) {
     return PlatformError{"posix", errnoValue, texts::downloadFileFailure(systemCause(errnoValue), errnoValue)};
 }
 
-PlatformError unusableResumeDataError() {
-    return PlatformError{"session", 1, std::string(texts::UnusableResumeData)};
-}
+PlatformError unusableResumeDataError() { return PlatformError{"session", 1, std::string(texts::UnusableResumeData)}; }
 
 PlatformError missingPartialDownloadError() {
     return PlatformError{"session", 2, std::string(texts::MissingPartialDownload)};
@@ -74,13 +72,9 @@ PlatformError cannotContinueError(int statusCode) {
     return PlatformError{"session", 3, texts::cannotContinue(statusCode)};
 }
 
-PlatformError invalidResponseError() {
-    return PlatformError{"session", 4, std::string(texts::InvalidResponse)};
-}
+PlatformError invalidResponseError() { return PlatformError{"session", 4, std::string(texts::InvalidResponse)}; }
 
-PlatformError tooMuchDataError() {
-    return PlatformError{"session", 5, std::string(texts::TooMuchData)};
-}
+PlatformError tooMuchDataError() { return PlatformError{"session", 5, std::string(texts::TooMuchData)}; }
 
 PlatformError tooManyRedirectsError() {
     return PlatformError{"curl", CURLE_TOO_MANY_REDIRECTS, std::string(texts::TooManyRedirects)};

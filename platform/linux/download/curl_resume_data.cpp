@@ -32,10 +32,7 @@ bool isPartialName(const std::string& name) {
 
 Bytes encodeResumeData(const ResumeState& state) {
     nlohmann::json json = {
-        {"format", ResumeDataFormat},
-        {"url", state.url},
-        {"bytes", state.bytes},
-        {"validator", state.validator},
+        {"format", ResumeDataFormat},   {"url", state.url}, {"bytes", state.bytes}, {"validator", state.validator},
         {"partial", state.partialName},
     };
     std::string text = json.dump();

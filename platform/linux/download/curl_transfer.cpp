@@ -60,9 +60,7 @@ std::optional<ContentRange> parseContentRange(std::string_view text) {
     return range;
 }
 
-bool isRedirectStatus(long code) {
-    return code == 301 || code == 302 || code == 303 || code == 307 || code == 308;
-}
+bool isRedirectStatus(long code) { return code == 301 || code == 302 || code == 303 || code == 307 || code == 308; }
 
 }  // namespace
 

@@ -21,7 +21,7 @@ struct TransferSettings {
     std::chrono::milliseconds resourceTimeout{7200000};
     curl_slist* connectTo = nullptr;  // owned by the session
     std::optional<Path> trustedCertificates;
-    bool direct = false;  // no proxy (the test configuration)
+    bool direct = false;            // no proxy (the test configuration)
     std::int64_t largestFile = -1;  // -1: no limit
 };
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
+#include <unistd.h>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -12,7 +13,6 @@
 #include <set>
 #include <sstream>
 #include <thread>
-#include <unistd.h>
 
 #include "platform/linux/linux_applications.h"
 #include "platform/linux/linux_bundles.h"
@@ -31,7 +31,8 @@ using testing::writeText;
 std::string infoPlist(const std::string& identifier, const std::string& executable) {
     std::string plist =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
-        "<key>CFBundleIdentifier</key><string>" + identifier + "</string>\n";
+        "<key>CFBundleIdentifier</key><string>" +
+        identifier + "</string>\n";
     if (!executable.empty()) plist += "<key>CFBundleExecutable</key><string>" + executable + "</string>\n";
     return plist + "</dict>\n</plist>\n";
 }
@@ -163,8 +164,8 @@ TEST_F(ApplicationsTest, StartFailuresReachTheHandlerOnAnotherThread) {
     writeText(notExecutable / "Contents/Info.plist", infoPlist(id, "Plain"));
     writeText(notExecutable / "Contents/MacOS/Plain", "not a program");
 
-    for (const Path& bundle : {noBundle, noExecutableKey, missingExecutable, notExecutable,
-                               folder.path() / "Absent.app"}) {
+    for (const Path& bundle :
+         {noBundle, noExecutableKey, missingExecutable, notExecutable, folder.path() / "Absent.app"}) {
         const Opened opened = open(bundle);
         ASSERT_TRUE(opened.error) << bundle;
         EXPECT_NE(opened.thread, std::this_thread::get_id());

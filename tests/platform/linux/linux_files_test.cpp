@@ -7,8 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -50,7 +50,8 @@ TEST_F(LinuxFilesTest, MoveRefusesAnExistingDestinationAndLeavesBoth) {
 
 TEST_F(LinuxFilesTest, MoveAcrossFileSystemsCopiesThenRemoves) {
     Path shm = "/dev/shm";
-    struct stat a {}, b {};
+    struct stat a {
+    }, b{};
     if (::stat(shm.c_str(), &a) != 0 || ::stat(folder.path().c_str(), &b) != 0 || a.st_dev == b.st_dev)
         GTEST_SKIP() << "no second file system (/dev/shm) here";
     Path source = shm / ("orbitreel-move-" + std::to_string(::getpid()));

@@ -31,7 +31,7 @@ int statusCode(int status) {
 
     int in = ::open("/dev/null", O_RDONLY);
     int out = launch.output.empty() ? ::open("/dev/null", O_WRONLY)
-                                  : ::open(launch.output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+                                    : ::open(launch.output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     if (in < 0 || out < 0) {
         int error = errno;
         (void)!::write(reportFd, &error, sizeof error);
@@ -45,10 +45,8 @@ int statusCode(int status) {
         ::close(fd);
     }
     if (launch.keepDescriptor) ::fcntl(*launch.keepDescriptor, F_SETFD, 0);
-    if (envp)
-        ::execve(launch.program.c_str(), argv, envp);
-    else
-        ::execv(launch.program.c_str(), argv);
+    if (envp) ::execve(launch.program.c_str(), argv, envp);
+    else ::execv(launch.program.c_str(), argv);
     int error = errno;
     (void)!::write(reportFd, &error, sizeof error);
     ::_exit(127);

@@ -18,10 +18,10 @@ std::filesystem::path findProgram(const std::string& name);
 
 struct ProgramLaunch {
     std::filesystem::path program;
-    std::vector<std::string> arguments;        // without the program itself
-    std::vector<std::string> environment;      // "NAME=value"; empty: inherit ours
-    std::filesystem::path output;              // standard output and error; empty: /dev/null
-    std::optional<int> keepDescriptor;         // left open in the child (as the same number)
+    std::vector<std::string> arguments;    // without the program itself
+    std::vector<std::string> environment;  // "NAME=value"; empty: inherit ours
+    std::filesystem::path output;          // standard output and error; empty: /dev/null
+    std::optional<int> keepDescriptor;     // left open in the child (as the same number)
 };
 
 class ChildProcess {

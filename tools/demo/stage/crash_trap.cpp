@@ -71,18 +71,22 @@ std::string filePath(pid_t tid, const SyscallInfo& entry, std::int64_t result) {
     };
     switch (entry.entry.nr) {
 #ifdef SYS_open
-    case SYS_open:
-    case SYS_creat:
+        case SYS_open:
+        case SYS_creat:
 #endif
-    case SYS_openat: return procLink(tid, "fd/" + std::to_string(result));
-    case SYS_mkdirat:
-    case SYS_unlinkat: return at(static_cast<int>(args[0]), args[1]);
+        case SYS_openat:
+            return procLink(tid, "fd/" + std::to_string(result));
+        case SYS_mkdirat:
+        case SYS_unlinkat:
+            return at(static_cast<int>(args[0]), args[1]);
 #ifdef SYS_mkdir
-    case SYS_mkdir:
-    case SYS_unlink:
-    case SYS_rmdir: return at(AT_FDCWD, args[0]);
+        case SYS_mkdir:
+        case SYS_unlink:
+        case SYS_rmdir:
+            return at(AT_FDCWD, args[0]);
 #endif
-    default: return {};
+        default:
+            return {};
     }
 }
 
@@ -96,11 +100,17 @@ std::optional<std::string> renameInto(pid_t tid, const SyscallInfo& entry, std::
     std::uint64_t flags = 0;
     switch (entry.entry.nr) {
 #ifdef SYS_rename
-    case SYS_rename: from = 0, to = 1; break;
+        case SYS_rename:
+            from = 0, to = 1;
+            break;
 #endif
-    case SYS_renameat: break;
-    case SYS_renameat2: flags = args[4]; break;
-    default: return std::nullopt;
+        case SYS_renameat:
+            break;
+        case SYS_renameat2:
+            flags = args[4];
+            break;
+        default:
+            return std::nullopt;
     }
     const std::string source = readString(tid, args[from]);
     const std::string target = readString(tid, args[to]);
@@ -121,8 +131,7 @@ bool inside(const std::string& path, const std::string& folder) {
 bool processGone(pid_t pid) {
     const std::string stat = readWholeFile("/proc/" + std::to_string(pid) + "/stat");
     const auto close = stat.rfind(')');
-    return close == std::string::npos || close + 2 >= stat.size() || stat[close + 2] == 'Z' ||
-           stat[close + 2] == 'X';
+    return close == std::string::npos || close + 2 >= stat.size() || stat[close + 2] == 'Z' || stat[close + 2] == 'X';
 }
 
 // Every thread has ended, and so has told its children that it died: the

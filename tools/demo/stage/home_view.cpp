@@ -36,10 +36,8 @@ std::vector<std::string> HomeView::logEntries() const {
     std::string line;
     std::smatch match;
     while (std::getline(in, line)) {
-        if (std::regex_match(line, match, stamp))
-            entries.push_back(match[2].str());
-        else if (!entries.empty())
-            entries.back() += "\n" + line;
+        if (std::regex_match(line, match, stamp)) entries.push_back(match[2].str());
+        else if (!entries.empty()) entries.back() += "\n" + line;
     }
     return entries;
 }
@@ -86,8 +84,7 @@ std::vector<fs::path> HomeView::trashedApplications() const {
         const auto name = entry.path().filename().string();
         // The backup goes to the Trash under the hidden name it had beside
         // the new copy.
-        if (name.rfind("Orbitreel", 0) == 0 || name.rfind(".Orbitreel-backup-", 0) == 0)
-            found.push_back(entry.path());
+        if (name.rfind("Orbitreel", 0) == 0 || name.rfind(".Orbitreel-backup-", 0) == 0) found.push_back(entry.path());
     }
     return found;
 }

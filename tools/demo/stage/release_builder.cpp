@@ -14,9 +14,15 @@ fs::path makeRelease(const ReleaseRecipe& recipe) {
     fs::create_directories(recipe.out);
     ProgramLaunch launch;
     launch.program = "/bin/bash";
-    launch.arguments = {ORBITREEL_STAGE_MAKE_RELEASE, "--helpers", ORBITREEL_STAGE_HELPERS, "--app-binary",
-                      ORBITREEL_STAGE_DEMO_APP,     "--out",     recipe.out.string(),      "--version",
-                      recipe.version};
+    launch.arguments = {ORBITREEL_STAGE_MAKE_RELEASE,
+                        "--helpers",
+                        ORBITREEL_STAGE_HELPERS,
+                        "--app-binary",
+                        ORBITREEL_STAGE_DEMO_APP,
+                        "--out",
+                        recipe.out.string(),
+                        "--version",
+                        recipe.version};
     if (recipe.payloadBytes > 0) {
         launch.arguments.push_back("--payload-bytes");
         launch.arguments.push_back(std::to_string(recipe.payloadBytes));
@@ -26,8 +32,7 @@ fs::path makeRelease(const ReleaseRecipe& recipe) {
     fs::remove(launch.output);
     ChildProcess tool(launch);
     auto status = tool.waitFor(std::chrono::minutes(10));
-    if (!status || *status != 0)
-        throw std::runtime_error("make_release.sh failed:\n" + readWholeFile(launch.output));
+    if (!status || *status != 0) throw std::runtime_error("make_release.sh failed:\n" + readWholeFile(launch.output));
     return recipe.out / "release.json";
 }
 

@@ -11,7 +11,7 @@
 namespace orbitreel::stage {
 
 struct ReleaseRecipe {
-    std::filesystem::path out;         // gets Orbitreel-Mac-VERSION.dmg and release.json
+    std::filesystem::path out;  // gets Orbitreel-Mac-VERSION.dmg and release.json
     std::string version = "1.4.2";
     std::uint64_t payloadBytes = 0;    // random content inside the application
     std::vector<std::string> options;  // further make_release.sh options (--tamper, …)

@@ -12,14 +12,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
-#include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <stdexcept>
 
 namespace orbitreel::stage {
 

@@ -30,8 +30,13 @@ VirtualScreen::VirtualScreen(int width, int height) {
     if (::pipe2(numberPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
     ProgramLaunch launch;
     launch.program = xvfb;
-    launch.arguments = {"-displayfd", std::to_string(numberPipe[1]), "-screen", "0",
-                      std::to_string(width) + "x" + std::to_string(height) + "x24", "-nolisten", "tcp"};
+    launch.arguments = {"-displayfd",
+                        std::to_string(numberPipe[1]),
+                        "-screen",
+                        "0",
+                        std::to_string(width) + "x" + std::to_string(height) + "x24",
+                        "-nolisten",
+                        "tcp"};
     launch.keepDescriptor = numberPipe[1];
     try {
         server_ = ChildProcess(launch);

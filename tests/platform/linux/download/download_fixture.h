@@ -62,16 +62,16 @@ public:
     bool waitForCompletion(std::chrono::seconds timeout = std::chrono::seconds(30));
 
     // Results; read them after waitForCompletion.
-    std::vector<std::string> redirects;         // proposed URLs ("" when none)
-    std::vector<std::int64_t> totals;            // totalBytesWritten of each report
-    std::int64_t reportedDelta = 0;              // sum of bytesWritten
-    std::optional<Bytes> body;                   // the handed-over file's bytes
+    std::vector<std::string> redirects;  // proposed URLs ("" when none)
+    std::vector<std::int64_t> totals;    // totalBytesWritten of each report
+    std::int64_t reportedDelta = 0;      // sum of bytesWritten
+    std::optional<Bytes> body;           // the handed-over file's bytes
     Path handedOver;
     std::optional<HttpResponse> finalResponse;
     int completions = 0;
     std::optional<TransferError> error;
     std::set<std::thread::id> threads;
-    std::vector<std::string> order;              // "redirect", "progress", "finished", "complete"
+    std::vector<std::string> order;  // "redirect", "progress", "finished", "complete"
 
 private:
     std::mutex mutex_;

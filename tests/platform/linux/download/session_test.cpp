@@ -227,14 +227,26 @@ TEST_F(SessionTest, AResumedTaskThatCannotGoOnFailsAndOffersResumeDataOnlyForAPa
         bool resumeData;
     };
     const std::vector<Case> cases = {
-        {"plain http", "http://orbitreel.app/release.dmg", {},
-         "Solo se descargan archivos por una conexión segura (HTTPS).", false, false},
+        {"plain http",
+         "http://orbitreel.app/release.dmg",
+         {},
+         "Solo se descargan archivos por una conexión segura (HTTPS).",
+         false,
+         false},
         {"malformed", "https://orbitreel.app:99999/release.dmg", {}, "", false, false},
-        {"length near 2^63 with no total", {}, withHeaders("bytes 100000-299999/*", "9223372036854775000"),
-         cannotContinue, true, false},
+        {"length near 2^63 with no total",
+         {},
+         withHeaders("bytes 100000-299999/*", "9223372036854775000"),
+         cannotContinue,
+         true,
+         false},
         {"range past its total", {}, withHeaders("bytes 100000-399999/300000", {}), cannotContinue, true, false},
-        {"range to the largest offset", {}, withHeaders("bytes 100000-9223372036854775807/*", {}), cannotContinue,
-         true, false},
+        {"range to the largest offset",
+         {},
+         withHeaders("bytes 100000-9223372036854775807/*", {}),
+         cannotContinue,
+         true,
+         false},
         {"length past 64 bits", {}, withHeaders({}, "99999999999999999999"), nonsense, true, true},
     };
     for (const auto& c : cases) {
@@ -285,7 +297,8 @@ TEST_F(SessionTest, UnusableResumeDataFailsTheTaskAndTouchesNoFile) {
         {"other format", blob([](auto& j) { j["format"] = 2; })},
         {"no format", blob([](auto& j) { j.erase("format"); })},
         {"outside the folder", blob([](auto& j) { j["partial"] = "../outside/download-00ff.part"; })},
-        {"absolute path", blob([&](auto& j) { j["partial"] = (host.folder() / "outside/download-00ff.part").string(); })},
+        {"absolute path",
+         blob([&](auto& j) { j["partial"] = (host.folder() / "outside/download-00ff.part").string(); })},
         {"not ours", blob([](auto& j) { j["partial"] = "notes.txt"; })},
         {"header injection", blob([](auto& j) { j["validator"] = "\"v1\"\r\nX-Evil: 1"; })},
         {"no bytes", blob([](auto& j) { j["bytes"] = 0; })},
@@ -392,8 +405,8 @@ TEST_F(SessionTest, TransferErrorsCarrySpanishDescriptions) {
         RecordingDelegate recorder;
         auto session = sessions->makeSession(configuration, recorder);
         std::string url = name == "unknown host" ? "https://no-such-host.invalid/release.dmg"
-                          : name == "wrong name"   ? "https://impostor.example/release.dmg"
-                                                   : TestReleaseHost::url("/release.dmg");
+                          : name == "wrong name" ? "https://impostor.example/release.dmg"
+                                                 : TestReleaseHost::url("/release.dmg");
         session->downloadTask(url)->resume();
         ASSERT_TRUE(recorder.waitForCompletion());
         ASSERT_TRUE(recorder.error.has_value());
