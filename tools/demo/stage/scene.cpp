@@ -118,12 +118,27 @@ void Scene::closeWindow() {
 
 QImage Scene::picture() { return x_->grab(x_->visibleArea()); }
 
+namespace {
+
+// A window the X server has mapped but the installer has not painted yet is
+// one flat colour; a busy machine can keep it so for longer than a sample.
+bool painted(const QImage& image) {
+    if (image.isNull()) return false;
+    const QRgb first = image.pixel(0, 0);
+    for (int y = 0; y < image.height(); y += 8)
+        for (int x = 0; x < image.width(); x += 8)
+            if (image.pixel(x, y) != first) return true;
+    return false;
+}
+
+}  // namespace
+
 QImage Scene::settledPicture(std::chrono::milliseconds timeout) {
     QImage last = picture();
     waitUntil(
         [&] {
             QImage next = picture();
-            const bool same = !next.isNull() && next == last;
+            const bool same = painted(next) && next == last;
             last = std::move(next);
             return same;
         },
