@@ -173,7 +173,7 @@ int run(std::uint64_t mebibytes, bool keep) {
     // The first four stages each do what one standard tool does.
     std::cout << "each stage beside its peer (installer / tool):\n";
     for (std::size_t i = 0; i < baseline.size(); ++i)
-        std::cout << "  " << std::left << std::setw(44) << installer[i].name << std::setw(22) << baseline[i].name
+        std::cout << "  " << std::left << std::setw(46) << installer[i].name << std::setw(22) << baseline[i].name
                   << std::right << std::fixed << std::setprecision(2) << std::setw(6)
                   << installer[i].seconds / baseline[i].seconds << "\n";
     std::cout << "\n";
