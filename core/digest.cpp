@@ -1,8 +1,7 @@
 #include "core/digest.h"
 
-#include <vector>
-
 #include "base/hex.h"
+#include "core/read_ahead.h"
 #include "platform/hashing.h"
 
 namespace orbitreel {
@@ -13,20 +12,25 @@ Result<std::string> digest(Files& files, Hashing& hashing, const Path& file) {
     auto& reader = **opened;
 
     auto sha = hashing.makeSha256();
-    std::vector<std::uint8_t> chunk(DigestChunkSize);
-    for (;;) {
-        auto count = reader.read(chunk);
-        if (!count) {
-            ignore(reader.close());
-            return fail_with(count.error());
+    // Hashing is the slow part: reading ahead on a second thread hides the
+    // reads behind it. The thread is joined before the reader is closed.
+    Result<void> read;
+    {
+        ReadAhead chunks(reader, DigestChunkSize);
+        for (;;) {
+            auto chunk = chunks.next();
+            if (!chunk) {
+                read = fail_with(chunk.error());
+                break;
+            }
+            if (chunk->empty()) break;
+            sha->update(*chunk);
         }
-        if (*count == 0) break;
-        sha->update(std::span(chunk.data(), *count));
     }
-    auto bytes = sha->finalize();
     ignore(reader.close());
+    if (!read) return fail_with(read.error());
 
-    return base::toHex(bytes);
+    return base::toHex(sha->finalize());
 }
 
 }  // namespace orbitreel

@@ -1,5 +1,7 @@
 #pragma once
-// Streaming SHA-256 of a file, as 64 lowercase hexadecimal characters.
+// Streaming SHA-256 of a file, as 64 lowercase hexadecimal characters. The
+// file is read on a second thread while the first hashes, two chunks of
+// DigestChunkSize at a time, whatever the file size.
 
 #include <cstddef>
 #include <string>

@@ -1,15 +1,19 @@
 // From the button to the launched application with a 1 GiB image, beside the
 // same work done by standard tools in the same run: curl -o, openssl dgst
 // -sha256, bsdtar -xf, cp -a. Target: the installer within 1.5 x their sum.
+// Then the peak memory of the installer, of each stand-in and of each
+// standard tool over the run, watched from outside (see peak_watch.h).
 //
 //   bench_e2e [--mib N] [--keep]     (default 1024 MiB; --keep leaves the files)
 
 #include <cstdio>
 #include <iomanip>
 #include <iostream>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "bench/e2e/peak_watch.h"
 #include "tools/demo/stage/bundle_check.h"
 #include "tools/demo/stage/release_builder.h"
 #include "tools/demo/stage/sandbox.h"
@@ -62,6 +66,26 @@ void printStages(const std::string& title, const std::vector<Stage>& stages, dou
               << std::setw(8) << total << " s\n";
 }
 
+void printPeaks(const std::map<std::string, orbitreel::bench::PeakWatch::Peak>& peaks) {
+    std::cout << "peak resident memory (VmHWM of /proc/<pid>/status, read every "
+              << orbitreel::bench::PeakWatch::Period.count() << " ms; the highest of the runs seen):\n";
+    const std::pair<const char*, const char*> rows[] = {
+        {"OrbitreelInstaller", ""}, {"hdiutil", "stand-in"}, {"codesign", "stand-in"}, {"ditto", "stand-in"},
+        {"curl", "standard"},       {"openssl", "standard"}, {"bsdtar", "standard"},   {"cp", "standard"},
+    };
+    long standIns = 0;
+    for (auto& [name, kind] : rows) {
+        const auto found = peaks.find(name);
+        const auto peak = found == peaks.end() ? orbitreel::bench::PeakWatch::Peak{} : found->second;
+        std::cout << "  " << std::left << std::setw(20) << name << std::setw(10) << kind << std::right << std::fixed
+                  << std::setprecision(1) << std::setw(8) << static_cast<double>(peak.kib) / 1024 << " MiB  "
+                  << peak.runs << " run(s) seen\n";
+        if (std::string(kind) == "stand-in") standIns = std::max(standIns, peak.kib);
+    }
+    std::cout << "largest stand-in: " << std::setprecision(1) << static_cast<double>(standIns) / 1024
+              << " MiB (target: at most 16) " << (standIns <= 16 * 1024 ? "MET" : "NOT MET") << "\n";
+}
+
 int run(std::uint64_t mebibytes, bool keep) {
     const fs::path work = BENCH_E2E_WORK;
     fs::remove_all(work);
@@ -79,6 +103,9 @@ int run(std::uint64_t mebibytes, bool keep) {
     const auto& release = scene.release();
     scene.serveRelease(scene.releaseImage());
     std::cout << "image: " << release.bytes << " bytes\n" << std::endl;
+
+    orbitreel::bench::PeakWatch peakWatch(
+        {"OrbitreelInstaller", "hdiutil", "codesign", "ditto", "curl", "openssl", "bsdtar", "cp"});
 
     // The standard tools, through the same release host and trust.
     const fs::path base = work / "baseline";
@@ -130,6 +157,7 @@ int run(std::uint64_t mebibytes, bool keep) {
         last = now;
     }
     const double installerTotal = secondsSince(pressed);
+    const auto peaks = peakWatch.stop();
     const std::string problem = bundleProblem(home.installedApp(), release.version);
 
     const double megabytes = static_cast<double>(release.bytes) / 1e6;
@@ -141,7 +169,16 @@ int run(std::uint64_t mebibytes, bool keep) {
               << " MB/s, installer " << megabytes / installer[0].seconds << " MB/s\n"
               << std::setprecision(2) << "installer / standard tools: " << installerTotal / baselineTotal
               << " (target: at most 1.50) " << (installerTotal <= 1.5 * baselineTotal ? "MET" : "NOT MET") << "\n"
-              << "installed application: " << (problem.empty() ? "whole" : problem) << std::endl;
+              << "installed application: " << (problem.empty() ? "whole" : problem) << "\n\n";
+    // The first four stages each do what one standard tool does.
+    std::cout << "each stage beside its peer (installer / tool):\n";
+    for (std::size_t i = 0; i < baseline.size(); ++i)
+        std::cout << "  " << std::left << std::setw(46) << installer[i].name << std::setw(22) << baseline[i].name
+                  << std::right << std::fixed << std::setprecision(2) << std::setw(6)
+                  << installer[i].seconds / baseline[i].seconds << "\n";
+    std::cout << "\n";
+    printPeaks(peaks);
+    std::cout << std::flush;
 
     stopOrbitreel();
     if (!keep) fs::remove_all(work);
