@@ -24,6 +24,8 @@ Outcome<std::unique_ptr<SealedImageReader>> SealedImageReader::openSealed(const 
     auto seal = readSeal(reader->fd_.get(), static_cast<std::uint64_t>(st.st_size));
     if (!seal) return failure(seal.error());
     reader->seal_ = *seal;
+    reader->mapped_ = {reader->fd_.get(), nullptr, static_cast<std::uint64_t>(st.st_size)};
+    ::posix_fadvise(reader->fd_.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     reader->archive_ = archive_read_new();
     if (reader->archive_ == nullptr) return failure("out of memory");
     archive_read_support_format_iso9660(reader->archive_);
@@ -34,7 +36,6 @@ Outcome<std::unique_ptr<SealedImageReader>> SealedImageReader::open(const std::f
                                                                     std::size_t blockSize) {
     auto reader = openSealed(image);
     if (!reader) return reader;
-    ::posix_fadvise((*reader)->fd_.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     if (archive_read_open_fd((*reader)->archive_, (*reader)->fd_.get(), blockSize) != ARCHIVE_OK)
         return failure(archiveMessage((*reader)->archive_, "not an ISO 9660 image"));
     return reader;
@@ -44,13 +45,11 @@ Outcome<std::unique_ptr<SealedImageReader>> SealedImageReader::openMapped(const 
     auto reader = openSealed(image);
     if (!reader) return reader;
     SealedImageReader& opened = **reader;
-    struct stat st {};
-    if (::fstat(opened.fd_.get(), &st) != 0) return failure(posixMessage("cannot inspect " + image.string(), errno));
-    // The seal makes the image longer than nothing.
-    const auto size = static_cast<std::size_t>(st.st_size);
+    // The length the seal was checked against; the seal makes it more than nothing.
+    const auto size = static_cast<std::size_t>(opened.mapped_.size);
     void* bytes = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, opened.fd_.get(), 0);
     if (bytes == MAP_FAILED) return failure(posixMessage("cannot map " + image.string(), errno));
-    opened.mapped_ = {opened.fd_.get(), static_cast<const char*>(bytes), size};
+    opened.mapped_.bytes = static_cast<const char*>(bytes);
     if (archive_read_open_memory(opened.archive_, bytes, size) != ARCHIVE_OK)
         return failure(archiveMessage(opened.archive_, "not an ISO 9660 image"));
     return reader;
