@@ -151,7 +151,7 @@ private:
             auto copied = copyMappedData(where, archive_entry_perm(entry));
             if (!copied) return copied;
         } else if (hasData) {
-            auto copied = copyData(where);
+            auto copied = copyData(where, nullptr);
             if (!copied) return copied;
         }
         if (archive_write_finish_entry(disk_) != ARCHIVE_OK)
@@ -188,7 +188,8 @@ private:
         return inside;
     }
 
-    Outcome<void> copyData(const std::string& where) {
+    // Through the disk writer, or `own` when the content is ours to write.
+    Outcome<void> copyData(const std::string& where, ContentWriter* own) {
         for (;;) {
             const void* block = nullptr;
             std::size_t size = 0;
@@ -198,32 +199,27 @@ private:
             if (status != ARCHIVE_OK) return failure(archiveMessage(reader_, "image damaged in " + where));
             bytes_ += size;
             if (bytes_ > limits_.maxTotalBytes) return tooLarge();
-            if (archive_write_data_block(disk_, block, size, offset) != ARCHIVE_OK)
+            if (own != nullptr) {
+                if (offset < 0) return failure("image damaged in " + where);
+                auto written = own->write(block, size, static_cast<std::uint64_t>(offset));
+                if (!written) return written;
+            } else if (archive_write_data_block(disk_, block, size, offset) != ARCHIVE_OK) {
                 return failure(archiveMessage(disk_, "cannot write " + where));
+            }
         }
     }
 
     // The disk writer just created the file, with its final mode, in a
-    // folder only we write; the owner may need to write it for a moment.
+    // folder only we write (so no link stands at `where`); the owner may need
+    // to write it for a moment.
     Outcome<void> copyMappedData(const std::string& where, mode_t mode) {
-        if (::fchmodat(AT_FDCWD, where.c_str(), S_IRUSR | S_IWUSR, AT_SYMLINK_NOFOLLOW) != 0)
+        if (::fchmodat(AT_FDCWD, where.c_str(), S_IRUSR | S_IWUSR, 0) != 0)
             return failure(posixMessage("cannot write " + where, errno));
         base::UniqueFd file(::open(where.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC));
         if (!file) return failure(posixMessage("cannot write " + where, errno));
         ContentWriter writer(*image_, file.get(), where);
-        for (;;) {
-            const void* block = nullptr;
-            std::size_t size = 0;
-            la_int64_t offset = 0;
-            int status = archive_read_data_block(reader_, &block, &size, &offset);
-            if (status == ARCHIVE_EOF) break;
-            if (status != ARCHIVE_OK) return failure(archiveMessage(reader_, "image damaged in " + where));
-            bytes_ += size;
-            if (bytes_ > limits_.maxTotalBytes) return tooLarge();
-            if (offset < 0) return failure("image damaged in " + where);
-            auto written = writer.write(block, size, static_cast<std::uint64_t>(offset));
-            if (!written) return written;
-        }
+        auto copied = copyData(where, &writer);
+        if (!copied) return copied;
         if (::fchmod(file.get(), mode) != 0 || ::close(file.release()) != 0)
             return failure(posixMessage("cannot write " + where, errno));
         return {};
