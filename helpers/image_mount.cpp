@@ -6,7 +6,6 @@
 
 #include <cerrno>
 
-#include "base/sha256.h"
 #include "helpers/attach_marker.h"
 #include "helpers/folder_tree.h"
 #include "helpers/read_only_tree.h"
@@ -33,7 +32,7 @@ Outcome<void> emptyMountPoint(int mountFd, mode_t folderMode) {
 
 Outcome<void> fill(SealedImageReader& reader, const std::filesystem::path& mountPoint, int mountFd,
                    const ExtractionLimits& limits) {
-    auto extracted = extractEntries(reader.archive(), mountPoint, limits, AttachMarkerName);
+    auto extracted = extractEntries(reader.archive(), mountPoint, limits, AttachMarkerName, &reader.mapped());
     if (!extracted) return extracted;
     return removeWriteBits(mountFd);
 }
@@ -53,7 +52,7 @@ Outcome<void> attachImage(const std::filesystem::path& image, const std::filesys
     // Nothing is written before the image is known to be a sealed volume of
     // its full length. The seal's digest is verify's: the installer verifies
     // first, and hashing the image again here would double attach's time.
-    auto reader = SealedImageReader::open(image, base::StreamChunkSize);
+    auto reader = SealedImageReader::openMapped(image);
     if (!reader) return failure(reader.error());
 
     const mode_t folderMode = st.st_mode & 07777;

@@ -11,7 +11,9 @@
 #include <utility>
 #include <vector>
 
+#include "base/unique_fd.h"
 #include "helpers/folder_tree.h"
+#include "helpers/image_content.h"
 #include "helpers/link_containment.h"
 #include "helpers/relative_path.h"
 #include "helpers/sealed_image_reader.h"
@@ -47,8 +49,9 @@ struct DiskWriterDeleter {
 
 class Extraction {
 public:
-    Extraction(struct archive* reader, struct archive* disk, const ExtractionLimits& limits, std::string reserved)
-        : reader_(reader), disk_(disk), limits_(limits), reserved_(std::move(reserved)) {}
+    Extraction(struct archive* reader, const MappedImage* image, struct archive* disk, const ExtractionLimits& limits,
+               std::string reserved)
+        : reader_(reader), image_(image), disk_(disk), limits_(limits), reserved_(std::move(reserved)) {}
 
     Outcome<void> run() {
         for (;;) {
@@ -138,10 +141,17 @@ private:
         archive_entry_set_pathname(entry, where.c_str());
         // Set-id and sticky bits mean nothing good in a downloaded image.
         archive_entry_set_perm(entry, archive_entry_perm(entry) & 0777);
+        // Content out of a mapped image is ours to write, past the disk
+        // writer, which then has no bytes to expect.
+        const bool ownContent = hasData && image_ != nullptr;
+        if (ownContent) archive_entry_set_size(entry, 0);
         if (archive_write_header(disk_, entry) != ARCHIVE_OK)
             return failure(archiveMessage(disk_, "cannot extract " + where));
-        if (hasData) {
-            auto copied = copyData(where);
+        if (ownContent) {
+            auto copied = copyMappedData(where, archive_entry_perm(entry));
+            if (!copied) return copied;
+        } else if (hasData) {
+            auto copied = copyData(where, nullptr);
             if (!copied) return copied;
         }
         if (archive_write_finish_entry(disk_) != ARCHIVE_OK)
@@ -178,7 +188,8 @@ private:
         return inside;
     }
 
-    Outcome<void> copyData(const std::string& where) {
+    // Through the disk writer, or `own` when the content is ours to write.
+    Outcome<void> copyData(const std::string& where, ContentWriter* own) {
         for (;;) {
             const void* block = nullptr;
             std::size_t size = 0;
@@ -188,9 +199,30 @@ private:
             if (status != ARCHIVE_OK) return failure(archiveMessage(reader_, "image damaged in " + where));
             bytes_ += size;
             if (bytes_ > limits_.maxTotalBytes) return tooLarge();
-            if (archive_write_data_block(disk_, block, size, offset) != ARCHIVE_OK)
+            if (own != nullptr) {
+                if (offset < 0) return failure("image damaged in " + where);
+                auto written = own->write(block, size, static_cast<std::uint64_t>(offset));
+                if (!written) return written;
+            } else if (archive_write_data_block(disk_, block, size, offset) != ARCHIVE_OK) {
                 return failure(archiveMessage(disk_, "cannot write " + where));
+            }
         }
+    }
+
+    // The disk writer just created the file, with its final mode, in a
+    // folder only we write (so no link stands at `where`); the owner may need
+    // to write it for a moment.
+    Outcome<void> copyMappedData(const std::string& where, mode_t mode) {
+        if (::fchmodat(AT_FDCWD, where.c_str(), S_IRUSR | S_IWUSR, 0) != 0)
+            return failure(posixMessage("cannot write " + where, errno));
+        base::UniqueFd file(::open(where.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC));
+        if (!file) return failure(posixMessage("cannot write " + where, errno));
+        ContentWriter writer(*image_, file.get(), where);
+        auto copied = copyData(where, &writer);
+        if (!copied) return copied;
+        if (::fchmod(file.get(), mode) != 0 || ::close(file.release()) != 0)
+            return failure(posixMessage("cannot write " + where, errno));
+        return {};
     }
 
     std::unexpected<std::string> tooLarge() const {
@@ -198,6 +230,7 @@ private:
     }
 
     struct archive* reader_;
+    const MappedImage* image_;
     struct archive* disk_;
     ExtractionLimits limits_;
     std::string reserved_;
@@ -210,7 +243,7 @@ private:
 }  // namespace
 
 Outcome<void> extractEntries(struct archive* reader, const std::filesystem::path& root, const ExtractionLimits& limits,
-                             const std::string& reservedName) {
+                             const std::string& reservedName, const MappedImage* image) {
     auto rootFd = openFolder(root);
     if (!rootFd) return failure(rootFd.error());
     auto inside = WorkingFolder::enter(rootFd->get());
@@ -224,7 +257,7 @@ Outcome<void> extractEntries(struct archive* reader, const std::filesystem::path
                                                    ARCHIVE_EXTRACT_SECURE_NOABSOLUTEPATHS | ARCHIVE_EXTRACT_PERM |
                                                    ARCHIVE_EXTRACT_TIME);
 
-    Extraction extraction(reader, disk.get(), limits, reservedName);
+    Extraction extraction(reader, image, disk.get(), limits, reservedName);
     auto extracted = extraction.run();
     if (!extracted) return extracted;
     // Links are judged on the finished tree, where every link they pass

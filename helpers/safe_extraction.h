@@ -8,6 +8,7 @@
 #include <string>
 
 #include "helpers/extraction_limits.h"
+#include "helpers/image_content.h"
 #include "helpers/outcome.h"
 
 namespace orbitreel::helpers {
@@ -20,8 +21,9 @@ namespace orbitreel::helpers {
 // extracted before, devices, FIFOs and sockets, the name `reservedName` at
 // the top, and content beyond `limits`. Set-id and sticky bits are dropped;
 // owners are not restored. On failure the folder may hold part of the
-// content: the caller empties it.
+// content: the caller empties it. With `image`, the image `reader` reads from
+// memory, file content is copied from the image file where it lies there.
 Outcome<void> extractEntries(struct archive* reader, const std::filesystem::path& root, const ExtractionLimits& limits,
-                             const std::string& reservedName);
+                             const std::string& reservedName, const MappedImage* image = nullptr);
 
 }  // namespace orbitreel::helpers

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "base/unique_fd.h"
+#include "helpers/image_content.h"
 #include "helpers/image_seal.h"
 #include "helpers/outcome.h"
 
@@ -21,6 +22,10 @@ public:
     // `blockSize` is what libarchive reads at a time: large to extract,
     // small when file content is skipped (it reads one block per file).
     static Outcome<std::unique_ptr<SealedImageReader>> open(const std::filesystem::path& image, std::size_t blockSize);
+    // The same over the image mapped into memory: the reader hands out file
+    // content as blocks of the mapping, which `mapped()` locates in the file.
+    // Pages the reader does not touch are never read into this process.
+    static Outcome<std::unique_ptr<SealedImageReader>> openMapped(const std::filesystem::path& image);
     ~SealedImageReader();
     SealedImageReader(const SealedImageReader&) = delete;
     SealedImageReader& operator=(const SealedImageReader&) = delete;
@@ -31,12 +36,15 @@ public:
     }
     int fd() const { return fd_.get(); }
     const Seal& seal() const { return seal_; }
+    const MappedImage& mapped() const { return mapped_; }
 
 private:
     SealedImageReader() = default;
+    static Outcome<std::unique_ptr<SealedImageReader>> openSealed(const std::filesystem::path& image);
 
     base::UniqueFd fd_;
     Seal seal_;
+    MappedImage mapped_;
     struct archive* archive_ = nullptr;
 };
 

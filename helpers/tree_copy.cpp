@@ -20,7 +20,8 @@ mode_t copiedMode(const struct stat& st) { return (st.st_mode & 07777) | S_IWUSR
 
 // The kernel copies without passing the bytes through us; where it cannot
 // (another file system on an old kernel, a special file system), a chunked
-// read and write does the same in bounded memory.
+// read and write does the same in bounded memory, from the file offsets the
+// kernel's copy reached.
 Outcome<void> copyContent(int from, int to, const std::string& name) {
     bool kernelCopy = true;
     for (;;) {

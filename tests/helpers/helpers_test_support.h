@@ -20,6 +20,7 @@ namespace fs = std::filesystem;
 inline const std::string Hdiutil = ORBITREEL_TEST_HDIUTIL;
 inline const std::string Codesign = ORBITREEL_TEST_CODESIGN;
 inline const std::string Ditto = ORBITREEL_TEST_DITTO;
+inline const std::string WithoutKernelCopy = ORBITREEL_TEST_WITHOUT_KERNEL_COPY;
 inline const std::string MakeRelease = ORBITREEL_TEST_MAKE_RELEASE;
 inline const std::string DemoApp = ORBITREEL_TEST_DEMO_APP;
 inline const std::string DevelopmentKey = ORBITREEL_TEST_DEVELOPMENT_KEY;
