@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "helpers/mapped_piece.h"
+
 namespace orbitreel::helpers {
 
 namespace {
@@ -52,7 +54,17 @@ void hashPieces(std::span<const PieceSource> sources, Round& round, std::atomic<
     const std::size_t count = round.pieces.size();
     for (std::size_t i = next++; i < count; i = next++) {
         const Piece& piece = round.pieces[i];
-        round.errors[i] = readPiece(sources[piece.source].fd, piece, buffer);
+        const int fd = sources[piece.source].fd;
+        switch (hashMappedPiece(fd, piece.offset, piece.length, round.digests[i])) {
+            case MappedHash::done:
+                continue;
+            case MappedHash::shorter:
+                round.errors[i] = EIO;
+                break;
+            case MappedHash::unmappable:
+                round.errors[i] = readPiece(fd, piece, buffer);
+                break;
+        }
         if (round.errors[i] != 0) {
             next = count;
             return;
