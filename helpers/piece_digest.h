@@ -2,8 +2,8 @@
 // The piece digest of a file or an image: the SHA-256 of the SHA-256s of its
 // 1 MiB pieces, in order (no pieces when empty). Signatures record it for
 // every file and an image's seal for the volume: pieces are hashed on all
-// cores, which one SHA-256 stream cannot be, and memory stays one buffer per
-// core whatever the size.
+// cores, which one SHA-256 stream cannot be, and memory stays one piece per
+// core, mapped or read, whatever the size.
 
 #include <cstdint>
 #include <memory>
