@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <vector>
 
 #include "base/hex.h"
 #include "base/unique_fd.h"
@@ -19,6 +20,10 @@ namespace {
 
 constexpr mode_t SignedModeBits = S_IFMT | 07555;
 constexpr std::size_t MaxDepth = 256;
+// Files hashed together: enough to keep every core busy on small files,
+// few enough to hold them open.
+constexpr std::size_t MaxFilesPerFlush = 64;
+constexpr std::size_t MaxLinesPerFlush = 1024;
 
 std::string modeText(mode_t mode) {
     char text[16];
@@ -34,7 +39,11 @@ public:
         struct stat st {};
         if (::fstat(rootFd_, &st) != 0) return failure(posixMessage("cannot inspect the bundle", errno));
         line("d", st.st_mode, ".", {});
+        // The files waiting to be hashed come before whatever stopped the
+        // walk, so their failures are the ones to report.
         auto walked = walk(rootFd_, {});
+        auto flushed = flush();
+        if (!flushed) return failure(flushed.error());
         if (!walked) return failure(walked.error());
         return hash_.finish();
     }
@@ -45,6 +54,10 @@ private:
         auto names = sortedNames(dirFd);
         if (!names) return failure(names.error());
         for (const std::string& name : *names) {
+            if (files_.size() >= MaxFilesPerFlush || lines_.size() >= MaxLinesPerFlush) {
+                auto flushed = flush();
+                if (!flushed) return flushed;
+            }
             PathComponents path = folder;
             path.push_back(name);
             const std::string where = joinPath(path);
@@ -58,9 +71,9 @@ private:
                 auto walked = walk(sub->get(), path);
                 if (!walked) return walked;
             } else if (S_ISREG(st->st_mode)) {
-                auto digest = fileDigest(dirFd, name, *st);
-                if (!digest) return failure(digest.error());
-                line("f", st->st_mode, where, *digest);
+                auto opened = openFile(dirFd, name, *st);
+                if (!opened) return opened;
+                line("f", st->st_mode, where, {});
             } else if (S_ISLNK(st->st_mode)) {
                 auto target = readLinkAt(dirFd, name);
                 if (!target) return failure(target.error());
@@ -74,27 +87,58 @@ private:
         return {};
     }
 
-    Outcome<std::string> fileDigest(int dirFd, const std::string& name, const struct stat& seen) {
+    // Opens the file now, to check it is the one the walk saw, and leaves
+    // its digest to the next flush.
+    Outcome<void> openFile(int dirFd, const std::string& name, const struct stat& seen) {
         base::UniqueFd fd(::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
         if (!fd) return failure(posixMessage("cannot open " + name, errno));
         struct stat st {};
         if (::fstat(fd.get(), &st) != 0 || st.st_ino != seen.st_ino || st.st_dev != seen.st_dev)
             return failure("bundle changed while being read: " + name);
-        auto digest = pieces_.digest(fd.get(), static_cast<std::uint64_t>(st.st_size));
-        if (!digest) return failure(digest.error() + " (" + name + ")");
-        return base::toHex(*digest);
+        sources_.push_back(PieceSource{fd.get(), static_cast<std::uint64_t>(st.st_size)});
+        files_.push_back(PendingFile{std::move(fd), name, lines_.size()});
+        return {};
     }
 
+    // Lines wait until their files are hashed, all of them together.
     void line(const char* kind, mode_t mode, const std::string& path, const std::string& payload) {
         std::string text = std::string(kind) + " " + modeText(mode) + " " + escapeManifestText(path);
         if (!payload.empty()) text += " " + payload;
-        text += "\n";
-        hash_.update(text);
+        lines_.push_back(std::move(text));
     }
+
+    Outcome<void> flush() {
+        auto digests = pieces_.digestAll(sources_);
+        if (!digests) {
+            const PieceFailure& failed = digests.error();
+            std::string message = posixMessage("cannot read", failed.error) + " (" + files_[failed.source].name + ")";
+            clearPending();
+            return failure(std::move(message));
+        }
+        for (std::size_t f = 0; f < files_.size(); ++f) lines_[files_[f].line] += " " + base::toHex((*digests)[f]);
+        for (const std::string& text : lines_) hash_.update(text + "\n");
+        clearPending();
+        return {};
+    }
+
+    void clearPending() {
+        lines_.clear();
+        files_.clear();
+        sources_.clear();
+    }
+
+    struct PendingFile {
+        base::UniqueFd fd;
+        std::string name;
+        std::size_t line = 0;
+    };
 
     int rootFd_;
     base::Sha256 hash_;
     PieceHasher pieces_;
+    std::vector<std::string> lines_;
+    std::vector<PendingFile> files_;
+    std::vector<PieceSource> sources_;
 };
 
 }  // namespace

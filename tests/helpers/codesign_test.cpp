@@ -4,11 +4,14 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
+#include <openssl/sha.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <vector>
 
 #include "tests/helpers/helpers_test_support.h"
 
@@ -143,6 +146,106 @@ TEST_F(CodesignBundle, FilesLargerThanOnePieceAreCoveredWhole) {
         EXPECT_EQ(verify(bundle).status, 1);
     }
     writeFile(bundle / "Contents/Resources/large.bin", large);
+    EXPECT_EQ(verify(bundle).status, 0);
+}
+
+std::string printed(const char* format, unsigned value) {
+    char text[16];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+std::string modeText(mode_t mode) { return printed("%o", mode & (S_IFMT | 07555)); }
+
+// What the manifest's header documents, computed apart from the tool: the
+// SHA-256 of the SHA-256s of a file's 1 MiB pieces.
+std::string pieceDigestHex(const std::string& content) {
+    std::vector<unsigned char> pieces;
+    for (std::size_t at = 0; at < content.size(); at += 1 << 20) {
+        unsigned char piece[32];
+        SHA256(reinterpret_cast<const unsigned char*>(content.data()) + at,
+               std::min<std::size_t>(1 << 20, content.size() - at), piece);
+        pieces.insert(pieces.end(), piece, piece + 32);
+    }
+    unsigned char whole[32];
+    SHA256(pieces.data(), pieces.size(), whole);
+    std::string hex;
+    for (unsigned char byte : whole) hex += printed("%02x", byte);
+    return hex;
+}
+
+std::string escaped(const std::string& text) {
+    std::string out;
+    for (unsigned char c : text) out += c <= 0x20 || c == 0x7f || c == '%' ? printed("%%%02X", c) : std::string(1, c);
+    return out;
+}
+
+// Depth first, names sorted bytewise in each folder, the signature left out.
+void manifestLines(const fs::path& root, const std::string& folder, std::string& manifest) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder.empty() ? root : root / folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+        const std::string path = folder.empty() ? name : folder + "/" + name;
+        if (path == "Contents/_CodeSignature/Signature") continue;
+        struct stat st {};
+        ASSERT_EQ(::lstat((root / path).c_str(), &st), 0);
+        const std::string mode = modeText(st.st_mode);
+        if (S_ISDIR(st.st_mode)) {
+            manifest += "d " + mode + " " + escaped(path) + "\n";
+            manifestLines(root, path, manifest);
+        } else if (S_ISLNK(st.st_mode)) {
+            manifest += "l " + mode + " " + escaped(path) + " " + escaped(fs::read_symlink(root / path)) + "\n";
+        } else {
+            manifest += "f " + mode + " " + escaped(path) + " " + pieceDigestHex(readFile(root / path)) + "\n";
+        }
+    }
+}
+
+// Files are hashed many at a time, their lines written afterwards: the
+// signature must still be over each file's own digest on its own line, in
+// walk order, across every batch, for empty, small and multi-piece files.
+TEST_F(CodesignBundle, TheSignatureIsOverTheDocumentedManifestOfManyFiles) {
+    const fs::path bundle = dir / "Many.app";
+    fs::create_directories(bundle / "Contents/Resources/more files");
+    for (int i = 0; i < 300; ++i) {
+        const std::size_t size = i % 50 == 7 ? (1 << 20) * 2 + 5 : static_cast<std::size_t>(i * 37 % 4096);
+        std::string content(size, '\0');
+        for (std::size_t b = 0; b < size; ++b) content[b] = static_cast<char>(b * 131 + i);
+        writeFile(bundle / "Contents" / (i % 3 == 0 ? "Resources/more files" : "Resources") /
+                      printed("f%03u", static_cast<unsigned>(i)),
+                  content, i % 4 == 0 ? 0755 : 0644);
+    }
+    fs::create_symlink("Resources/f001", bundle / "Contents/first");
+    ASSERT_EQ(runTool(Codesign, {"--sign", DevelopmentKey, bundle.string()}).status, 0);
+
+    std::string manifest = "orbitreel-bundle-manifest 1\n";
+    struct stat st {};
+    ASSERT_EQ(::stat(bundle.c_str(), &st), 0);
+    manifest += "d " + modeText(st.st_mode) + " .\n";
+    manifestLines(bundle, "", manifest);
+    unsigned char manifestDigest[32];
+    SHA256(reinterpret_cast<const unsigned char*>(manifest.data()), manifest.size(), manifestDigest);
+    std::string message = "orbitreel-codesign 1\n" + std::string(reinterpret_cast<char*>(manifestDigest), 32);
+
+    const std::string signatureFile = readFile(bundle / "Contents/_CodeSignature/Signature");
+    const std::string hex = signatureFile.substr(signatureFile.find("ed25519 ") + 8, 128);
+    std::vector<unsigned char> signature;
+    for (std::size_t i = 0; i < hex.size(); i += 2)
+        signature.push_back(static_cast<unsigned char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    FILE* pem = std::fopen(DevelopmentKey.c_str(), "r");
+    ASSERT_NE(pem, nullptr);
+    EVP_PKEY* key = PEM_read_PrivateKey(pem, nullptr, nullptr, nullptr);
+    std::fclose(pem);
+    ASSERT_NE(key, nullptr);
+    EVP_MD_CTX* context = EVP_MD_CTX_new();
+    ASSERT_EQ(EVP_DigestVerifyInit(context, nullptr, nullptr, nullptr, key), 1);
+    EXPECT_EQ(EVP_DigestVerify(context, signature.data(), signature.size(),
+                               reinterpret_cast<const unsigned char*>(message.data()), message.size()),
+              1);
+    EVP_MD_CTX_free(context);
+    EVP_PKEY_free(key);
     EXPECT_EQ(verify(bundle).status, 0);
 }
 

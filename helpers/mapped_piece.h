@@ -1,0 +1,19 @@
+#pragma once
+// Hashing a piece of a file where it lies in the page cache: mapping it costs
+// a fraction of copying it out with read(), which took as long as the hashing.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "base/sha256.h"
+
+namespace orbitreel::helpers {
+
+enum class MappedHash { done, unmappable, shorter };
+
+// The SHA-256 of `length` bytes of `fd` at `offset` (a multiple of the page
+// size). `shorter` when the file ends before them, also when it shrinks while
+// being hashed; `unmappable` when its file system cannot map it.
+MappedHash hashMappedPiece(int fd, std::uint64_t offset, std::size_t length, base::Sha256Digest& digest);
+
+}  // namespace orbitreel::helpers
