@@ -22,7 +22,7 @@ namespace orbitreel::helpers {
 
 namespace {
 
-enum class Kind { ImpliedFolder, Folder, File, Link };
+enum class Kind { impliedFolder, folder, file, link };
 
 // libarchive's disk writer works relative to the working folder (its secure
 // flags refuse absolute paths), and applies folder modes and times when it is
@@ -91,7 +91,7 @@ private:
         auto parents = checkParents(*path);
         if (!parents) return parents;
         auto existing = seen_.find(where);
-        if (existing != seen_.end() && !(existing->second == Kind::ImpliedFolder && type == AE_IFDIR))
+        if (existing != seen_.end() && !(existing->second == Kind::impliedFolder && type == AE_IFDIR))
             return failure("two entries with one path: " + where);
 
         Kind kind;
@@ -101,10 +101,10 @@ private:
         switch (hardlink != nullptr && type == 0 ? AE_IFREG : type) {
             case AE_IFDIR:
                 if (hardlink != nullptr) return failure("hard link to a folder refused: " + where);
-                kind = Kind::Folder;
+                kind = Kind::folder;
                 break;
             case AE_IFREG: {
-                kind = Kind::File;
+                kind = Kind::file;
                 if (hardlink != nullptr) {
                     auto target = checkedHardLinkTarget(hardlink, where);
                     if (!target) return failure(target.error());
@@ -120,7 +120,7 @@ private:
             }
             case AE_IFLNK: {
                 if (hardlink != nullptr) return failure("hard link and link at once refused: " + where);
-                kind = Kind::Link;
+                kind = Kind::link;
                 const char* target = archive_entry_symlink(entry);
                 if (target == nullptr || *target == '\0') return failure("link without a target: " + where);
                 if (std::string_view(target).size() > limits_.maxPathBytes)
@@ -167,10 +167,10 @@ private:
             std::string parent = joinPath(path, depth);
             auto found = seen_.find(parent);
             if (found == seen_.end()) {
-                seen_.emplace(std::move(parent), Kind::ImpliedFolder);
-            } else if (found->second == Kind::Link) {
+                seen_.emplace(std::move(parent), Kind::impliedFolder);
+            } else if (found->second == Kind::link) {
                 return failure("entry written through a link refused: " + joinPath(path));
-            } else if (found->second == Kind::File) {
+            } else if (found->second == Kind::file) {
                 return failure("entry below a file refused: " + joinPath(path));
             }
         }
@@ -183,7 +183,7 @@ private:
         if (!path) return failure("hard link refused: " + where + " -> " + path.error());
         std::string inside = joinPath(*path);
         auto found = seen_.find(inside);
-        if (found == seen_.end() || found->second != Kind::File)
+        if (found == seen_.end() || found->second != Kind::file)
             return failure("hard link to something that is no file of the image: " + where + " -> " + target);
         return inside;
     }

@@ -128,7 +128,7 @@ Result<void> Transfer::open(PartialFolder& folder) {
 Result<void> Transfer::prepareRequest(const std::string& url) {
     if (!requestUrl_.empty()) ++redirects_;
     requestUrl_ = url;
-    body_ = Body::Waiting;
+    body_ = Body::waiting;
     redirect_ = false;
     expected_ = -1;
     abort_.reset();
@@ -207,7 +207,7 @@ bool Transfer::beginBody() {
     task_->setResponse(HttpResponse{static_cast<int>(code), requestUrl_});
 
     if (isRedirectStatus(code) && !location_.empty()) {
-        body_ = Body::Discard;
+        body_ = Body::discard;
         redirect_ = true;
         return true;
     }
@@ -225,12 +225,12 @@ bool Transfer::beginBody() {
             auto range = parseContentRange(contentRange_);
             if (!range || range->first != rangeStart_ ||
                 (contentLength_ >= 0 && contentLength_ != range->end - range->first)) {
-                body_ = Body::Refused;
+                body_ = Body::refused;
                 resumable_ = false;
                 abort_ = Error(cannotContinueError(static_cast<int>(code)));
                 return false;
             }
-            body_ = Body::Save;
+            body_ = Body::save;
             entityUrl_ = requestUrl_;
             expected_ = range->total >= 0 ? range->total : range->end;
             return true;
@@ -242,7 +242,7 @@ bool Transfer::beginBody() {
                 return false;
             }
             reported_ = 0;
-            body_ = Body::Save;
+            body_ = Body::save;
             entityUrl_ = requestUrl_;
             validator_ = validator();
             expected_ = contentLength_;
@@ -250,11 +250,11 @@ bool Transfer::beginBody() {
         }
         // Any other answer is final and says nothing about the bytes on
         // disk: they stay, for the resume data that names them.
-        body_ = Body::Discard;
+        body_ = Body::discard;
         return true;
     }
 
-    body_ = Body::Save;
+    body_ = Body::save;
     // A later range request can only continue a whole file.
     resumable_ = code == 200;
     validator_ = resumable_ ? validator() : std::string();
@@ -265,8 +265,8 @@ bool Transfer::beginBody() {
 
 bool Transfer::saveBody(const char* data, size_t length) {
     lastActivity_ = Clock::now();
-    if (body_ == Body::Discard) return true;
-    if (body_ != Body::Save) return false;
+    if (body_ == Body::discard) return true;
+    if (body_ != Body::save) return false;
     // A body far longer than the file can be is not the file: stop before
     // it fills the disk, and keep nothing of it.
     const std::int64_t size = file_.size();
@@ -313,7 +313,7 @@ std::optional<Error> Transfer::requestError(CURLcode result) {
         curl_easy_getinfo(easy_, CURLINFO_OS_ERRNO, &osErrno);
         return Error(curlTransferError(result, osErrno));
     }
-    if (body_ == Body::Waiting) return Error(curlTransferError(CURLE_GOT_NOTHING, 0));
+    if (body_ == Body::waiting) return Error(curlTransferError(CURLE_GOT_NOTHING, 0));
     return std::nullopt;
 }
 
@@ -332,7 +332,7 @@ Transfer::Clock::time_point Transfer::deadline() const {
 }
 
 Result<Path> Transfer::finishBody(PartialFolder& folder) {
-    if (body_ == Body::Save) {
+    if (body_ == Body::save) {
         report(true);
         if (abort_) return fail_with(*abort_);
         Path path = file_.path();

@@ -66,7 +66,7 @@ public:
     void discard();
 
 private:
-    enum class Body { Waiting, Discard, Save, Refused };
+    enum class Body { waiting, discard, save, refused };
 
     static size_t onHeader(char* data, size_t size, size_t count, void* self);
     static size_t onBody(char* data, size_t size, size_t count, void* self);
@@ -98,7 +98,7 @@ private:
     // The current request and its response.
     std::string requestUrl_;
     std::int64_t rangeStart_ = 0;
-    Body body_ = Body::Waiting;
+    Body body_ = Body::waiting;
     bool redirect_ = false;
     int redirects_ = 0;
     std::string etag_, lastModified_, contentRange_, location_;
