@@ -12,8 +12,10 @@ namespace orbitreel::helpers {
 enum class MappedHash { done, unmappable, shorter };
 
 // The SHA-256 of `length` bytes of `fd` at `offset` (a multiple of the page
-// size). `shorter` when the file ends before them, also when it shrinks while
-// being hashed; `unmappable` when its file system cannot map it.
+// size). `shorter` when the file ends before them; `unmappable` when its file
+// system cannot map it. A file that shrinks while its piece is hashed raises
+// SIGBUS, which ends the tool: the tools that hash write nothing meanwhile,
+// and their caller takes a tool ended by a signal for a failed check.
 MappedHash hashMappedPiece(int fd, std::uint64_t offset, std::size_t length, base::Sha256Digest& digest);
 
 }  // namespace orbitreel::helpers

@@ -1,6 +1,10 @@
 // From the button to the launched application with a 1 GiB image, beside the
 // same work done by standard tools in the same run: curl -o, openssl dgst
-// -sha256, bsdtar -xf, cp -a. Target: the installer within 1.5 x their sum.
+// -sha256, bsdtar -xf, cp -a. Target: the installer within 0.8 x their sum.
+// The tools run once before and once after the installer, and the installer
+// is compared with the mean of the two: on this virtual machine, writing into
+// memory freed a moment ago costs a fraction of writing into fresh memory,
+// so whichever side runs second after a clean-up would have the edge.
 // Then the peak memory of the installer, of each stand-in and of each
 // standard tool over the run, watched from outside (see peak_watch.h).
 //
@@ -86,6 +90,43 @@ void printPeaks(const std::map<std::string, orbitreel::bench::PeakWatch::Peak>& 
               << " MiB (target: at most 16) " << (standIns <= 16 * 1024 ? "MET" : "NOT MET") << "\n";
 }
 
+// The standard tools, through the same release host and trust; their copies
+// are removed afterwards, as they would only take room from the other runs.
+std::vector<Stage> runStandardTools(const fs::path& base, const ReleaseInfo& release) {
+    fs::create_directories(base / "extracted");
+    fs::create_directories(base / "Applications");
+    const fs::path image = base / "image.dmg";
+    std::vector<Stage> stages;
+    stages.push_back(
+        {"curl -o", timed("curl", {"-sS", "--fail", "-o", image.string(), release.url}, base / "curl.txt")});
+    stages.push_back({"openssl dgst -sha256",
+                      timed("openssl", {"dgst", "-sha256", "-out", (base / "digest.txt").string(), image.string()},
+                            base / "openssl.txt")});
+    if (readWholeFile(base / "digest.txt").find(release.sha256) == std::string::npos)
+        throw std::runtime_error("the downloaded image's digest differs from the manifest's");
+    stages.push_back({"bsdtar -xf", timed("bsdtar", {"-xf", image.string(), "-C", (base / "extracted").string()},
+                                          base / "bsdtar.txt")});
+    stages.push_back({"cp -a", timed("cp",
+                                     {"-a", (base / "extracted/Orbitreel.app").string(),
+                                      (base / "Applications/Orbitreel.app").string()},
+                                     base / "cp.txt")});
+    fs::remove_all(base);
+    return stages;
+}
+
+// Stage by stage, the mean of two runs of the standard tools.
+std::vector<Stage> meanOf(const std::vector<Stage>& first, const std::vector<Stage>& second) {
+    std::vector<Stage> mean = first;
+    for (std::size_t i = 0; i < mean.size(); ++i) mean[i].seconds = (first[i].seconds + second[i].seconds) / 2;
+    return mean;
+}
+
+double totalOf(const std::vector<Stage>& stages) {
+    double total = 0;
+    for (auto& stage : stages) total += stage.seconds;
+    return total;
+}
+
 int run(std::uint64_t mebibytes, bool keep) {
     const fs::path work = BENCH_E2E_WORK;
     fs::remove_all(work);
@@ -107,29 +148,8 @@ int run(std::uint64_t mebibytes, bool keep) {
     orbitreel::bench::PeakWatch peakWatch(
         {"OrbitreelInstaller", "hdiutil", "codesign", "ditto", "curl", "openssl", "bsdtar", "cp"});
 
-    // The standard tools, through the same release host and trust.
     const fs::path base = work / "baseline";
-    fs::create_directories(base / "extracted");
-    fs::create_directories(base / "Applications");
-    const fs::path image = base / "image.dmg";
-    std::vector<Stage> baseline;
-    baseline.push_back(
-        {"curl -o", timed("curl", {"-sS", "--fail", "-o", image.string(), release.url}, base / "curl.txt")});
-    baseline.push_back({"openssl dgst -sha256",
-                        timed("openssl", {"dgst", "-sha256", "-out", (base / "digest.txt").string(), image.string()},
-                              base / "openssl.txt")});
-    if (readWholeFile(base / "digest.txt").find(release.sha256) == std::string::npos)
-        throw std::runtime_error("the downloaded image's digest differs from the manifest's");
-    baseline.push_back({"bsdtar -xf", timed("bsdtar", {"-xf", image.string(), "-C", (base / "extracted").string()},
-                                            base / "bsdtar.txt")});
-    baseline.push_back({"cp -a", timed("cp",
-                                       {"-a", (base / "extracted/Orbitreel.app").string(),
-                                        (base / "Applications/Orbitreel.app").string()},
-                                       base / "cp.txt")});
-    double baselineTotal = 0;
-    for (auto& stage : baseline) baselineTotal += stage.seconds;
-    fs::remove_all(base);  // its copies would only take room from the installer's
-
+    const auto toolsBefore = runStandardTools(base, release);
     // The installer, from the press to Orbitreel's first log line, with the
     // moments a look at the disk can tell apart.
     const auto& home = scene.home();
@@ -157,21 +177,31 @@ int run(std::uint64_t mebibytes, bool keep) {
         last = now;
     }
     const double installerTotal = secondsSince(pressed);
+    const auto toolsAfter = runStandardTools(base, release);
     const auto peaks = peakWatch.stop();
     const std::string problem = bundleProblem(home.installedApp(), release.version);
 
+    const auto baseline = meanOf(toolsBefore, toolsAfter);
+    const double baselineTotal = totalOf(baseline);
     const double megabytes = static_cast<double>(release.bytes) / 1e6;
-    printStages("standard tools (same image, same release host):", baseline, baselineTotal);
+    printStages("standard tools before the installer (same image, same release host):", toolsBefore,
+                totalOf(toolsBefore));
+    std::cout << "\n";
+    printStages("standard tools after the installer:", toolsAfter, totalOf(toolsAfter));
+    std::cout << "\n";
+    printStages("standard tools, mean of the two runs:", baseline, baselineTotal);
     std::cout << "\n";
     printStages("installer, from the button to the launched application:", installer, installerTotal);
     std::cout << "\n"
               << std::fixed << std::setprecision(1) << "download throughput: curl " << megabytes / baseline[0].seconds
               << " MB/s, installer " << megabytes / installer[0].seconds << " MB/s\n"
               << std::setprecision(2) << "installer / standard tools: " << installerTotal / baselineTotal
-              << " (target: at most 1.50) " << (installerTotal <= 1.5 * baselineTotal ? "MET" : "NOT MET") << "\n"
+              << " (target: at most 0.80) " << (installerTotal <= 0.8 * baselineTotal ? "MET" : "NOT MET")
+              << "; against each run alone: " << installerTotal / totalOf(toolsBefore) << " before, "
+              << installerTotal / totalOf(toolsAfter) << " after\n"
               << "installed application: " << (problem.empty() ? "whole" : problem) << "\n\n";
     // The first four stages each do what one standard tool does.
-    std::cout << "each stage beside its peer (installer / tool):\n";
+    std::cout << "each stage beside its peer (installer / mean of the tool's two runs):\n";
     for (std::size_t i = 0; i < baseline.size(); ++i)
         std::cout << "  " << std::left << std::setw(46) << installer[i].name << std::setw(22) << baseline[i].name
                   << std::right << std::fixed << std::setprecision(2) << std::setw(6)
