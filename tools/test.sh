@@ -30,7 +30,8 @@ run_suite asan
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --preset asan -j "$jobs" --timeout 900
 
-# The URL session and the download handlers cross threads the most.
-run_suite tsan --target download_session_tests download_installer_tests
+# The URL session and the download handlers cross threads the most; the
+# digest reads ahead on a thread of its own.
+run_suite tsan --target download_session_tests download_installer_tests core_tests
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-    ctest --preset tsan -j "$jobs" --timeout 900 -R '^(SessionTest|InstallerDownloadTest)'
+    ctest --preset tsan -j "$jobs" --timeout 900 -R '^(SessionTest|InstallerDownloadTest|DigestTest)'
