@@ -41,8 +41,11 @@ void PeakWatch::look() {
         const auto program = fs::read_symlink(entry.path() / "exe", linkError).filename().string();
         if (linkError || !names_.contains(program)) continue;
         const long kib = highWaterKiB(entry.path());
+        // A process that runs another program starts a new run: the
+        // installer's child becomes a stand-in, and the installer's memory
+        // must not be counted as the stand-in's.
         auto& seen = seen_[static_cast<pid_t>(std::stol(name))];
-        seen.name = program;
+        if (seen.name != program) seen = Seen{program, 0};
         seen.kib = std::max(seen.kib, kib);
     }
 }
