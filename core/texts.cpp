@@ -118,6 +118,10 @@ std::string appNotOpened(std::string_view bundle, std::string_view reason) {
 
 std::string notTrashed(std::string_view path) { return joined("No se pudo mover a la Papelera (", path, ")."); }
 
+std::string folderReplaced(std::string_view path) {
+    return joined("Otra carpeta ocupó el lugar de la copia verificada (", path, ").");
+}
+
 std::string cannotContinue(int statusCode) {
     return "El servidor no pudo continuar la descarga (respuesta " + std::to_string(statusCode) + ").";
 }

@@ -98,6 +98,8 @@ inline constexpr std::string_view NotAnApplication = "no es una aplicación.";
 inline constexpr std::string_view NoExecutable = "la aplicación no indica su ejecutable.";
 inline constexpr std::string_view NoProcess = "no se pudo crear el proceso.";
 std::string notTrashed(std::string_view path);
+// A folder held for a later step is no longer the one at its name.
+std::string folderReplaced(std::string_view path);
 
 // The transfer.
 inline constexpr std::string_view NoNetwork = "No hay conexión a internet.";

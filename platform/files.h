@@ -36,6 +36,15 @@ public:
     virtual Result<void> close() = 0;
 };
 
+// The person's own folder, held open: its name may change hands (a folder
+// others may write lets them rename entries), the folder itself does not.
+class HeldFolder {
+public:
+    virtual ~HeldFolder() = default;
+    // Succeeds when `path` still names the very folder that was held.
+    virtual Result<void> isStillAt(const Path& path) = 0;
+};
+
 class Files {
 public:
     virtual ~Files() = default;
@@ -60,7 +69,11 @@ public:
     // them, fails and changes nothing.
     enum class Exchange { done, unsupported };
     virtual Result<Exchange> exchange(const Path& first, const Path& second) = 0;
-    // Deletes the item and its contents; fails when it does not exist.
+    // Deletes the item and its contents; fails when it does not exist. A
+    // link is removed, never followed. Only the current user's own folders
+    // are entered, each made the owner's to write first (a copy of a
+    // read-only image can hold folders nobody may write); anyone else's
+    // folder inside stops the removal.
     virtual Result<void> remove(const Path& path) = 0;
     // Moves the item to the current user's Trash.
     virtual Result<void> trash(const Path& path) = 0;
@@ -69,16 +82,22 @@ public:
     // When the item's own entry last changed (the item itself, not what a
     // link points at). Renaming the item counts as a change.
     virtual Result<std::chrono::system_clock::time_point> changeTime(const Path& path) = 0;
-    // Lets the owner read, write and enter every folder of the tree, the item
-    // itself included, so that `remove` can empty it. Links are not followed.
-    virtual Result<void> makeWritable(const Path& path) = 0;
+    // Whether the item is a folder itself (not a link to one) that belongs
+    // to the current user.
+    virtual bool isOwnFolder(const Path& path) = 0;
+    // Holds the current user's own folder at `path` (not a link to one), so
+    // that a later step can tell whether the name still holds it.
+    virtual Result<std::unique_ptr<HeldFolder>> holdOwnFolder(const Path& path) = 0;
     // The whole file as stored.
     virtual Result<Bytes> readAll(const Path& path) = 0;
     // Writes the whole file, creating or replacing it. An atomic write
     // replaces the file whole or not at all.
     virtual Result<void> write(const Path& path, std::span<const std::uint8_t> bytes, bool atomic) = 0;
+    // Writes a new file; fails when anything, a link included, holds the name.
+    virtual Result<void> create(const Path& path, std::span<const std::uint8_t> bytes) = 0;
     virtual Result<std::unique_ptr<FileReader>> openForReading(const Path& path) = 0;
-    // Fails when the file does not exist.
+    // Fails when the file does not exist, and when a link holds its name:
+    // what is written never lands elsewhere.
     virtual Result<std::unique_ptr<FileAppender>> openForWriting(const Path& path) = 0;
 };
 

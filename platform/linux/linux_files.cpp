@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "base/unique_fd.h"
+#include "platform/linux/own_tree.h"
 #include "platform/linux/posix_errors.h"
 
 namespace orbitreel {
@@ -34,23 +35,6 @@ int renameWith(const Path& from, const Path& to, unsigned flags) {
 }
 
 int renameNoReplace(const Path& from, const Path& to) { return renameWith(from, to, RENAME_NOREPLACE); }
-
-// Gives the owner every right on each folder before entering it: a folder
-// without read or search permission cannot be listed.
-Result<void> unlockFolders(const Path& path) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) return posixFailure(errno, path);
-    if (!S_ISDIR(st.st_mode)) return {};
-    if ((st.st_mode & S_IRWXU) != S_IRWXU && ::chmod(path.c_str(), (st.st_mode & 07777) | S_IRWXU) != 0)
-        return posixFailure(errno, path);
-    std::error_code ec;
-    for (auto it = std::filesystem::directory_iterator(path, ec); !ec && it != std::filesystem::directory_iterator();
-         it.increment(ec)) {
-        if (auto unlocked = unlockFolders(it->path()); !unlocked) return unlocked;
-    }
-    if (ec) return posixFailure(ec.value(), path);
-    return {};
-}
 
 Result<void> writeAll(int fd, std::span<const std::uint8_t> bytes, const Path& path) {
     std::size_t done = 0;
@@ -121,13 +105,17 @@ private:
 Result<void> copyTree(const Path& from, const Path& to) {
     struct stat st {};
     if (::lstat(from.c_str(), &st) != 0) return posixFailure(errno, from);
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
     if (S_ISLNK(st.st_mode)) {
         std::error_code ec;
         auto target = std::filesystem::read_symlink(from, ec);
         if (ec) return posixFailure(ec.value(), from);
         if (::symlink(target.c_str(), to.c_str()) != 0) return posixFailure(errno, to);
+        // A link has no mode of its own, and its times are set on itself.
+        ::utimensat(AT_FDCWD, to.c_str(), times, AT_SYMLINK_NOFOLLOW);
         return {};
     }
+    base::UniqueFd made;
     if (S_ISDIR(st.st_mode)) {
         if (::mkdir(to.c_str(), 0700) != 0) return posixFailure(errno, to);
         std::error_code ec;
@@ -136,34 +124,52 @@ Result<void> copyTree(const Path& from, const Path& to) {
             if (!copied) return copied;
         }
         if (ec) return posixFailure(ec.value(), from);
+        made.reset(::open(to.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!made) return posixFailure(errno, to);
     } else if (S_ISREG(st.st_mode)) {
-        base::UniqueFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+        base::UniqueFd in(::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
         if (!in) return posixFailure(errno, from);
-        base::UniqueFd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-        if (!out) return posixFailure(errno, to);
+        made.reset(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!made) return posixFailure(errno, to);
         std::vector<std::uint8_t> buffer(1 << 20);
-        Result<void> result;
         for (;;) {
             ssize_t n = ::read(in.get(), buffer.data(), buffer.size());
             if (n < 0 && errno == EINTR) continue;
-            if (n < 0) {
-                result = posixFailure(errno, from);
-                break;
-            }
+            if (n < 0) return posixFailure(errno, from);
             if (n == 0) break;
-            result = writeAll(out.get(), std::span(buffer.data(), static_cast<std::size_t>(n)), to);
-            if (!result) break;
+            auto written = writeAll(made.get(), std::span(buffer.data(), static_cast<std::size_t>(n)), to);
+            if (!written) return written;
         }
-        if (::close(out.release()) != 0 && result) result = posixFailure(errno, to);
-        if (!result) return result;
     } else {
         return posixFailure(ENOTSUP, from);
     }
-    ::chmod(to.c_str(), st.st_mode & 07777);
-    struct timespec times[2] = {st.st_atim, st.st_mtim};
-    ::utimensat(AT_FDCWD, to.c_str(), times, 0);
+    // Through the descriptor of what was just made, never a name again.
+    ::fchmod(made.get(), st.st_mode & 07777);
+    ::futimens(made.get(), times);
+    if (::close(made.release()) != 0) return posixFailure(errno, to);
     return {};
 }
+
+// The person's own folder held by a descriptor, which also keeps its inode
+// number from being given to another item meanwhile.
+class PosixHeldFolder : public HeldFolder {
+public:
+    PosixHeldFolder(base::UniqueFd fd, const struct stat& st) : fd_(std::move(fd)), device_(st.st_dev), inode_(st.st_ino) {}
+    Result<void> isStillAt(const Path& path) override {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0) return posixFailure(errno, path);
+        if (st.st_dev != device_ || st.st_ino != inode_) return replaced(path);
+        return {};
+    }
+    static Failure replaced(const Path& path) {
+        return fail_with(PlatformError{"files", 1, texts::folderReplaced(path.string())});
+    }
+
+private:
+    base::UniqueFd fd_;
+    dev_t device_;
+    ino_t inode_;
+};
 
 class LinuxFiles : public Files {
 public:
@@ -202,20 +208,15 @@ public:
         Path staging = to.parent_path() / (".moving-" + to.filename().string() + "-" + std::to_string(::getpid()));
         auto copied = copyTree(from, staging);
         if (!copied) {
-            std::error_code ec;
-            std::filesystem::remove_all(staging, ec);
+            if (exists(staging)) ignore(removeOwnTree(staging));
             return copied;
         }
         if (renameNoReplace(staging, to) != 0) {
             int code = errno;
-            std::error_code ec;
-            std::filesystem::remove_all(staging, ec);
+            ignore(removeOwnTree(staging));
             return posixFailure(code, to);
         }
-        std::error_code ec;
-        std::filesystem::remove_all(from, ec);
-        if (ec) return posixFailure(ec.value(), from);
-        return {};
+        return removeOwnTree(from);
     }
 
     Result<Exchange> exchange(const Path& first, const Path& second) override {
@@ -225,13 +226,7 @@ public:
         return posixFailure(errno, first);
     }
 
-    Result<void> remove(const Path& path) override {
-        if (!exists(path)) return posixFailure(ENOENT, path);
-        std::error_code ec;
-        std::filesystem::remove_all(path, ec);
-        if (ec) return posixFailure(ec.value(), path);
-        return {};
-    }
+    Result<void> remove(const Path& path) override { return removeOwnTree(path); }
 
     Result<void> trash(const Path& path) override {
         if (!exists(path)) return posixFailure(ENOENT, path);
@@ -277,7 +272,16 @@ public:
             std::chrono::duration_cast<std::chrono::system_clock::duration>(since));
     }
 
-    Result<void> makeWritable(const Path& path) override { return unlockFolders(path); }
+    bool isOwnFolder(const Path& path) override { return orbitreel::isOwnFolder(path); }
+
+    Result<std::unique_ptr<HeldFolder>> holdOwnFolder(const Path& path) override {
+        base::UniqueFd fd(::open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        if (!fd) return posixFailure(errno, path);
+        struct stat st {};
+        if (::fstat(fd.get(), &st) != 0) return posixFailure(errno, path);
+        if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) return PosixHeldFolder::replaced(path);
+        return std::unique_ptr<HeldFolder>(std::make_unique<PosixHeldFolder>(std::move(fd), st));
+    }
 
     Result<Bytes> readAll(const Path& path) override {
         base::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
@@ -317,6 +321,14 @@ public:
         return written;
     }
 
+    Result<void> create(const Path& path, std::span<const std::uint8_t> bytes) override {
+        base::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+        if (!fd) return posixFailure(errno, path);
+        auto written = writeAll(fd.get(), bytes, path);
+        if (::close(fd.release()) != 0 && written) return posixFailure(errno, path);
+        return written;
+    }
+
     Result<std::unique_ptr<FileReader>> openForReading(const Path& path) override {
         base::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
         if (!fd) return posixFailure(errno, path);
@@ -324,7 +336,7 @@ public:
     }
 
     Result<std::unique_ptr<FileAppender>> openForWriting(const Path& path) override {
-        base::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
+        base::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC));
         if (!fd) return posixFailure(errno, path);
         return std::unique_ptr<FileAppender>(std::make_unique<PosixAppender>(std::move(fd), path));
     }

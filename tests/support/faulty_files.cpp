@@ -57,9 +57,9 @@ Result<std::chrono::system_clock::time_point> FaultyFiles::changeTime(const Path
     if (auto e = check("changeTime", path)) return fail_with(*e);
     return real_.changeTime(path);
 }
-Result<void> FaultyFiles::makeWritable(const Path& path) {
-    if (auto e = check("makeWritable", path)) return fail_with(*e);
-    return real_.makeWritable(path);
+Result<std::unique_ptr<HeldFolder>> FaultyFiles::holdOwnFolder(const Path& path) {
+    if (auto e = check("holdOwnFolder", path)) return fail_with(*e);
+    return real_.holdOwnFolder(path);
 }
 Result<Bytes> FaultyFiles::readAll(const Path& path) {
     if (auto e = check("readAll", path)) return fail_with(*e);
@@ -68,6 +68,10 @@ Result<Bytes> FaultyFiles::readAll(const Path& path) {
 Result<void> FaultyFiles::write(const Path& path, std::span<const std::uint8_t> bytes, bool atomic) {
     if (auto e = check("write", path)) return fail_with(*e);
     return real_.write(path, bytes, atomic);
+}
+Result<void> FaultyFiles::create(const Path& path, std::span<const std::uint8_t> bytes) {
+    if (auto e = check("create", path)) return fail_with(*e);
+    return real_.create(path, bytes);
 }
 Result<std::unique_ptr<FileReader>> FaultyFiles::openForReading(const Path& path) {
     if (auto e = check("openForReading", path)) return fail_with(*e);

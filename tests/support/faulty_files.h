@@ -17,7 +17,7 @@ public:
 
     // Asked before every operation with its name ("createDirectories",
     // "move", "exchange", "remove", "trash", "listFolder", "changeTime",
-    // "makeWritable", "readAll", "write", "openForReading", "openForWriting",
+    // "holdOwnFolder", "readAll", "write", "create", "openForReading", "openForWriting",
     // "fileSize", "read" for each chunk read) and its paths (`to` is empty
     // but for "move" and "exchange"). An error fails the operation without
     // running it.
@@ -39,9 +39,11 @@ public:
     Result<void> trash(const Path& path) override;
     Result<std::vector<std::string>> listFolder(const Path& folder) override;
     Result<std::chrono::system_clock::time_point> changeTime(const Path& path) override;
-    Result<void> makeWritable(const Path& path) override;
+    bool isOwnFolder(const Path& path) override { return real_.isOwnFolder(path); }
+    Result<std::unique_ptr<HeldFolder>> holdOwnFolder(const Path& path) override;
     Result<Bytes> readAll(const Path& path) override;
     Result<void> write(const Path& path, std::span<const std::uint8_t> bytes, bool atomic) override;
+    Result<void> create(const Path& path, std::span<const std::uint8_t> bytes) override;
     Result<std::unique_ptr<FileReader>> openForReading(const Path& path) override;
     Result<std::unique_ptr<FileAppender>> openForWriting(const Path& path) override;
 

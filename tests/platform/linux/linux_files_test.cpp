@@ -96,7 +96,7 @@ TEST_F(LinuxFilesTest, ExchangeSwapsTwoEntriesWholeOrNotAtAll) {
     EXPECT_FALSE(fs::exists(at("nowhere")));
 }
 
-TEST_F(LinuxFilesTest, ListingChangeTimeAndUnlockingATree) {
+TEST_F(LinuxFilesTest, ListingChangeTimeAndRemovingALockedTree) {
     EXPECT_FALSE(files->listFolder(at("missing")));
     testing::writeText(at("tree/.hidden"), "h");
     testing::writeText(at("tree/locked/deeper/file"), "f");
@@ -114,18 +114,30 @@ TEST_F(LinuxFilesTest, ListingChangeTimeAndUnlockingATree) {
     EXPECT_GT(*changed, std::chrono::system_clock::from_time_t(1000000000));
     EXPECT_FALSE(files->changeTime(at("missing")));
 
-    // Folders nobody may enter become the owner's again; links lead nowhere.
-    fs::create_directory(at("outside"));
+    // Folders nobody may enter are opened and emptied; links lead nowhere,
+    // and what they point at keeps its content and mode.
+    testing::writeText(at("outside/file"), "o");
     fs::permissions(at("outside"), static_cast<fs::perms>(0500));
+    fs::create_directory_symlink(at("outside"), at("tree/locked/deeper/to-outside"));
     fs::permissions(at("tree/locked/deeper"), fs::perms::none);
     fs::permissions(at("tree/locked"), static_cast<fs::perms>(0555));
     fs::permissions(at("tree"), static_cast<fs::perms>(0500));
-    ASSERT_TRUE(files->makeWritable(at("tree")));
-    for (const char* folder : {"tree", "tree/locked", "tree/locked/deeper"}) {
-        EXPECT_EQ(fs::status(at(folder)).permissions() & fs::perms::owner_all, fs::perms::owner_all) << folder;
-    }
+    EXPECT_TRUE(files->isOwnFolder(at("tree")));
+    EXPECT_FALSE(files->isOwnFolder(at("tree/link"))) << "a link to a folder is not a folder";
+    ASSERT_TRUE(files->remove(at("tree")));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(at("tree"))));
     EXPECT_EQ(fs::status(at("outside")).permissions(), static_cast<fs::perms>(0500));
-    EXPECT_FALSE(files->makeWritable(at("missing")));
+    EXPECT_EQ(testing::readText(at("outside/file")), "o");
+    EXPECT_FALSE(files->isOwnFolder(at("outside/file")));
+
+    // Another user's folder is not entered: the removal stops there.
+    if (::geteuid() == 0) {
+        testing::writeText(at("mine/theirs/file"), "t");
+        ASSERT_EQ(::chown(at("mine/theirs").c_str(), 65534, 65534), 0);
+        EXPECT_FALSE(files->isOwnFolder(at("mine/theirs")));
+        EXPECT_FALSE(files->remove(at("mine")));
+        EXPECT_EQ(testing::readText(at("mine/theirs/file")), "t");
+    }
 }
 
 TEST_F(LinuxFilesTest, RemoveWriteAndReadContracts) {

@@ -1,0 +1,28 @@
+#pragma once
+// The person's own trees, handled by descriptor. Applications folders may be
+// shared with other people who can rename entries in them at any moment, so
+// a path that was checked may name something else when it is used again:
+// every step below goes from an open descriptor, never through a link, and
+// enters only folders that belong to the current user.
+
+#include "core/error.h"
+#include "platform/files.h"
+
+namespace orbitreel {
+
+// Deeper trees are left alone: an installed application is far shallower,
+// and the bound keeps the descriptors held small.
+inline constexpr int OwnTreeMaxDepth = 64;
+
+// Removes `path` and everything below it. A link is removed, never followed.
+// A folder is entered only when it is the current user's own; before it is
+// read it is made the owner's to read, write and enter and closed to writing
+// by anyone else (a copy of a read-only image can hold folders nobody may
+// write). A folder of anyone else's, or a tree deeper than OwnTreeMaxDepth,
+// stops the removal with what was removed so far gone.
+Result<void> removeOwnTree(const Path& path);
+
+// Whether the item is a folder itself, not a link to one, of the current user.
+bool isOwnFolder(const Path& path);
+
+}  // namespace orbitreel
