@@ -16,8 +16,9 @@ void note(const Platform& platform, const std::string& text) {
         ignore((*appender)->write(asBytes(line)));
         ignore((*appender)->close());
     } else {
-        // Normally the file does not exist yet.
-        ignore(platform.files->write(file, asBytes(line), false));
+        // Normally the file does not exist yet. Made only when nothing holds
+        // its name: a link there is neither followed nor replaced.
+        ignore(platform.files->create(file, asBytes(line)));
     }
 }
 

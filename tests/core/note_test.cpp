@@ -47,5 +47,21 @@ TEST_F(NoteTest, UnwritableLogLocationIsSwallowed) {
     EXPECT_EQ(testing::readText(folder.path() / "home/Library/Logs"), "not a folder");
 }
 
+TEST_F(NoteTest, ALinkAtTheLogsNameIsNeitherFollowedNorReplaced) {
+    const Path elsewhere = folder.path() / "elsewhere";
+    testing::writeText(elsewhere, "keep");
+    testing::writeText(log().parent_path() / "placeholder", "");
+    std::filesystem::create_symlink(elsewhere, log());
+    note(platform, "launch");
+    EXPECT_EQ(testing::readText(elsewhere), "keep");
+
+    const Path dangling = folder.path() / "not-there";
+    std::filesystem::remove(log());
+    std::filesystem::create_symlink(dangling, log());
+    note(platform, "launch");
+    EXPECT_FALSE(std::filesystem::exists(dangling)) << "nothing is created through the link";
+    EXPECT_TRUE(std::filesystem::is_symlink(log()));
+}
+
 }  // namespace
 }  // namespace orbitreel
