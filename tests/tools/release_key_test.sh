@@ -26,12 +26,22 @@ sed 's/$/\r/' "$source_root/tools/keys/development-public.pem" >"$work/renamed.p
 configure renamed-key -DORBITREEL_PUBLISHER_KEY="$work/renamed.pem"
 expect "a copy of the development key is refused too" [ "$status" -ne 0 ]
 
+# The same key written with other unused bits in its last base64 digit.
+sed 's/QiQ=/QiR=/' "$source_root/tools/keys/development-public.pem" >"$work/respelled.pem"
+configure respelled-key -DORBITREEL_PUBLISHER_KEY="$work/respelled.pem"
+expect "the development key spelled otherwise is refused" grep -q "is the development key" "$work/respelled-key.log"
+
 echo "not a key" >"$work/garbage.pem"
 configure garbage-key -DORBITREEL_PUBLISHER_KEY="$work/garbage.pem"
 expect "a file that is no public key is refused" [ "$status" -ne 0 ]
 
 openssl genpkey -algorithm ed25519 -out "$work/publisher-private.pem" 2>/dev/null &&
   openssl pkey -in "$work/publisher-private.pem" -pubout -out "$work/publisher-public.pem" 2>/dev/null
+# Two blocks, the development key first: the stand-in would pin the first.
+cat "$source_root/tools/keys/development-public.pem" "$work/publisher-public.pem" >"$work/two.pem"
+configure two-keys -DORBITREEL_PUBLISHER_KEY="$work/two.pem"
+expect "a file with two keys is refused" grep -q "not exactly one PEM" "$work/two-keys.log"
+
 configure own-key -DORBITREEL_PUBLISHER_KEY="$work/publisher-public.pem"
 expect "a publisher key of its own configures" [ "$status" -eq 0 ]
 expect "and the codesign stand-in pins that key" \
