@@ -14,9 +14,10 @@
 
 namespace orbitreel {
 
-Installer::Installer(const Platform& platform, QObject* parent)
+Installer::Installer(const Platform& platform, Leftovers leftovers, QObject* parent)
     : QObject(parent),
       platform_(platform),
+      leftovers_(leftovers),
       status(new LineLimitedLabel(qt(texts::Ready))),
       details(new LineLimitedLabel(QString())),
       bar(new Bar()),

@@ -19,6 +19,7 @@
 
 #include "core/error.h"
 #include "core/release.h"
+#include "install/install.h"
 #include "platform/platform.h"
 
 namespace orbitreel {
@@ -31,7 +32,9 @@ class LineLimitedLabel;
 class Installer : public QObject, public SessionDelegate {
     Q_OBJECT
 public:
-    explicit Installer(const Platform& platform, QObject* parent = nullptr);
+    // `leftovers` says whether installs may put right what killed runs left:
+    // only while this is the person's one installer.
+    Installer(const Platform& platform, Leftovers leftovers, QObject* parent = nullptr);
     ~Installer() override;
     Installer(const Installer&) = delete;
     Installer& operator=(const Installer&) = delete;
@@ -86,6 +89,7 @@ private:
     void failLaunch(const Error& error);
 
     const Platform& platform_;
+    const Leftovers leftovers_;
 
     // Fields, in declaration order.
     InstallerWindow* window = nullptr;

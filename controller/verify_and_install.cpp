@@ -19,7 +19,8 @@ namespace {
 
 // An image that fails a check is deleted, so the next attempt downloads it
 // afresh; every other failure keeps it for a retry without the network.
-Result<Path> verifiedAndInstalled(const Platform& platform, const Release& release, const Path& image) {
+Result<Path> verifiedAndInstalled(const Platform& platform, const Release& release, const Path& image,
+                                  Leftovers leftovers) {
     assertOn(Affinity::background);
     Files& files = *platform.files;
     auto size = files.fileSize(image);
@@ -35,7 +36,7 @@ Result<Path> verifiedAndInstalled(const Platform& platform, const Release& relea
         ignore(files.remove(image));
         return fail_with(InstallError{texts::VerificationFailed});
     }
-    return install(platform, release);
+    return install(platform, release, leftovers);
 }
 
 }  // namespace
@@ -57,8 +58,8 @@ void Installer::verifyAndInstall() {
     const Release checked = *release;
     const Path image = cachedImage(platform.environment->homeDirectory(), checked.version);
     QPointer<Installer> self(this);
-    platform.queues->onUserInitiated([&platform, checked, image, self] {
-        auto outcome = verifiedAndInstalled(platform, checked, image);
+    platform.queues->onUserInitiated([&platform, checked, image, self, leftovers = leftovers_] {
+        auto outcome = verifiedAndInstalled(platform, checked, image, leftovers);
         // Exactly one result goes back to the main thread.
         platform.queues->onMain([self, outcome = std::move(outcome)] {
             if (!self) return;

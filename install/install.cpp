@@ -65,14 +65,20 @@ Result<void> putInPlace(Files& files, const Path& staging, const Path& target, c
 Result<void> swapIn(const Platform& platform, const Path& source, const Path& staging, const Path& target,
                     const Path& backup) {
     const auto& tools = platform.locations;
+    Files& files = *platform.files;
     if (auto copied = command(platform, tools.ditto, {source.string(), staging.string()}); !copied) {
         return fail_with(copied.error());
     }
+    // Others who may write the folder may rename its entries: what goes in
+    // place must be the very copy that passed the check.
+    auto copy = files.holdOwnFolder(staging);
+    if (!copy) return fail_with(copy.error());
     if (auto checked = command(platform, tools.codesign, {"--verify", "--deep", "--strict", staging.string()});
         !checked) {
         return fail_with(checked.error());
     }
-    return putInPlace(*platform.files, staging, target, backup);
+    if (auto same = (*copy)->isStillAt(staging); !same) return fail_with(same.error());
+    return putInPlace(files, staging, target, backup);
 }
 
 // Everything that needs the image mounted; the caller detaches it afterwards.
@@ -120,7 +126,7 @@ Result<Path> installFromMountedImage(const Platform& platform, const Release& re
 
 }  // namespace
 
-Result<Path> install(const Platform& platform, const Release& release) {
+Result<Path> install(const Platform& platform, const Release& release, Leftovers leftovers) {
     Files& files = *platform.files;
     const auto& tools = platform.locations;
     const Path home = platform.environment->homeDirectory();
@@ -129,7 +135,7 @@ Result<Path> install(const Platform& platform, const Release& release) {
 
     // Before anything else: a backup put back at the system folder's target
     // changes which folder the install goes to.
-    recoverLeftovers(platform, home, versionFolder);
+    if (leftovers == Leftovers::recover) recoverLeftovers(platform, home, versionFolder);
 
     const Path mountPoint = versionFolder / hiddenName(MountPrefix, platform.environment->newUuid());
 

@@ -12,7 +12,12 @@ struct Platform;
 
 inline constexpr const char* TargetBundleId = "app.orbitreel.Orbitreel";
 
+// Whether the run first puts right what killed runs left behind. Only while
+// no other installer of the person can be running: its items in progress
+// have the same shapes.
+enum class Leftovers { recover, leaveAlone };
+
 // Returns the location of the installed application.
-Result<Path> install(const Platform& platform, const Release& release);
+Result<Path> install(const Platform& platform, const Release& release, Leftovers leftovers);
 
 }  // namespace orbitreel

@@ -25,7 +25,9 @@ std::vector<Path>::iterator newestBackup(Files& files, std::vector<Path>& backup
 
 // Staging copies are unchecked or half-made, so they go. Backups are copies
 // the person had: when the target is empty the newest one returns there, and
-// the others go to the Trash as after a successful swap.
+// the others go to the Trash as after a successful swap. Only the person's
+// own folders count: in a folder shared with others, items of these shapes
+// may be anyone's, or links planted to lead elsewhere.
 void recoverDestination(Files& files, const Path& folder) {
     auto names = files.listFolder(folder);
     if (!names) {
@@ -35,11 +37,12 @@ void recoverDestination(Files& files, const Path& folder) {
     std::vector<Path> backups;
     for (const auto& name : *names) {
         const Path item = folder / name;
-        if (isHiddenName(name, StagingPrefix, BundleSuffix)) {
-            // A copy of the read-only image can hold folders nobody may write.
-            ignore(files.makeWritable(item));
+        const bool staging = isHiddenName(name, StagingPrefix, BundleSuffix);
+        const bool backup = isHiddenName(name, BackupPrefix, BundleSuffix);
+        if ((!staging && !backup) || !files.isOwnFolder(item)) continue;
+        if (staging) {
             ignore(files.remove(item));
-        } else if (isHiddenName(name, BackupPrefix, BundleSuffix)) {
+        } else {
             backups.push_back(item);
         }
     }
@@ -66,8 +69,8 @@ void recoverMountPoints(const Platform& platform, const Path& versionDirectory) 
         return;
     }
     for (const auto& name : *names) {
-        if (!isHiddenName(name, MountPrefix)) continue;
         const Path mountPoint = versionDirectory / name;
+        if (!isHiddenName(name, MountPrefix) || !files.isOwnFolder(mountPoint)) continue;
         // A folder that cannot be listed is left alone, like an empty one.
         auto inside = files.listFolder(mountPoint);
         if (!inside || inside->empty()) continue;

@@ -110,7 +110,7 @@ int main(int argc, char** argv) {
             << "\"sha256\": \"" << sha << "\", \"bytes\": " << ImageBytes << "}";
     }
 
-    auto installer = std::make_unique<Installer>(platform);
+    auto installer = std::make_unique<Installer>(platform, Leftovers::recover);
     installer->terminate = [] {};
     installer->applicationWillFinishLaunching();
     installer->applicationDidFinishLaunching();

@@ -177,7 +177,7 @@ int main(int argc, char** argv) {
     release.version = Version;
 
     const auto start = Clock::now();
-    auto installed = install(platform, release);
+    auto installed = install(platform, release, Leftovers::recover);
     const double installSeconds = std::chrono::duration<double>(Clock::now() - start).count();
     if (!installed) {
         std::fprintf(stderr, "install failed: %s\n", installed.error().localizedDescription().c_str());

@@ -85,7 +85,7 @@ std::vector<std::string> AppWorld::logLines() const {
     return lines;
 }
 
-AppLaunch::AppLaunch(AppWorld& world) : installer(std::make_unique<Installer>(world.platform)) {
+AppLaunch::AppLaunch(AppWorld& world) : installer(std::make_unique<Installer>(world.platform, Leftovers::recover)) {
     installer->terminate = [this] { ++terminations; };
     installer->runAlert = [this](const QString& message, const QString& informative) {
         alerts.push_back((message + "/" + informative).toStdString());

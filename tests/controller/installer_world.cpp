@@ -67,7 +67,7 @@ Path InstallerWorld::resumeData(const std::string& version) const {
     return home / "Library/Caches/OrbitreelInstaller" / version / "resume.data";
 }
 
-InstallerLaunch::InstallerLaunch(InstallerWorld& world) : installer(std::make_unique<Installer>(world.platform)) {
+InstallerLaunch::InstallerLaunch(InstallerWorld& world) : installer(std::make_unique<Installer>(world.platform, Leftovers::recover)) {
     installer->terminate = [this] { ++terminations; };
     installer->runAlert = [](const QString&, const QString&) {};
     installer->applicationWillFinishLaunching();

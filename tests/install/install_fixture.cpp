@@ -178,6 +178,6 @@ void InstallTest::cacheImage(const Path& image) {
     fs::copy_file(image, cachedImage(), fs::copy_options::overwrite_existing);
 }
 
-Result<Path> InstallTest::install(const Platform& on, const Release& what) { return orbitreel::install(on, what); }
+Result<Path> InstallTest::install(const Platform& on, const Release& what) { return orbitreel::install(on, what, Leftovers::recover); }
 
 }  // namespace orbitreel::testing

@@ -69,7 +69,7 @@ struct Scene {
         platform.queues = &queues;
         platform.hashing = hashing.get();
         platform.urlSessions = &sessions;
-        installer = std::make_unique<Installer>(platform);
+        installer = std::make_unique<Installer>(platform, Leftovers::recover);
         installer->terminate = [] {};
         installer->applicationWillFinishLaunching();
         installer->applicationDidFinishLaunching();
