@@ -14,6 +14,7 @@
 #include "app/quit_signals.h"
 #include "app/single_instance.h"
 #include "controller/installer.h"
+#include "install/install.h"
 #include "ui/dark_palette.h"
 #include "ui/palette.h"
 
@@ -44,17 +45,20 @@ int runInteractiveInstaller(char* programName, const Platform& platform) {
     // Opening the installer again while it runs brings the running one's
     // window forward instead of starting a second one on the same cache.
     const Path home = platform.environment->homeDirectory();
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    const auto folder = instanceFolder(runtime ? Path(runtime) : Path(), home);
+    const auto folder = instanceFolder(home);
     auto* instance = new SingleInstance(folder ? QString::fromStdString(folder->string()) : QString(),
                                         SingleInstance::keyFor(QString::fromStdString(home.string())), app);
-    if (!instance->claim()) return 0;
+    const auto claim = instance->claim();
+    if (claim == SingleInstance::Claim::elsewhere) return 0;
+    // Another installer of the person's may be mid-swap unless the lock is
+    // ours; its copies in progress then look like a killed run's.
+    const Leftovers leftovers = claim == SingleInstance::Claim::held ? Leftovers::recover : Leftovers::leaveAlone;
 
     useDarkLook(*app);
     Palette::registerBundledFonts(
         QString::fromStdString((platform.bundles->mainBundlePath() / "Contents" / "Resources").string()));
 
-    auto* delegate = new Installer(platform, app);
+    auto* delegate = new Installer(platform, leftovers, app);
 
     QObject::connect(instance, &SingleInstance::reopenRequested, delegate,
                      [delegate] { (void)delegate->applicationShouldHandleReopen(); });

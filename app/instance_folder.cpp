@@ -1,10 +1,13 @@
 #include "app/instance_folder.h"
 
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <string>
+
+#include "platform/linux/own_tree.h"
 
 namespace orbitreel {
 
@@ -18,18 +21,24 @@ bool isPrivateFolder(const Path& folder) {
 }
 
 // `folder`, made if missing. A file, a link, another user's folder or one
-// open to others at its name is replaced: nothing in it can be trusted, and
-// what cannot be removed is moved out of the way.
+// open to others at its name is replaced: nothing in it can be trusted. It
+// is renamed out of the way first, which follows nothing, and then removed
+// when it is ours.
 std::optional<Path> privateFolder(const Path& folder) {
     std::error_code ignored;
     std::filesystem::create_directories(folder.parent_path(), ignored);
     if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return std::nullopt;
     if (isPrivateFolder(folder)) return folder;
 
-    std::error_code removal;
-    std::filesystem::remove_all(folder, removal);
-    if (removal) {
-        std::filesystem::rename(folder, folder.string() + "-untrusted-" + std::to_string(getpid()), ignored);
+    // A free name beside it; rename would replace an empty folder there.
+    for (int attempt = 0;; ++attempt) {
+        if (attempt == 100) return std::nullopt;
+        const Path aside = folder.string() + "-untrusted-" + std::to_string(getpid()) + "-" + std::to_string(attempt);
+        struct stat info {};
+        if (lstat(aside.c_str(), &info) == 0) continue;
+        if (::rename(folder.c_str(), aside.c_str()) != 0) return std::nullopt;
+        ignore(removeOwnTree(aside));
+        break;
     }
     if (mkdir(folder.c_str(), 0700) != 0 || !isPrivateFolder(folder)) return std::nullopt;
     return folder;
@@ -37,10 +46,7 @@ std::optional<Path> privateFolder(const Path& folder) {
 
 }  // namespace
 
-std::optional<Path> instanceFolder(const Path& runtimeFolder, const Path& home) {
-    if (runtimeFolder.is_absolute() && isPrivateFolder(runtimeFolder)) {
-        if (auto folder = privateFolder(runtimeFolder / "OrbitreelInstaller")) return folder;
-    }
+std::optional<Path> instanceFolder(const Path& home) {
     if (!home.is_absolute()) return std::nullopt;
     return privateFolder(home / "Library/Caches/OrbitreelInstaller-Instance");
 }

@@ -1,6 +1,9 @@
 #pragma once
-// Where the single-instance lock and socket live: a folder only the user can
-// reach, so that no one else can plant, replace or read them.
+// Where the single-instance lock and socket live: a folder in the person's
+// home that only they can reach, so that no one else can plant, replace or
+// read them. One place whatever the environment: a runtime folder comes and
+// goes with a login session, and an installer started from a terminal, su or
+// cron would take another and run beside the first.
 
 #include <optional>
 
@@ -8,10 +11,8 @@
 
 namespace orbitreel {
 
-// OrbitreelInstaller in `runtimeFolder` ($XDG_RUNTIME_DIR; may be empty) when
-// that is the user's own and closed to everyone else; otherwise
-// Library/Caches/OrbitreelInstaller-Instance in `home`. Made private, or made
-// again when something else holds its name. None when neither can be had.
-std::optional<Path> instanceFolder(const Path& runtimeFolder, const Path& home);
+// Library/Caches/OrbitreelInstaller-Instance in `home`, made private, or
+// made again when something else holds its name. None when it cannot be had.
+std::optional<Path> instanceFolder(const Path& home);
 
 }  // namespace orbitreel

@@ -21,7 +21,9 @@ constexpr const char* ReopenRequest = "reopen\n";
 bool isOurs(const struct stat& info) { return info.st_uid == geteuid(); }
 
 // The lock file, never through a link; whatever else holds its name (a link,
-// a folder, another user's file) is removed first. None when it cannot be had.
+// a folder, another user's file) is removed first. The folder is private, so
+// nobody else can swap anything in during a removal. None when it cannot be
+// had.
 base::UniqueFd openLockFile(const std::string& path) {
     for (int attempt = 0; attempt < 3; ++attempt) {
         base::UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
@@ -64,27 +66,27 @@ QString SingleInstance::keyFor(const QString& homeFolder) {
     return QString::fromLatin1(hash);
 }
 
-bool SingleInstance::claim() {
-    // Nowhere safe to coordinate: run alone rather than refuse to run.
-    if (lockPath_.isEmpty()) return true;
+SingleInstance::Claim SingleInstance::claim() {
+    // Nowhere safe to coordinate: run rather than refuse to run.
+    if (lockPath_.isEmpty()) return Claim::unguarded;
     const std::string path = lockPath_.toStdString();
     for (int attempt = 0; attempt < 3; ++attempt) {
         base::UniqueFd fd = openLockFile(path);
-        if (!fd) return true;
+        if (!fd) return Claim::unguarded;
         // The kernel lets go of the lock when its holder dies, however it dies.
         if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
             const int error = errno;
             fd.reset();
-            if (error != EWOULDBLOCK) return true;
+            if (error != EWOULDBLOCK) return Claim::unguarded;
             (void)askRunningToReopen();
-            return false;
+            return Claim::elsewhere;
         }
         if (!stillNamed(fd.get(), path)) continue;
         lock_ = std::move(fd);
         listen();
-        return true;
+        return Claim::held;
     }
-    return true;
+    return Claim::unguarded;
 }
 
 void SingleInstance::listen() {

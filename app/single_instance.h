@@ -1,7 +1,8 @@
 #pragma once
-// One installer per user and home folder, so two never share one cache.
-// Opening the installer again while it runs asks the running one to show its
-// window; the new process then leaves.
+// One installer per person, so two never share one cache, nor take each
+// other's copies in progress for leftovers of a killed run. Opening the
+// installer again while it runs asks the running one to show its window; the
+// new process then leaves.
 
 #include <QLocalServer>
 #include <QObject>
@@ -16,18 +17,19 @@ class SingleInstance : public QObject {
 public:
     // The lock and the local socket are made in `folder`, which must be
     // private to the user (see instanceFolder); with none, the installer
-    // runs alone. `key` names them; see keyFor.
+    // runs unguarded. `key` names them; see keyFor.
     SingleInstance(const QString& folder, const QString& key, QObject* parent = nullptr);
     ~SingleInstance() override;
 
     // A short name unique to the home folder.
     static QString keyFor(const QString& homeFolder);
 
-    // True when this process is now the one installer and listens for
-    // reopen requests, or when there is no safe place to coordinate through.
-    // False when another one holds the place; it has then been asked to show
-    // its window (when it could be reached).
-    bool claim();
+    enum class Claim {
+        held,       // this process is now the one installer and listens for reopen requests
+        unguarded,  // no safe place to coordinate through: it runs, but cannot know it is alone
+        elsewhere,  // another one holds the place; it has been asked to show its window
+    };
+    Claim claim();
 
     // Removes the socket and the lock, so nothing is left when the process
     // ends; a lock left by a killed installer is taken over all the same.

@@ -28,25 +28,31 @@ TEST(SingleInstanceTest, ASecondInstallerAsksTheFirstToShowItsWindow) {
     const QString key = SingleInstance::keyFor(qs(home.path()));
     EXPECT_NE(key, SingleInstance::keyFor(QStringLiteral("/elsewhere")));
 
+    using Claim = SingleInstance::Claim;
     SingleInstance first(qs(place.path()), key);
-    ASSERT_TRUE(first.claim());
+    ASSERT_EQ(first.claim(), Claim::held);
     QSignalSpy reopened(&first, &SingleInstance::reopenRequested);
 
     SingleInstance second(qs(place.path()), key);
-    EXPECT_FALSE(second.claim());
+    EXPECT_EQ(second.claim(), Claim::elsewhere);
     EXPECT_TRUE(testing::eventually([&] { return reopened.count() == 1; }));
 
     // Another home is another installer.
     testing::TemporaryFolder otherHome;
     SingleInstance other(qs(place.path()), SingleInstance::keyFor(qs(otherHome.path())));
-    EXPECT_TRUE(other.claim());
+    EXPECT_EQ(other.claim(), Claim::held);
     other.release();
 
     // The first leaves nothing behind, and the place is free again.
     first.release();
     EXPECT_TRUE(fs::is_empty(place.path()));
     SingleInstance next(qs(place.path()), key);
-    EXPECT_TRUE(next.claim());
+    EXPECT_EQ(next.claim(), Claim::held);
+    next.release();
+
+    // Without a private place an installer runs, but does not hold the lock.
+    SingleInstance unguarded(QString(), key);
+    EXPECT_EQ(unguarded.claim(), Claim::unguarded);
 }
 
 // Owned by "nobody", as another local user's file would be.
@@ -56,31 +62,24 @@ TEST(SingleInstanceTest, NothingAnotherUserPlantsStopsTheInstaller) {
     if (geteuid() != 0) GTEST_SKIP() << "planting another user's files needs root";
     testing::TemporaryFolder root;
     const Path home = root.path() / "home";
-    const Path runtime = root.path() / "runtime";
     const Path fallback = home / "Library/Caches/OrbitreelInstaller-Instance";
-    fs::create_directories(runtime);
-    fs::permissions(runtime, fs::perms::owner_all, fs::perm_options::replace);
-    EXPECT_EQ(instanceFolder(runtime, home), runtime / "OrbitreelInstaller");
-    EXPECT_FALSE(fs::exists(fallback));
 
-    // A runtime folder open to others, or not ours, is passed over for one
-    // in the home; what holds that one's name is replaced.
-    fs::permissions(runtime, fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec,
-                    fs::perm_options::replace);
+    // What holds the place's name is replaced: another user's folder open to
+    // everyone, then a link to a folder elsewhere, which stays as it was.
     fs::create_directories(fallback);
     testing::writeText(fallback / "planted", "theirs");
     fs::permissions(fallback, fs::perms::all, fs::perm_options::replace);
     handToAnotherUser(fallback);
-    EXPECT_EQ(instanceFolder(runtime, home), fallback);
+    EXPECT_EQ(instanceFolder(home), fallback);
     EXPECT_FALSE(fs::exists(fallback / "planted"));
-    fs::permissions(runtime, fs::perms::owner_all, fs::perm_options::replace);
-    handToAnotherUser(runtime);
     fs::remove_all(fallback);
     const Path elsewhere = root.path() / "elsewhere";
     fs::create_directories(elsewhere);
+    testing::writeText(elsewhere / "kept", "kept");
     fs::create_directory_symlink(elsewhere, fallback);
-    EXPECT_EQ(instanceFolder(runtime, home), fallback);
+    EXPECT_EQ(instanceFolder(home), fallback);
     EXPECT_FALSE(fs::is_symlink(fallback));
+    EXPECT_EQ(testing::readText(elsewhere / "kept"), "kept");
     struct stat info {};
     ASSERT_EQ(::lstat(fallback.c_str(), &info), 0);
     EXPECT_EQ(info.st_uid, geteuid());
@@ -98,10 +97,10 @@ TEST(SingleInstanceTest, NothingAnotherUserPlantsStopsTheInstaller) {
     handToAnotherUser(fallback / (key.toStdString() + ".socket"));
 
     SingleInstance first(qs(fallback), key);
-    ASSERT_TRUE(first.claim());
+    ASSERT_EQ(first.claim(), SingleInstance::Claim::held);
     QSignalSpy reopened(&first, &SingleInstance::reopenRequested);
     SingleInstance second(qs(fallback), key);
-    EXPECT_FALSE(second.claim());
+    EXPECT_EQ(second.claim(), SingleInstance::Claim::elsewhere);
     EXPECT_TRUE(testing::eventually([&] { return reopened.count() == 1; }));
     EXPECT_EQ(testing::readText(victim), "untouched");
     ASSERT_EQ(::stat(victim.c_str(), &info), 0);

@@ -103,7 +103,7 @@ TEST_F(EndToEnd, NothingPlantedStopsTheInstallerAndAKilledOnesLockIsTakenOver) {
             .left(16)
             .toStdString();
     const std::string oldName = "OrbitreelInstaller-" + std::to_string(getuid()) + "-" + hash;
-    const fs::path place = homeFolder / ".runtime/OrbitreelInstaller";
+    const fs::path place = homeFolder / "Library/Caches/OrbitreelInstaller-Instance";
     for (const fs::path& planted : {fs::path("/tmp") / (oldName + ".lock"), fs::path("/tmp") / oldName,
                                     place / (hash + ".lock"), place / (hash + ".socket"), place}) {
         fs::create_directories(planted / "inside");

@@ -77,7 +77,7 @@ TEST_F(EndToEnd, OpeningAgainWhileRunningLeavesOneInstaller) {
 
 TEST_F(EndToEnd, QuitRequestsWhenReadyEndTheInstallerWithSuccessAndFreeItsPlace) {
     // Where the running installer keeps its lock and socket.
-    const fs::path place = home().home() / ".runtime/OrbitreelInstaller";
+    const fs::path place = home().home() / "Library/Caches/OrbitreelInstaller-Instance";
     auto holdsNothing = [&] { return !fs::exists(place) || fs::is_empty(place); };
     for (const int quit : {SIGTERM, SIGINT}) {
         scene().openInstaller();
