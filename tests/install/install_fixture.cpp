@@ -21,8 +21,10 @@ namespace fs = std::filesystem;
 Result<int> RecordingProcesses::run(const Path& executable, const std::vector<std::string>& arguments) {
     std::vector<std::string> line{executable.filename().string()};
     line.insert(line.end(), arguments.begin(), arguments.end());
-    runs.push_back(std::move(line));
-    return real_.run(executable, arguments);
+    runs.push_back(line);
+    auto status = real_.run(executable, arguments);
+    if (afterRun) afterRun(line);
+    return status;
 }
 
 bool runTool(const Path& tool, const std::vector<std::string>& arguments) {

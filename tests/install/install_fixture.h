@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -26,6 +27,8 @@ public:
     explicit RecordingProcesses(Processes& real) : real_(real) {}
     Result<int> run(const Path& executable, const std::vector<std::string>& arguments) override;
     std::vector<std::vector<std::string>> runs;
+    // Called with each recorded line once its tool has ended.
+    std::function<void(const std::vector<std::string>& line)> afterRun;
 
 private:
     Processes& real_;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <grp.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <cctype>
@@ -425,6 +426,26 @@ TEST_F(RenameFallbackTest, FailedRestoreKeepsThePreviousCopyUnderTheBackupName) 
     expectCleanedUp();
 }
 
+TEST_F(FailedSwapTest, ACopyReplacedAfterItsCheckIsNotSwappedIn) {
+    writePreviousCopy(target(), "previous");
+    // Someone who may write the folder renames the checked copy away and
+    // puts an unchecked one of the person's own in its place.
+    Path staging;
+    processes.afterRun = [&](const std::vector<std::string>& line) {
+        if (line[0] != "codesign" || !isStaging(line.back())) return;
+        staging = line.back();
+        const Path checked = staging.string() + "-checked";
+        fs::rename(staging, checked);
+        fs::copy(checked, staging, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    };
+
+    auto installed = runInstall();
+    ASSERT_FALSE(installed);
+    EXPECT_EQ(installed.error().localizedDescription(), texts::folderReplaced(staging.string()));
+    EXPECT_EQ(markerOf(target()), "previous");
+    EXPECT_FALSE(fs::exists(staging));
+}
+
 TEST_F(FailedSwapTest, BackupThatCannotBeTrashedStaysBesideTheNewCopy) {
     writePreviousCopy(target(), "previous");
     files.fault = [](const std::string& operation, const Path&, const Path&) -> std::optional<Error> {
@@ -542,6 +563,44 @@ TEST_F(LeftoversTest, ThePersonsCopyComesBackEvenWhenTheInstallFails) {
     EXPECT_EQ(installed.error(), Error(InstallError{texts::toolFailed()}));
     EXPECT_EQ(entries(homeApplications()), std::vector<std::string>{"Orbitreel.app"});
     EXPECT_EQ(markerOf(homeApplications() / "Orbitreel.app"), "previous");
+    EXPECT_TRUE(entries(trashFiles()).empty());
+}
+
+TEST_F(LeftoversTest, OnlyThePersonsOwnFoldersOfTheHiddenShapesAreRecovered) {
+    if (::geteuid() != 0) GTEST_SKIP() << "planting another user's folders needs root";
+    // In the shared folder, with no copy there: another user's backup and
+    // staging copy, and links of both shapes into the person's home.
+    const Path theirBackup = systemFolder() / (".Orbitreel-backup-" + uuid() + ".app");
+    const Path theirStaging = systemFolder() / (".Orbitreel-install-" + uuid() + ".app");
+    writePreviousCopy(theirBackup, "theirs");
+    writePreviousCopy(theirStaging, "theirs");
+    for (const Path& item : {theirBackup, theirStaging}) {
+        for (const auto& inside : fs::recursive_directory_iterator(item))
+            ASSERT_EQ(::lchown(inside.path().c_str(), Nobody, Nobody), 0);
+        ASSERT_EQ(::lchown(item.c_str(), Nobody, Nobody), 0);
+    }
+    const Path personal = home() / "Documents";
+    writeText(personal / "notes", "mine");
+    fs::permissions(personal, static_cast<fs::perms>(0500));
+    const Path backupLink = systemFolder() / (".Orbitreel-backup-" + uuid() + ".app");
+    const Path stagingLink = systemFolder() / (".Orbitreel-install-" + uuid() + ".app");
+    fs::create_directory_symlink(personal, backupLink);
+    fs::create_directory_symlink(personal, stagingLink);
+    const auto shared = snapshot(systemFolder());
+    // The person's own backup in their home folder still comes back.
+    writePreviousCopy(homeApplications() / (".Orbitreel-backup-" + uuid() + ".app"), "mine");
+    writeText(cachedImage(), "not an image");
+
+    auto installed = runInstall();
+    ASSERT_FALSE(installed);
+    EXPECT_EQ(snapshot(systemFolder()), shared);
+    for (const Path& item : {theirBackup, theirStaging}) {
+        struct stat info {};
+        ASSERT_EQ(::lstat(item.c_str(), &info), 0);
+        EXPECT_EQ(info.st_uid, Nobody) << item;
+    }
+    EXPECT_EQ(fs::status(personal).permissions(), static_cast<fs::perms>(0500));
+    EXPECT_EQ(markerOf(homeApplications() / "Orbitreel.app"), "mine");
     EXPECT_TRUE(entries(trashFiles()).empty());
 }
 
