@@ -14,7 +14,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i)
         if (std::strcmp(argv[i], "--gtest_list_tests") == 0) listing = true;
     if (!listing) {
-        auto entry = orbitreel::stage::enterSandbox(orbitreel::stage::SandboxOptions{.privateTmp = true});
+        auto entry = orbitreel::stage::enterSandbox(orbitreel::stage::SandboxOptions{.privateTmp = true, .systemApplications = true});
         if (!entry.inside) orbitreel::e2e::setSandboxRefusal(entry.refusal);
     }
     ::testing::InitGoogleTest(&argc, argv);

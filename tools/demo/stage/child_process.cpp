@@ -1,6 +1,7 @@
 #include "tools/demo/stage/child_process.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,6 +20,12 @@ int statusCode(int status) {
     if (WIFEXITED(status)) return WEXITSTATUS(status);
     if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
     return 1;
+}
+
+// The groups first: without root, nothing more can be changed.
+bool becomeUser(const UserIdentity& user) {
+    return ::setgroups(user.groups.size(), user.groups.data()) == 0 &&
+           ::setresgid(user.gid, user.gid, user.gid) == 0 && ::setresuid(user.uid, user.uid, user.uid) == 0;
 }
 
 // Only async-signal-safe calls between fork and exec.
@@ -45,6 +52,11 @@ int statusCode(int status) {
         ::close(fd);
     }
     if (launch.keepDescriptor) ::fcntl(*launch.keepDescriptor, F_SETFD, 0);
+    if (launch.user && !becomeUser(*launch.user)) {
+        int error = errno;
+        (void)!::write(reportFd, &error, sizeof error);
+        ::_exit(127);
+    }
     if (envp) ::execve(launch.program.c_str(), argv, envp);
     else ::execv(launch.program.c_str(), argv);
     int error = errno;

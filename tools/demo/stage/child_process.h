@@ -16,12 +16,21 @@ namespace orbitreel::stage {
 // The program's path found through $PATH, or empty.
 std::filesystem::path findProgram(const std::string& name);
 
+// Another user to run a program as: numbers only, so the user need exist
+// nowhere but in the sandbox's files.
+struct UserIdentity {
+    uid_t uid = 0;
+    gid_t gid = 0;
+    std::vector<gid_t> groups;  // besides gid
+};
+
 struct ProgramLaunch {
     std::filesystem::path program;
     std::vector<std::string> arguments;    // without the program itself
     std::vector<std::string> environment;  // "NAME=value"; empty: inherit ours
     std::filesystem::path output;          // standard output and error; empty: /dev/null
     std::optional<int> keepDescriptor;     // left open in the child (as the same number)
+    std::optional<UserIdentity> user;      // ours otherwise; needs root
 };
 
 class ChildProcess {

@@ -95,8 +95,8 @@ void bringLoopbackUp() {
 
 // A fresh /tmp of our own. The source and build trees stay visible when they
 // lie in /tmp themselves (a checkout or a CI clone there): they are bound back
-// in from descriptors opened before the tmpfs hides them.
-void mountPrivateTmp() {
+// in from descriptors opened before the tmpfs hides them. Returns them.
+std::vector<std::filesystem::path> mountPrivateTmp() {
     std::vector<std::pair<std::filesystem::path, int>> kept;
     for (std::filesystem::path tree : {ORBITREEL_STAGE_SOURCE_DIR, ORBITREEL_STAGE_BINARY_DIR}) {
         bool underTmp = tree.string().starts_with("/tmp/");
@@ -109,13 +109,55 @@ void mountPrivateTmp() {
     }
     if (::mount("tmpfs", "/tmp", "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777") != 0)
         throw std::runtime_error(errorText("mounting a private /tmp"));
+    std::vector<std::filesystem::path> trees;
     for (const auto& [tree, fd] : kept) {
         std::filesystem::create_directories(tree);
         std::string source = "/proc/self/fd/" + std::to_string(fd);
         if (::mount(source.c_str(), tree.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0)
             throw std::runtime_error(errorText("keeping " + tree.string() + " visible"));
         ::close(fd);
+        trees.push_back(tree);
     }
+    return trees;
+}
+
+void bindInto(const std::filesystem::path& source, const std::filesystem::path& target) {
+    if (::mount(source.c_str(), target.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0)
+        throw std::runtime_error(errorText("laying " + source.string() + " into the sandbox's root"));
+}
+
+// A root on the private /tmp's file system that shows every entry of the
+// machine's root as it is (folders with everything mounted below them), an
+// empty Applications folder, and an empty /tmp in which the trees kept
+// visible are bound again. Applications and /tmp lie on one mount, so that
+// a rename between them (into the Trash) works as on one volume.
+void enterRootWithApplications(const std::vector<std::filesystem::path>& keptTrees) {
+    namespace fs = std::filesystem;
+    const fs::path root = "/tmp/.sandbox-root";
+    fs::create_directory(root);
+    fs::permissions(root, fs::perms(0755));
+    for (const auto& entry : fs::directory_iterator("/")) {
+        const fs::path target = root / entry.path().filename();
+        const auto status = entry.symlink_status();
+        if (entry.path() == "/tmp" || entry.path() == "/Applications") continue;
+        if (fs::is_symlink(status)) {
+            fs::create_symlink(fs::read_symlink(entry.path()), target);
+            continue;
+        }
+        if (fs::is_directory(status)) fs::create_directory(target);
+        else std::ofstream(target).flush();
+        bindInto(entry.path(), target);
+    }
+    fs::create_directory(root / "tmp");
+    fs::permissions(root / "tmp", fs::perms(01777));
+    for (const auto& tree : keptTrees) {
+        fs::create_directories(root / tree.relative_path());
+        bindInto(tree, root / tree.relative_path());
+    }
+    fs::create_directory(root / "Applications");
+    fs::permissions(root / "Applications", fs::perms(0755));
+    if (::chroot(root.c_str()) != 0 || ::chdir("/") != 0)
+        throw std::runtime_error(errorText("entering the sandbox's root"));
 }
 
 void prepareInside(const SandboxOptions& options) {
@@ -124,7 +166,12 @@ void prepareInside(const SandboxOptions& options) {
         throw std::runtime_error(errorText("making the mounts private"));
     if (::mount("proc", "/proc", "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr) != 0)
         throw std::runtime_error(errorText("mounting /proc"));
-    if (options.privateTmp) mountPrivateTmp();
+    std::vector<std::filesystem::path> keptTrees;
+    if (options.privateTmp) keptTrees = mountPrivateTmp();
+    if (options.systemApplications) {
+        if (!options.privateTmp) throw std::runtime_error("a root of its own needs the private /tmp");
+        enterRootWithApplications(keptTrees);
+    }
     bringLoopbackUp();
 }
 

@@ -16,6 +16,11 @@ struct SandboxOptions {
     // stay private and vanish with the sandbox. Off when a display of the
     // host (its socket lies in /tmp) must stay reachable.
     bool privateTmp = true;
+    // A root of the sandbox's own that shows the machine's folders plus an
+    // empty /Applications (root's, mode 0755) seen by nobody else: the
+    // system Applications folder, which the machine need not have, without
+    // creating anything on it. Needs privateTmp.
+    bool systemApplications = false;
 };
 
 struct SandboxEntry {

@@ -1,6 +1,7 @@
 #include "tools/demo/stage/scene.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <stdexcept>
@@ -28,9 +29,20 @@ std::vector<std::string> userEnvironment(const fs::path& home, const std::string
     return environment;
 }
 
+void handOver(const fs::path& top, const UserIdentity& user) {
+    auto give = [&](const fs::path& item) {
+        if (::lchown(item.c_str(), user.uid, user.gid) != 0)
+            throw std::runtime_error("cannot hand " + item.string() + " to user " + std::to_string(user.uid));
+    };
+    give(top);
+    if (!fs::is_directory(fs::symlink_status(top))) return;
+    for (const auto& item : fs::recursive_directory_iterator(top)) give(item.path());
+}
+
 Scene::Scene(const SceneOptions& options)
     : work_(options.work),
       bundle_(options.installerBundle),
+      user_(options.user),
       release_(readRelease(options.installerBundle / "Contents/Resources/release.json")),
       image_(options.releaseImage.empty()
                  ? fs::path(ORBITREEL_STAGE_RELEASE_DIR) / ("Orbitreel-Mac-" + release_.version + ".dmg")
@@ -39,6 +51,7 @@ Scene::Scene(const SceneOptions& options)
     fs::create_directories(work_);
     fs::create_directories(view_.home() / ".runtime");
     fs::permissions(view_.home() / ".runtime", fs::perms::owner_all);
+    if (user_) handOver(view_.home(), *user_);
     site_ = std::make_unique<ReleaseSite>(work_ / "release-host");
     if (options.display.empty()) {
         virtualScreen_ = std::make_unique<VirtualScreen>();
@@ -59,6 +72,7 @@ void Scene::useHome(const fs::path& home) {
     view_ = HomeView(home, release_.version);
     fs::create_directories(home / ".runtime");
     fs::permissions(home / ".runtime", fs::perms::owner_all);
+    if (user_) handOver(home, *user_);
 }
 
 void Scene::serveRelease(release_host::Entity entity) { host().serve(pathOfUrl(release_.url), std::move(entity)); }
@@ -69,6 +83,7 @@ void Scene::openInstaller(std::chrono::milliseconds timeout, const std::vector<s
     launch.program = bundle_ / "Contents/MacOS/OrbitreelInstaller";
     launch.arguments = arguments;
     launch.environment = userEnvironment(view_.home(), display_);
+    launch.user = user_;
     launch.output = work_ / ("installer-output-" + std::to_string(++runs_) + ".txt");
     auto windowLines = [this] {
         int lines = 0;

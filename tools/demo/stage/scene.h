@@ -25,6 +25,7 @@ struct SceneOptions {
     std::filesystem::path home;             // empty: work/home, fresh
     std::string display;                    // empty: a virtual screen of our own
     std::filesystem::path releaseImage;     // the image the manifest describes; empty: the build's
+    std::optional<UserIdentity> user;       // who runs the installer and owns the home; root otherwise
 };
 
 class Scene {
@@ -42,6 +43,7 @@ public:
     XConnection& screen() { return *x_; }
     const std::string& displayName() const { return display_; }
     const std::filesystem::path& installerBundle() const { return bundle_; }
+    const std::optional<UserIdentity>& user() const { return user_; }
 
     // Serves `entity` at the address the installer's manifest names.
     void serveRelease(release_host::Entity entity);
@@ -79,6 +81,7 @@ public:
 private:
     std::filesystem::path work_;
     std::filesystem::path bundle_;
+    std::optional<UserIdentity> user_;
     ReleaseInfo release_;
     std::filesystem::path image_;
     HomeView view_;
@@ -90,7 +93,11 @@ private:
     int runs_ = 0;
 };
 
-// The environment the installer runs with: a login's worth, with `home`.
+// The environment the installer runs with: a login's worth, with `home` and
+// a runtime folder in it.
 std::vector<std::string> userEnvironment(const std::filesystem::path& home, const std::string& display);
+
+// Hands `top` and everything below it to `user`, links included.
+void handOver(const std::filesystem::path& top, const UserIdentity& user);
 
 }  // namespace orbitreel::stage
