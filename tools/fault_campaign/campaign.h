@@ -23,6 +23,12 @@ struct Settings {
     int cutRuns = 50;
     int killRuns = 30;
     bool fullDisk = true;
+    int neighbourRuns = 10;
+    // The installer the neighbour races; this build's unless given, with the
+    // release image its manifest describes.
+    fs::path installerBundle;
+    fs::path releaseImage;
+    fs::path neighbourProgram;
 };
 
 std::mt19937_64& randomSource();
@@ -56,5 +62,6 @@ void figure(const std::string& name, const std::string& value);
 int runCutCampaign(const Settings& settings);
 int runKillCampaign(const Settings& settings);
 int runFullDiskCampaign(const Settings& settings);
+int runNeighbourCampaign(const Settings& settings);
 
 }  // namespace orbitreel::campaign

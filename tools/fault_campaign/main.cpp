@@ -1,7 +1,8 @@
 // The fault campaign: many runs of the unmodified installer under random
 // faults, each judged by what the user would find, with the figures printed.
 //
-//   fault_campaign [--seed N] [--cuts N] [--kills N] [--no-full-disk] [--only cuts|kills|full-disk]
+//   fault_campaign [--seed N] [--cuts N] [--kills N] [--no-full-disk] [--neighbour N]
+//                  [--bundle INSTALLER.app --release-image IMAGE] [--only cuts|kills|full-disk|neighbour]
 //
 // Needs root (or unprivileged user namespaces) and Xvfb, like the demo.
 
@@ -27,14 +28,18 @@ int main(int argc, char** argv) {
         else if (args[i] == "--cuts") settings.cutRuns = std::stoi(next());
         else if (args[i] == "--kills") settings.killRuns = std::stoi(next());
         else if (args[i] == "--no-full-disk") settings.fullDisk = false;
+        else if (args[i] == "--neighbour") settings.neighbourRuns = std::stoi(next());
+        else if (args[i] == "--bundle") settings.installerBundle = next();
+        else if (args[i] == "--release-image") settings.releaseImage = next();
         else if (args[i] == "--only") only = next();
         else {
-            std::cerr << "usage: fault_campaign [--seed N] [--cuts N] [--kills N] [--no-full-disk] "
-                         "[--only cuts|kills|full-disk]\n";
+            std::cerr << "usage: fault_campaign [--seed N] [--cuts N] [--kills N] [--no-full-disk] [--neighbour N]\n"
+                         "                      [--bundle INSTALLER.app --release-image IMAGE]\n"
+                         "                      [--only cuts|kills|full-disk|neighbour]\n";
             return 2;
         }
     }
-    auto entry = stage::enterSandbox(stage::SandboxOptions{.privateTmp = true});
+    auto entry = stage::enterSandbox(stage::SandboxOptions{.privateTmp = true, .systemApplications = true});
     if (!entry.inside) {
         std::cerr << "fault_campaign: needs network, mount and process namespaces of its own (root, or "
                      "unprivileged user namespaces): "
@@ -45,6 +50,8 @@ int main(int argc, char** argv) {
     campaign::randomSource().seed(settings.seed);
     settings.work = "/tmp/fault-campaign";
     settings.output = FAULT_CAMPAIGN_OUTPUT;
+    settings.neighbourProgram = FAULT_CAMPAIGN_NEIGHBOUR;
+    if (settings.installerBundle.empty()) settings.installerBundle = ORBITREEL_STAGE_BUNDLE;
     std::filesystem::create_directories(settings.output);
     std::cout << "fault campaign, seed " << settings.seed << " (give --seed to repeat it)" << std::endl;
 
@@ -54,6 +61,8 @@ int main(int argc, char** argv) {
         if ((only.empty() || only == "kills") && settings.killRuns > 0) status |= campaign::runKillCampaign(settings);
         if ((only.empty() || only == "full-disk") && settings.fullDisk)
             status |= campaign::runFullDiskCampaign(settings);
+        if ((only.empty() || only == "neighbour") && settings.neighbourRuns > 0)
+            status |= campaign::runNeighbourCampaign(settings);
     } catch (const std::exception& error) {
         std::cerr << "fault_campaign: " << error.what() << "\n";
         return 1;
