@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "ui/bar_accessibility.h"
+#include "ui/accessibility.h"
 #include "ui/palette.h"
 
 namespace orbitreel {
@@ -18,7 +18,7 @@ constexpr std::chrono::duration<double, std::milli> kFrame(1000.0 / 60.0);
 
 }  // namespace
 
-Bar::Bar(QWidget* parent) : QWidget(parent) { installBarAccessibility(); }
+Bar::Bar(QWidget* parent) : QWidget(parent) { installAccessibility(); }
 
 bool Bar::isAnimating() const { return timer_.isActive(); }
 

@@ -76,10 +76,8 @@ WindowViews buildInstallerWindow(std::function<bool()> shouldClose, LineLimitedL
     window->setAutoFillBackground(true);
     centreOnPrimaryScreen(*window);
 
-    auto* mark = new QLabel(window);
-    mark->setPixmap(QPixmap::fromImage(Palette::mark(MarkFrame.width, Palette::ink(), window->devicePixelRatioF())));
-    mark->setAlignment(Qt::AlignCenter);
-    place(*mark, MarkFrame, ContentHeight);
+    window->setMark(QPixmap::fromImage(Palette::mark(MarkFrame.width, Palette::ink(), window->devicePixelRatioF())),
+                    topLeftFrame(MarkFrame, ContentHeight));
 
     const auto captionText = Palette::labelText(qt(texts::Caption), 11, Palette::ink2());
     auto* caption = new QLabel(captionText.text, window);

@@ -1,9 +1,10 @@
-#include "ui/bar_accessibility.h"
+#include "ui/accessibility.h"
 
 #include <QAccessibleValueInterface>
 #include <QAccessibleWidget>
 
 #include "ui/bar.h"
+#include "ui/installer_window.h"
 
 namespace orbitreel {
 
@@ -29,17 +30,21 @@ private:
     Bar* bar() const { return static_cast<Bar*>(widget()); }
 };
 
-QAccessibleInterface* barFactory(const QString& className, QObject* object) {
-    if (className == QLatin1String(Bar::staticMetaObject.className()) && object && object->isWidgetType())
+QAccessibleInterface* factory(const QString& className, QObject* object) {
+    if (!object || !object->isWidgetType()) return nullptr;
+    if (className == QLatin1String(Bar::staticMetaObject.className()))
         if (auto* bar = qobject_cast<Bar*>(object)) return new BarAccessible(bar);
+    // A plain widget reads as a filler, a panel without a name of its own.
+    if (className == QLatin1String(InstallerWindow::staticMetaObject.className()))
+        if (auto* window = qobject_cast<InstallerWindow*>(object)) return new QAccessibleWidget(window, QAccessible::Window);
     return nullptr;
 }
 
 }  // namespace
 
-void installBarAccessibility() {
+void installAccessibility() {
     static const bool installed = [] {
-        QAccessible::installFactory(barFactory);
+        QAccessible::installFactory(factory);
         return true;
     }();
     (void)installed;
