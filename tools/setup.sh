@@ -19,6 +19,7 @@ PACKAGES=(
   clang-16 libclang-rt-16-dev
   xvfb xauth x11-utils fontconfig fonts-dejavu-core
   iproute2 util-linux procps
+  at-spi2-core libatspi2.0-dev dbus-daemon dbus-bin
 )
 
 missing=()

@@ -25,7 +25,9 @@ protected:
         if (IsSkipped()) return;
         if (::geteuid() != 0) GTEST_SKIP() << "a second user needs root (users here exist by number only)";
         stage::shareSystemApplications();
-        scene(stage::SceneOptions{.user = Person});
+        stage::SceneOptions options;
+        options.user = Person;
+        scene(options);
     }
 
     // A file of the person's own in their home.

@@ -43,6 +43,7 @@ Scene::Scene(const SceneOptions& options)
     : work_(options.work),
       bundle_(options.installerBundle),
       user_(options.user),
+      environment_(options.environment),
       release_(readRelease(options.installerBundle / "Contents/Resources/release.json")),
       image_(options.releaseImage.empty()
                  ? fs::path(ORBITREEL_STAGE_RELEASE_DIR) / ("Orbitreel-Mac-" + release_.version + ".dmg")
@@ -83,6 +84,7 @@ void Scene::openInstaller(std::chrono::milliseconds timeout, const std::vector<s
     launch.program = bundle_ / "Contents/MacOS/OrbitreelInstaller";
     launch.arguments = arguments;
     launch.environment = userEnvironment(view_.home(), display_);
+    launch.environment.insert(launch.environment.end(), environment_.begin(), environment_.end());
     launch.user = user_;
     launch.output = work_ / ("installer-output-" + std::to_string(++runs_) + ".txt");
     auto windowLines = [this] {

@@ -26,6 +26,7 @@ struct SceneOptions {
     std::string display;                    // empty: a virtual screen of our own
     std::filesystem::path releaseImage;     // the image the manifest describes; empty: the build's
     std::optional<UserIdentity> user;       // who runs the installer and owns the home; root otherwise
+    std::vector<std::string> environment;   // "NAME=value" added to the user's environment
 };
 
 class Scene {
@@ -82,6 +83,7 @@ private:
     std::filesystem::path work_;
     std::filesystem::path bundle_;
     std::optional<UserIdentity> user_;
+    std::vector<std::string> environment_;
     ReleaseInfo release_;
     std::filesystem::path image_;
     HomeView view_;
