@@ -116,16 +116,18 @@ struct Location {
     std::string name;
 };
 
-// The parent folder (links followed, as in any path) and the last name.
+// The parent folder as the kernel resolves it (links followed and ".."
+// taken after them, as in any path) and the last name, itself not followed.
+// Trailing slashes count for nothing: "a/" names what "a" names.
 Outcome<Location> locate(const std::filesystem::path& path) {
-    std::filesystem::path normal = path.lexically_normal();
-    if (!normal.has_filename()) normal = normal.parent_path();
-    std::string name = normal.filename().string();
+    std::string text = path.string();
+    while (text.size() > 1 && text.back() == '/') text.pop_back();
+    const auto slash = text.rfind('/');
+    std::string name = slash == std::string::npos ? text : text.substr(slash + 1);
     if (name.empty() || name == "." || name == "..") return failure("not a usable path: " + path.string());
-    std::filesystem::path parent = normal.parent_path();
-    if (parent.empty()) parent = ".";
+    const std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : text.substr(0, slash);
     Location location{base::UniqueFd(::open(parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)), name};
-    if (!location.parent) return failure(posixMessage("cannot open " + parent.string(), errno));
+    if (!location.parent) return failure(posixMessage("cannot open " + parent, errno));
     return location;
 }
 
