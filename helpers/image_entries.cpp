@@ -2,6 +2,8 @@
 
 #include <archive_entry.h>
 
+#include <climits>
+
 #include <map>
 #include <utility>
 #include <vector>
@@ -71,6 +73,8 @@ private:
         checked.where = joinPath(*path);
         if (checked.where.size() > limits_.maxPathBytes || path->size() > limits_.maxDepth)
             return failure("path too long or too deep: " + checked.where.substr(0, 64) + "...");
+        for (const std::string& part : *path)
+            if (part.size() > NAME_MAX) return failure("name too long: " + checked.where.substr(0, 64) + "...");
         if ((*path)[0] == reserved_) return failure("reserved name in the image: " + reserved_);
         checked.path = std::move(*path);
 
