@@ -36,7 +36,7 @@ Outcome<void> fill(SealedImageReader& reader, const std::filesystem::path& mount
                    const ExtractionLimits& limits) {
     auto extracted = extractEntries(reader.archive(), mountPoint, limits, AttachMarkerName, &reader.mapped(), true);
     if (!extracted) return extracted;
-    if (::fchmod(mountFd, folderMode & ~(S_IWUSR | S_IWGRP | S_IWOTH)) != 0)
+    if (::fchmod(mountFd, (folderMode | S_IRWXU) & ~(S_IWUSR | S_IWGRP | S_IWOTH)) != 0)
         return failure(posixMessage("cannot make the mount point read-only", errno));
     return {};
 }
