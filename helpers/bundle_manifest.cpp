@@ -13,13 +13,13 @@
 #include "helpers/folder_tree.h"
 #include "helpers/link_containment.h"
 #include "helpers/piece_digest.h"
+#include "helpers/tree_depth.h"
 
 namespace orbitreel::helpers {
 
 namespace {
 
 constexpr mode_t SignedModeBits = S_IFMT | 07555;
-constexpr std::size_t MaxDepth = 256;
 // Files hashed together: enough to keep every core busy on small files,
 // few enough to hold them open.
 constexpr std::size_t MaxFilesPerFlush = 64;
@@ -50,7 +50,6 @@ public:
 
 private:
     Outcome<void> walk(int dirFd, const PathComponents& folder) {
-        if (folder.size() > MaxDepth) return failure("bundle nested too deep");
         auto names = sortedNames(dirFd);
         if (!names) return failure(names.error());
         for (const std::string& name : *names) {
@@ -60,6 +59,7 @@ private:
             }
             PathComponents path = folder;
             path.push_back(name);
+            if (path.size() > MaxTreeDepth) return failure("bundle nested too deep: " + joinPath(path));
             const std::string where = joinPath(path);
             if (where == SignaturePath) continue;
             auto st = statEntry(dirFd, name);

@@ -7,13 +7,15 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "helpers/tree_depth.h"
+
 namespace orbitreel::helpers {
 
 struct ExtractionLimits {
     std::uint64_t maxTotalBytes = std::uint64_t{4} << 30;  // content of all files: 4 GiB
     std::uint64_t maxEntries = 100000;                     // files, folders and links
     std::size_t maxPathBytes = 1024;                       // one entry's path, or a link's target
-    std::size_t maxDepth = 64;                             // folders from the root
+    std::size_t maxDepth = MaxTreeDepth;                   // names from the root
 };
 
 }  // namespace orbitreel::helpers

@@ -16,7 +16,13 @@ Outcome<base::UniqueFd> openFolder(int dirFd, const std::string& name) {
     return fd;
 }
 
-Outcome<base::UniqueFd> openFolder(const std::filesystem::path& path) { return openFolder(AT_FDCWD, path.string()); }
+Outcome<base::UniqueFd> openFolder(const std::filesystem::path& path) {
+    // "dir/" names what "dir" names; with the slash the kernel would follow
+    // a link there.
+    std::string text = path.string();
+    while (text.size() > 1 && text.back() == '/') text.pop_back();
+    return openFolder(AT_FDCWD, text);
+}
 
 Outcome<std::vector<std::string>> sortedNames(int dirFd) {
     int copy = ::dup(dirFd);

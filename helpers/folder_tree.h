@@ -15,7 +15,7 @@
 namespace orbitreel::helpers {
 
 // Opens the folder `name` in `dirFd` (AT_FDCWD for a path); fails when it is
-// a link or not a folder.
+// a link or not a folder. A path's trailing slashes count for nothing.
 Outcome<base::UniqueFd> openFolder(int dirFd, const std::string& name);
 Outcome<base::UniqueFd> openFolder(const std::filesystem::path& path);
 

@@ -8,7 +8,6 @@
 
 #include "helpers/attach_marker.h"
 #include "helpers/folder_tree.h"
-#include "helpers/read_only_tree.h"
 #include "helpers/safe_extraction.h"
 #include "helpers/sealed_image_reader.h"
 #include "helpers/tree_removal.h"
@@ -30,11 +29,16 @@ Outcome<void> emptyMountPoint(int mountFd, mode_t folderMode) {
     return {};
 }
 
-Outcome<void> fill(SealedImageReader& reader, const std::filesystem::path& mountPoint, int mountFd,
+// Read-only, as on a mounted read-only volume: without a mount, having no
+// write bits is what keeps the content from changing by accident. The
+// extraction sets every mode on its entry's descriptor, already without them.
+Outcome<void> fill(SealedImageReader& reader, const std::filesystem::path& mountPoint, int mountFd, mode_t folderMode,
                    const ExtractionLimits& limits) {
-    auto extracted = extractEntries(reader.archive(), mountPoint, limits, AttachMarkerName, &reader.mapped());
+    auto extracted = extractEntries(reader.archive(), mountPoint, limits, AttachMarkerName, &reader.mapped(), true);
     if (!extracted) return extracted;
-    return removeWriteBits(mountFd);
+    if (::fchmod(mountFd, (folderMode | S_IRWXU) & ~(S_IWUSR | S_IWGRP | S_IWOTH)) != 0)
+        return failure(posixMessage("cannot make the mount point read-only", errno));
+    return {};
 }
 
 }  // namespace
@@ -52,7 +56,7 @@ Outcome<void> attachImage(const std::filesystem::path& image, const std::filesys
     // Nothing is written before the image is known to be a sealed volume of
     // its full length. The seal's digest is verify's: the installer verifies
     // first, and hashing the image again here would double attach's time.
-    auto reader = SealedImageReader::openMapped(image);
+    auto reader = SealedImageReader::open(image);
     if (!reader) return failure(reader.error());
 
     const mode_t folderMode = st.st_mode & 07777;
@@ -60,7 +64,7 @@ Outcome<void> attachImage(const std::filesystem::path& image, const std::filesys
         return failure(posixMessage("cannot write into the mount point", errno));
     AttachMarker marker{st.st_dev, st.st_ino, folderMode, std::filesystem::absolute(image).string()};
     auto filled = writeAttachMarker(mountFd->get(), marker);
-    if (filled) filled = fill(**reader, mountPoint, mountFd->get(), limits);
+    if (filled) filled = fill(**reader, mountPoint, mountFd->get(), folderMode, limits);
     if (!filled) {
         auto emptied = emptyMountPoint(mountFd->get(), folderMode);
         if (!emptied) return failure(filled.error() + "; and cleaning up failed: " + emptied.error());

@@ -8,9 +8,9 @@
 
 namespace orbitreel::helpers {
 
-// Reads every entry's header through the ISO 9660 reader, within `limits`,
-// and checks the seal over every byte of the volume. Whether the content may
-// be shown is attach's question, not this one's.
+// Reads every entry through the ISO 9660 reader under the rules attach
+// applies (image_entries.h), within `limits`, and checks the seal over every
+// byte of the volume: an image that verifies attaches, the disk permitting.
 Outcome<void> verifyImage(const std::filesystem::path& image, const ExtractionLimits& limits = {});
 
 }  // namespace orbitreel::helpers

@@ -16,7 +16,7 @@ constexpr int MaxLinksFollowed = 40;
 
 }  // namespace
 
-Outcome<void> checkLinkStaysInside(int rootFd, const PathComponents& linkPath, std::string_view target) {
+Outcome<void> checkLinkStaysInside(const LinkLookup& lookup, const PathComponents& linkPath, std::string_view target) {
     const std::string where = joinPath(linkPath);
     if (target.empty()) return failure("link with an empty target: " + where);
     if (target.front() == '/') return failure("link to an absolute path: " + where + " -> " + std::string(target));
@@ -36,19 +36,29 @@ Outcome<void> checkLinkStaysInside(int rootFd, const PathComponents& linkPath, s
         resolved.push_back(std::move(part));
         // Every earlier component is a real folder (or missing), so this
         // lookup follows no link but possibly the last component.
-        struct stat st {};
-        if (::fstatat(rootFd, joinPath(resolved).c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(st.st_mode))
-            continue;
-        if (++followed > MaxLinksFollowed) return failure("loop of links: " + where);
-        auto next = readLinkAt(rootFd, joinPath(resolved));
+        auto next = lookup(joinPath(resolved));
         if (!next) return failure(next.error());
-        if (next->empty() || next->front() == '/')
+        if (!*next) continue;
+        if (++followed > MaxLinksFollowed) return failure("loop of links: " + where);
+        if ((*next)->empty() || (*next)->front() == '/')
             return failure("link leaves the tree: " + where + " through " + joinPath(resolved));
         resolved.pop_back();
-        PathComponents more = splitPath(*next);
+        PathComponents more = splitPath(**next);
         pending.insert(pending.begin(), more.begin(), more.end());
     }
     return {};
+}
+
+Outcome<void> checkLinkStaysInside(int rootFd, const PathComponents& linkPath, std::string_view target) {
+    auto onDisk = [rootFd](const std::string& path) -> Outcome<std::optional<std::string>> {
+        struct stat st {};
+        if (::fstatat(rootFd, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(st.st_mode))
+            return std::optional<std::string>();
+        auto target = readLinkAt(rootFd, path);
+        if (!target) return failure(target.error());
+        return std::optional<std::string>(std::move(*target));
+    };
+    return checkLinkStaysInside(onDisk, linkPath, target);
 }
 
 }  // namespace orbitreel::helpers

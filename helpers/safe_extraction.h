@@ -13,17 +13,17 @@
 
 namespace orbitreel::helpers {
 
-// Writes every entry that `reader` yields into the folder `root`, with
-// libarchive's secure flags and checks of our own. Refused, failing the whole
-// extraction: absolute paths and "..", a second entry with the same path,
-// anything written through a link or a file, links that resolve outside
-// `root` (checked on the finished tree), hard links to anything but a file
-// extracted before, devices, FIFOs and sockets, the name `reservedName` at
-// the top, and content beyond `limits`. Set-id and sticky bits are dropped;
-// owners are not restored. On failure the folder may hold part of the
-// content: the caller empties it. With `image`, the image `reader` reads from
-// memory, file content is copied from the image file where it lies there.
+// Writes every entry that `reader` yields into the folder `root`, after the
+// checks of readEntries (image_entries.h). Every entry is made below the
+// root's descriptor, one folder at a time, and no link is ever followed:
+// files are created anew, their modes and times set on their descriptors,
+// folders get theirs after their content. Set-id and sticky bits are
+// dropped, and with `readOnly` the write bits too; owners are not restored.
+// On failure the folder may hold part of the content (all of it writable by
+// its owner): the caller empties it. With `image`, the image `reader` reads
+// from memory, file content is copied from the image file where it lies there.
 Outcome<void> extractEntries(struct archive* reader, const std::filesystem::path& root, const ExtractionLimits& limits,
-                             const std::string& reservedName, const MappedImage* image = nullptr);
+                             const std::string& reservedName, const MappedImage* image = nullptr,
+                             bool readOnly = false);
 
 }  // namespace orbitreel::helpers

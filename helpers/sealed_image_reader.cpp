@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace orbitreel::helpers {
@@ -14,7 +15,7 @@ std::string archiveMessage(struct archive* archive, const std::string& what) {
     return what + ": " + (text != nullptr ? text : "unknown error");
 }
 
-Outcome<std::unique_ptr<SealedImageReader>> SealedImageReader::openSealed(const std::filesystem::path& image) {
+Outcome<std::unique_ptr<SealedImageReader>> SealedImageReader::open(const std::filesystem::path& image) {
     std::unique_ptr<SealedImageReader> reader(new SealedImageReader());
     reader->fd_.reset(::open(image.c_str(), O_RDONLY | O_CLOEXEC));
     if (!reader->fd_) return failure(posixMessage("cannot open " + image.string(), errno));
@@ -24,35 +25,39 @@ Outcome<std::unique_ptr<SealedImageReader>> SealedImageReader::openSealed(const 
     auto seal = readSeal(reader->fd_.get(), static_cast<std::uint64_t>(st.st_size));
     if (!seal) return failure(seal.error());
     reader->seal_ = *seal;
-    reader->mapped_ = {reader->fd_.get(), nullptr, static_cast<std::uint64_t>(st.st_size)};
     ::posix_fadvise(reader->fd_.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+
+    // The length the seal was checked against; the seal makes it more than nothing.
+    const auto size = static_cast<std::size_t>(st.st_size);
+    void* bytes = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, reader->fd_.get(), 0);
+    if (bytes == MAP_FAILED) return failure(posixMessage("cannot map " + image.string(), errno));
+    reader->mapped_ = {reader->fd_.get(), static_cast<const char*>(bytes), size};
+
     reader->archive_ = archive_read_new();
     if (reader->archive_ == nullptr) return failure("out of memory");
     archive_read_support_format_iso9660(reader->archive_);
+    // No seek callback: the reader cannot go back.
+    if (archive_read_open2(reader->archive_, reader.get(), nullptr, readAll, skip, nullptr) != ARCHIVE_OK)
+        return failure(archiveMessage(reader->archive_, "not an ISO 9660 image"));
     return reader;
 }
 
-Outcome<std::unique_ptr<SealedImageReader>> SealedImageReader::open(const std::filesystem::path& image,
-                                                                    std::size_t blockSize) {
-    auto reader = openSealed(image);
-    if (!reader) return reader;
-    if (archive_read_open_fd((*reader)->archive_, (*reader)->fd_.get(), blockSize) != ARCHIVE_OK)
-        return failure(archiveMessage((*reader)->archive_, "not an ISO 9660 image"));
-    return reader;
+// The whole mapping as one block, so that every block the reader hands out
+// lies in it.
+la_ssize_t SealedImageReader::readAll(struct archive*, void* self, const void** block) {
+    auto* reader = static_cast<SealedImageReader*>(self);
+    *block = reader->mapped_.bytes + reader->handedOut_;
+    const auto left = reader->mapped_.size - reader->handedOut_;
+    reader->handedOut_ = reader->mapped_.size;
+    return static_cast<la_ssize_t>(left);
 }
 
-Outcome<std::unique_ptr<SealedImageReader>> SealedImageReader::openMapped(const std::filesystem::path& image) {
-    auto reader = openSealed(image);
-    if (!reader) return reader;
-    SealedImageReader& opened = **reader;
-    // The length the seal was checked against; the seal makes it more than nothing.
-    const auto size = static_cast<std::size_t>(opened.mapped_.size);
-    void* bytes = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, opened.fd_.get(), 0);
-    if (bytes == MAP_FAILED) return failure(posixMessage("cannot map " + image.string(), errno));
-    opened.mapped_.bytes = static_cast<const char*>(bytes);
-    if (archive_read_open_memory(opened.archive_, bytes, size) != ARCHIVE_OK)
-        return failure(archiveMessage(opened.archive_, "not an ISO 9660 image"));
-    return reader;
+la_int64_t SealedImageReader::skip(struct archive*, void* self, la_int64_t request) {
+    auto* reader = static_cast<SealedImageReader*>(self);
+    const auto step = std::min<std::uint64_t>(static_cast<std::uint64_t>(std::max<la_int64_t>(request, 0)),
+                                              reader->mapped_.size - reader->handedOut_);
+    reader->handedOut_ += step;
+    return static_cast<la_int64_t>(step);
 }
 
 SealedImageReader::~SealedImageReader() {

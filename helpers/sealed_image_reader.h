@@ -1,5 +1,6 @@
 #pragma once
-// A sealed disk image opened for libarchive's ISO 9660 reader.
+// A sealed disk image opened for libarchive's ISO 9660 reader, the one way
+// both verify and attach read it.
 
 #include <archive.h>
 
@@ -19,13 +20,13 @@ public:
     // Fails when the file is no regular file, its seal is missing or does
     // not match its length (a truncated image), or libarchive does not take
     // it for an ISO 9660 volume. The seal's digest is verify's to check.
-    // `blockSize` is what libarchive reads at a time: large to extract,
-    // small when file content is skipped (it reads one block per file).
-    static Outcome<std::unique_ptr<SealedImageReader>> open(const std::filesystem::path& image, std::size_t blockSize);
-    // The same over the image mapped into memory: the reader hands out file
-    // content as blocks of the mapping, which `mapped()` locates in the file.
-    // Pages the reader does not touch are never read into this process.
-    static Outcome<std::unique_ptr<SealedImageReader>> openMapped(const std::filesystem::path& image);
+    //
+    // The image is mapped into memory, and the reader hands out file content
+    // as blocks of the mapping, which `mapped()` locates in the file; pages
+    // it does not touch are never read into this process. The reader reads
+    // forward only: it refuses what lies before what it has read, so that
+    // no extent is read twice and no loop of entries comes back.
+    static Outcome<std::unique_ptr<SealedImageReader>> open(const std::filesystem::path& image);
     ~SealedImageReader();
     SealedImageReader(const SealedImageReader&) = delete;
     SealedImageReader& operator=(const SealedImageReader&) = delete;
@@ -40,11 +41,13 @@ public:
 
 private:
     SealedImageReader() = default;
-    static Outcome<std::unique_ptr<SealedImageReader>> openSealed(const std::filesystem::path& image);
+    static la_ssize_t readAll(struct archive*, void* self, const void** block);
+    static la_int64_t skip(struct archive*, void* self, la_int64_t request);
 
     base::UniqueFd fd_;
     Seal seal_;
     MappedImage mapped_;
+    std::uint64_t handedOut_ = 0;
     struct archive* archive_ = nullptr;
 };
 

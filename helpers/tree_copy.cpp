@@ -10,6 +10,7 @@
 #include "base/sha256.h"
 #include "base/unique_fd.h"
 #include "helpers/folder_tree.h"
+#include "helpers/tree_depth.h"
 #include "helpers/tree_removal.h"
 
 namespace orbitreel::helpers {
@@ -50,11 +51,12 @@ Outcome<void> copyContent(int from, int to, const std::string& name) {
     }
 }
 
+// `depth`: how many names below the source the item lies.
 Outcome<void> copyItem(int fromDir, const std::string& fromName, int toDir, const std::string& toName,
-                       const std::string& where);
+                       const std::string& where, std::size_t depth);
 
 Outcome<void> copyFolder(int fromDir, const std::string& fromName, int toDir, const std::string& toName,
-                         const struct stat& st, const std::string& where) {
+                         const struct stat& st, const std::string& where, std::size_t depth) {
     if (::mkdirat(toDir, toName.c_str(), S_IRWXU) != 0) return failure(posixMessage("cannot create " + where, errno));
     auto from = openFolder(fromDir, fromName);
     if (!from) return failure(from.error());
@@ -63,7 +65,10 @@ Outcome<void> copyFolder(int fromDir, const std::string& fromName, int toDir, co
     auto names = sortedNames(from->get());
     if (!names) return failure(names.error());
     for (const std::string& name : *names) {
-        auto copied = copyItem(from->get(), name, to->get(), name, joinRelative(where, name));
+        // Bounded, so that the descriptors and the stack held stay so.
+        if (depth + 1 > MaxTreeDepth)
+            return failure("tree nested deeper than " + std::to_string(MaxTreeDepth) + " names: " + where);
+        auto copied = copyItem(from->get(), name, to->get(), name, joinRelative(where, name), depth + 1);
         if (!copied) return copied;
     }
     // Mode and times last: the copies inside changed both.
@@ -89,10 +94,10 @@ Outcome<void> copyFile(int fromDir, const std::string& fromName, int toDir, cons
 }
 
 Outcome<void> copyItem(int fromDir, const std::string& fromName, int toDir, const std::string& toName,
-                       const std::string& where) {
+                       const std::string& where, std::size_t depth) {
     auto st = statEntry(fromDir, fromName);
     if (!st) return failure(st.error());
-    if (S_ISDIR(st->st_mode)) return copyFolder(fromDir, fromName, toDir, toName, *st, where);
+    if (S_ISDIR(st->st_mode)) return copyFolder(fromDir, fromName, toDir, toName, *st, where, depth);
     if (S_ISREG(st->st_mode)) return copyFile(fromDir, fromName, toDir, toName, *st, where);
     if (S_ISLNK(st->st_mode)) {
         auto target = readLinkAt(fromDir, fromName);
@@ -111,16 +116,18 @@ struct Location {
     std::string name;
 };
 
-// The parent folder (links followed, as in any path) and the last name.
+// The parent folder as the kernel resolves it (links followed and ".."
+// taken after them, as in any path) and the last name, itself not followed.
+// Trailing slashes count for nothing: "a/" names what "a" names.
 Outcome<Location> locate(const std::filesystem::path& path) {
-    std::filesystem::path normal = path.lexically_normal();
-    if (!normal.has_filename()) normal = normal.parent_path();
-    std::string name = normal.filename().string();
+    std::string text = path.string();
+    while (text.size() > 1 && text.back() == '/') text.pop_back();
+    const auto slash = text.rfind('/');
+    std::string name = slash == std::string::npos ? text : text.substr(slash + 1);
     if (name.empty() || name == "." || name == "..") return failure("not a usable path: " + path.string());
-    std::filesystem::path parent = normal.parent_path();
-    if (parent.empty()) parent = ".";
+    const std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : text.substr(0, slash);
     Location location{base::UniqueFd(::open(parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)), name};
-    if (!location.parent) return failure(posixMessage("cannot open " + parent.string(), errno));
+    if (!location.parent) return failure(posixMessage("cannot open " + parent, errno));
     return location;
 }
 
@@ -158,16 +165,13 @@ Outcome<void> copyTree(const std::filesystem::path& source, const std::filesyste
     if (insideSource(to->parent.get(), st))
         return failure("destination lies inside the source: " + destination.string());
 
-    auto copied = copyItem(from->parent.get(), from->name, to->parent.get(), to->name, destination.string());
+    auto copied = copyItem(from->parent.get(), from->name, to->parent.get(), to->name, destination.string(), 0);
     if (!copied) {
-        // Everything at the destination is ours: it did not exist before.
-        if (auto partial = openFolder(to->parent.get(), to->name)) {
-            (void)::fchmod(partial->get(), S_IRWXU);
-            (void)removeContents(partial->get());
-            partial->reset();
-            (void)::unlinkat(to->parent.get(), to->name.c_str(), AT_REMOVEDIR);
-        } else {
-            (void)::unlinkat(to->parent.get(), to->name.c_str(), 0);
+        // Everything at the destination is ours: it did not exist before, and
+        // the copy's depth is bounded as the removal's is.
+        if (::fstatat(to->parent.get(), to->name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+            auto removed = removeTree(to->parent.get(), to->name);
+            if (!removed) return failure(copied.error() + "; and removing the partial copy failed: " + removed.error());
         }
     }
     return copied;

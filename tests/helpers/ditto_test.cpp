@@ -101,6 +101,43 @@ TEST_F(DittoCopy, AFailedCopyLeavesNothingBehind) {
     EXPECT_FALSE(fs::exists(dir / "no-parent"));
 }
 
+TEST(DittoPaths, LinksAndDotsResolveAsTheKernelResolvesThem) {
+    TempDir dir;
+    // lnk/.. is the link target's parent, not the folder that holds lnk.
+    fs::create_directories(dir / "elsewhere" / "target");
+    fs::create_directories(dir / "elsewhere" / "src");
+    fs::create_directories(dir / "src");
+    writeFile(dir / "elsewhere" / "src" / "which", "through the link");
+    writeFile(dir / "src" / "which", "by the text");
+    fs::create_directory_symlink(dir / "elsewhere" / "target", dir / "lnk");
+    const fs::path copy = dir / "copy";
+    ASSERT_EQ(runTool(Ditto, {(dir / "lnk" / ".." / "src").string(), copy.string()}).status, 0);
+    EXPECT_EQ(readFile(copy / "which"), "through the link");
+}
+
+// Every walk is bounded: 4,000 nested folders overflowed the stack, and the
+// copy was left behind.
+TEST(DittoDepth, TreesDeeperThanTheBoundAreRefusedAndLeaveNothing) {
+    TempDir dir;
+    fs::path deepest = dir / "Deep.app";
+    for (int level = 1; level <= 12; ++level) deepest /= "d";
+    fs::create_directories(deepest);
+    writeFile(deepest / "file", "13 names below the bundle", 0444);
+    fs::permissions(deepest, static_cast<fs::perms>(0500));
+    const fs::path copy = dir / "Copy.app";
+    ASSERT_EQ(runTool(Ditto, {(dir / "Deep.app").string(), copy.string()}).status, 0);
+    EXPECT_EQ(listTree(copy), listTree(dir / "Deep.app"));
+    fs::remove_all(copy);
+
+    fs::permissions(deepest, static_cast<fs::perms>(0700));
+    fs::create_directories(deepest / "d");
+    writeFile(deepest / "d" / "file", "14 names below the bundle");
+    ToolRun run = runTool(Ditto, {(dir / "Deep.app").string(), copy.string()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.errors.find("nested deeper"), std::string::npos) << run.errors;
+    EXPECT_FALSE(fs::exists(fs::symlink_status(copy)));
+}
+
 TEST(DittoCommandLine, RefusesOptionsAndOtherCounts) {
     for (const auto& arguments :
          std::vector<std::vector<std::string>>{{}, {"a"}, {"a", "b", "c"}, {"-V", "a", "b"}, {"--rsrc", "a"}}) {

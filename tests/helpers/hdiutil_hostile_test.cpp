@@ -23,10 +23,18 @@ protected:
     }
 
     // Attach must fail, and leave the mount point empty and nothing new
-    // next to it or in the outside folder.
+    // next to it or in the outside folder; verify, reading the image the
+    // same way, must fail for the same reason.
     void expectRefused(const std::string& reason, const std::vector<ImageEntry>& entries,
                        const std::vector<BytePatch>& patches = {}) {
         writeIsoImage(image, entries, patches);
+        expectRefusedAsItIs(reason);
+    }
+
+    void expectRefusedAsItIs(const std::string& reason) {
+        ToolRun verified = runTool(Hdiutil, {"verify", image.string()});
+        EXPECT_EQ(verified.status, 1);
+        EXPECT_NE(verified.errors.find(reason), std::string::npos) << verified.errors;
         ToolRun run =
             runTool(Hdiutil, {"attach", image.string(), "-readonly", "-nobrowse", "-mountpoint", mount.string()});
         EXPECT_EQ(run.status, 1);
@@ -90,6 +98,36 @@ TEST_F(HostileImage, DevicesFifosAndReservedNamesAreRefused) {
     expectRefused("device file refused", {{.path = "disk", .type = S_IFBLK, .rdev = 0x0800}});
     expectRefused("FIFO refused", {{.path = "pipe", .type = S_IFIFO}});
     expectRefused("reserved name", {{.path = AttachMarkerName, .content = "forged marker"}});
+}
+
+TEST_F(HostileImage, EntriesWhoseRecordsDisagreeOnTheirKindAreRefused) {
+    // A file by its mode that carries a link record: made as a link, it led
+    // the mode changes meant for a file to the link's target outside.
+    const std::vector<ImageEntry> link = {{.path = "l", .type = S_IFLNK, .mode = 0600, .target = "../outside/secret"}};
+    for (mode_t mode : {0400u, 0600u, 0777u}) {
+        SCOPED_TRACE(mode);
+        expectRefused("records disagree", link, {{rockRidgeMode(S_IFLNK | 0600), rockRidgeMode(S_IFREG | mode)}});
+        EXPECT_EQ(modeOf(outside / "secret"), 0644u);
+    }
+    // And a link by its mode without a link record.
+    expectRefused("records disagree", {{.path = "f", .mode = 0600, .content = "x"}},
+                  {{rockRidgeMode(S_IFREG | 0600), rockRidgeMode(S_IFLNK | 0600)}});
+}
+
+TEST_F(HostileImage, ExtentsBeforeWhatWasReadAreRefusedAtOnce) {
+    // An extent at block 0 once made verify read the same entries again
+    // until the entry bound; one over another file's shows other bytes.
+    const std::vector<ImageEntry> files = {{.path = "a", .content = "first file"},
+                                           {.path = "b", .content = "second file"}};
+    const std::pair<std::string, std::uint32_t> moves[] = {{"at block 0", 0}, {"over another file's", 1}};
+    for (const auto& [name, to] : moves) {
+        SCOPED_TRACE(name);
+        writeIsoImage(image, files);
+        const auto first = static_cast<std::uint32_t>(offsetOf(image, "first file") / 2048);
+        const auto second = static_cast<std::uint32_t>(offsetOf(image, "second file") / 2048);
+        patchSealed(image, isoExtent(second, 11), isoExtent(to == 0 ? 0 : first, 11));
+        expectRefusedAsItIs("out-of-order file");
+    }
 }
 
 TEST_F(HostileImage, SetIdBitsAreDroppedAndLinksInsideAreKept) {

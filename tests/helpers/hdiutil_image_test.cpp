@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include "helpers/attach_marker.h"
 #include "helpers/image_seal.h"
 #include "tests/helpers/helpers_test_support.h"
@@ -82,6 +84,11 @@ TEST_F(HdiutilImage, AttachRefusesAMountPointThatIsMissingALinkOrNotEmpty) {
     fs::create_directory(dir / "elsewhere");
     fs::create_directory_symlink(dir / "elsewhere", mount);
     EXPECT_EQ(attach(image).status, 1);
+    // With a trailing slash the kernel would follow the link.
+    EXPECT_EQ(
+        runTool(Hdiutil, {"attach", image.string(), "-readonly", "-nobrowse", "-mountpoint", mount.string() + "/"})
+            .status,
+        1);
     EXPECT_TRUE(fs::is_empty(dir / "elsewhere"));
 }
 
@@ -178,6 +185,43 @@ TEST_F(HdiutilImage, CreateRefusesAnExistingImageAndWhatABundleCannotHold) {
     const fs::path other = dir / "other.dmg";
     EXPECT_EQ(runTool(Hdiutil, {"create", "-srcfolder", (dir / "source").string(), other.string()}).status, 1);
     EXPECT_FALSE(fs::exists(other));
+}
+
+// The format nests folders 8 deep and moves deeper ones into one folder; the
+// writer crashed on a folder it had to move twice (14 deep) or on two of one
+// name, leaving an empty image behind.
+TEST(HdiutilCreate, TreesWithinTheDepthBoundComeBackWholeAndOthersLeaveNoImage) {
+    TempDir dir;
+    const fs::path source = dir / "source", image = dir / "image.dmg", mount = dir / "mount";
+    fs::path deepest = source;
+    for (int level = 1; level <= 12; ++level) deepest /= "level-" + std::to_string(level);
+    fs::create_directories(deepest);
+    fs::create_directories(source / "level-1" / "b" / "c" / "d" / "e" / "f" / "g" / "other-8" / "nine");
+    writeFile(deepest / "file", "13 names below the root");
+    fs::create_directory(mount);
+    ASSERT_EQ(runTool(Hdiutil, {"create", "-srcfolder", source.string(), image.string()}).status, 0);
+    ASSERT_EQ(
+        runTool(Hdiutil, {"attach", image.string(), "-readonly", "-nobrowse", "-mountpoint", mount.string()}).status,
+        0);
+    auto shown = listTree(mount);
+    shown.erase(std::find(shown.begin(), shown.end(), AttachMarkerName));
+    EXPECT_EQ(shown, listTree(source));
+    EXPECT_EQ(readFile(mount / fs::relative(deepest, source) / "file"), "13 names below the root");
+    ASSERT_EQ(runTool(Hdiutil, {"detach", mount.string()}).status, 0);
+
+    auto refused = [&](const std::string& reason) {
+        const auto before = listTree(dir.path());
+        ToolRun run = runTool(Hdiutil, {"create", "-srcfolder", source.string(), (dir / "other.dmg").string()});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(run.errors.find(reason), std::string::npos) << run.errors;
+        EXPECT_EQ(listTree(dir.path()), before) << "an image or its temporary copy was left";
+    };
+    fs::create_directories(deepest / "level-13");
+    writeFile(deepest / "level-13" / "file", "14 names below the root");
+    refused("tree nested deeper than 13 names");
+    fs::remove_all(deepest / "level-13");
+    fs::create_directory(source / "level-1" / "b" / "c" / "d" / "e" / "f" / "g" / "level-8");
+    refused("two folders named level-8");
 }
 
 TEST(HdiutilCommandLine, RefusesWhatItDoesNotKnow) {

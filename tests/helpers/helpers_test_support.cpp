@@ -200,6 +200,36 @@ void writeIsoImage(const fs::path& image, const std::vector<ImageEntry>& entries
     if (!sealed) throw std::runtime_error(sealed.error());
 }
 
+namespace {
+
+// Both byte orders, as ISO 9660 records its numbers.
+std::string bothEndian(std::uint32_t value) {
+    std::string bytes;
+    for (int i = 0; i < 4; ++i) bytes += static_cast<char>((value >> (8 * i)) & 0xff);
+    for (int i = 3; i >= 0; --i) bytes += static_cast<char>((value >> (8 * i)) & 0xff);
+    return bytes;
+}
+
+}  // namespace
+
+std::string rockRidgeMode(mode_t mode) { return std::string("PX\x2c\x01", 4) + bothEndian(mode); }
+
+std::string isoExtent(std::uint32_t block, std::uint32_t length) { return bothEndian(block) + bothEndian(length); }
+
+void patchSealed(const fs::path& image, const std::string& from, const std::string& to) {
+    truncateTo(image, fs::file_size(image) - SealSize);
+    std::string volume = readFile(image);
+    std::size_t at = volume.find(from);
+    if (at == std::string::npos || from.size() != to.size()) throw std::runtime_error("cannot patch " + image.string());
+    for (; at != std::string::npos; at = volume.find(from, at + to.size())) volume.replace(at, from.size(), to);
+    {
+        std::ofstream out(image, std::ios::binary | std::ios::trunc);
+        out << volume;
+    }
+    auto sealed = sealImage(image);
+    if (!sealed) throw std::runtime_error(sealed.error());
+}
+
 void writeTarArchive(const fs::path& archive, const std::vector<ImageEntry>& entries) {
     std::unique_ptr<struct archive, WriterDeleter> writer(archive_write_new());
     archive_write_set_format_pax_restricted(writer.get());

@@ -94,6 +94,14 @@ inline BytePatch rockRidgeRename(const std::string& from, const std::string& to)
 }
 void writeIsoImage(const fs::path& image, const std::vector<ImageEntry>& entries,
                    const std::vector<BytePatch>& patches = {});
+// An entry's Rock Ridge mode field as the writer writes it, to change the
+// kind an entry's mode gives it.
+std::string rockRidgeMode(mode_t mode);
+// A directory record's extent (its first block and length), to move it.
+std::string isoExtent(std::uint32_t block, std::uint32_t length);
+// Replaces `from` wherever it is in a sealed image's volume (the primary and
+// the Joliet tree both record an extent) and seals it again.
+void patchSealed(const fs::path& image, const std::string& from, const std::string& to);
 
 // A tar archive of the entries, which carries any name, kind or link.
 void writeTarArchive(const fs::path& archive, const std::vector<ImageEntry>& entries);

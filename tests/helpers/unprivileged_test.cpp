@@ -50,19 +50,32 @@ TEST(AsAnOrdinaryUser, AttachedContentIsReadOnlyAndItsCopyIsTheUsersOwn) {
     EXPECT_FALSE(fs::exists(copy));
 }
 
-TEST(AsAnOrdinaryUser, AFailedAttachOfAnUnreadableFolderCleansUp) {
+TEST(AsAnOrdinaryUser, UnreadableFoldersAreShownAndTheCleanUpStillGetsIn) {
     TempDir dir;
-    const fs::path image = dir / "image.dmg", mount = dir / "mount-1";
-    // A folder its owner may not read: the extraction cannot finish it, and
-    // the clean-up must still get in.
-    writeIsoImage(image, {{.path = "locked", .type = S_IFDIR, .mode = 0000},
-                          {.path = "locked/inner", .type = S_IFDIR, .mode = 0000},
-                          {.path = "locked/inner/file", .content = "x"}});
+    const fs::path image = dir / "image.dmg", broken = dir / "broken.dmg", mount = dir / "mount-1";
+    // Folders their owner may not read: attach shows them so, and detach,
+    // or the clean-up after a failed attach, must still get in.
+    const std::vector<ImageEntry> locked = {{.path = "locked", .type = S_IFDIR, .mode = 0000},
+                                            {.path = "locked/inner", .type = S_IFDIR, .mode = 0000},
+                                            {.path = "locked/inner/file", .content = "x"}};
+    writeIsoImage(image, locked);
+    auto withFifo = locked;
+    withFifo.push_back({.path = "locked/inner/pipe", .type = S_IFIFO});
+    writeIsoImage(broken, withFifo);
     fs::create_directory(mount);
     giveToUnprivileged(dir.path());
-    ToolRun attached = runUnprivileged(
-        reachable(Hdiutil), {"attach", image.string(), "-readonly", "-nobrowse", "-mountpoint", mount.string()});
-    EXPECT_EQ(attached.status, 1);
+    const std::vector<std::string> options = {"-readonly", "-nobrowse", "-mountpoint", mount.string()};
+    auto attach = [&](const fs::path& which) {
+        std::vector<std::string> arguments = {"attach", which.string()};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        return runUnprivileged(reachable(Hdiutil), arguments).status;
+    };
+
+    EXPECT_EQ(attach(broken), 1);
+    EXPECT_TRUE(fs::is_empty(mount));
+    ASSERT_EQ(attach(image), 0);
+    EXPECT_EQ(modeOf(mount / "locked"), 0u);
+    EXPECT_EQ(runUnprivileged(reachable(Hdiutil), {"detach", mount.string()}).status, 0);
     EXPECT_TRUE(fs::is_empty(mount));
     EXPECT_EQ(runUnprivileged("/bin/rmdir", {mount.string()}).status, 0);
 }
