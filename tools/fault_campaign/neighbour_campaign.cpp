@@ -48,12 +48,14 @@ std::vector<std::string> changedItems(const std::map<std::string, std::string>& 
 int runNeighbourCampaign(const Settings& settings) {
     heading("a neighbour racing the walks into the shared /Applications (" + std::to_string(settings.neighbourRuns) +
             " runs, " + settings.installerBundle.string() + ")");
-    if (::geteuid() != 0) {
-        std::cout << "  skipped: a second user needs root" << std::endl;
+    const fs::path work = settings.work / "neighbour";
+    fs::create_directories(work);
+    // Users exist here by number only; a user namespace maps just one.
+    if (::geteuid() != 0 || ::lchown(work.c_str(), stage::Neighbour.uid, stage::Neighbour.gid) != 0) {
+        std::cout << "  skipped: two more users need root outside a user namespace" << std::endl;
         return 0;
     }
     stage::shareSystemApplications();
-    const fs::path work = settings.work / "neighbour";
     stage::SceneOptions options;
     options.work = work / "stage";
     options.installerBundle = settings.installerBundle;
