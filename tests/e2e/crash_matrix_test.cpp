@@ -57,7 +57,7 @@ stage::ToolCall callAt(Point point) {
         case Point::Verify:
             return {"hdiutil", "\"verify \"*", 1};
         case Point::Attach:
-            return {"hdiutil", "\"attach \"*", 30};
+            return {"hdiutil", "\"attach \"*", 8};
         case Point::CodesignImage:
             return {"codesign", "*\"/mount-\"*\"/Orbitreel.app\"", 6};
         case Point::Ditto:
