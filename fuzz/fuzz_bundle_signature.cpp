@@ -23,17 +23,17 @@
 #include <vector>
 
 #include "base/unique_fd.h"
-#include "helpers/bundle_manifest.h"
-#include "helpers/bundle_signing.h"
-#include "helpers/folder_cursor.h"
-#include "helpers/folder_tree.h"
-#include "helpers/signature_file.h"
+#include "standins/codesign/bundle_manifest.h"
+#include "standins/codesign/bundle_signing.h"
+#include "standins/hdiutil/folder_cursor.h"
+#include "standins/common/folder_tree.h"
+#include "standins/codesign/signature_file.h"
 #include "publisher_key.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using namespace orbitreel::helpers;
+using namespace orbitreel::standins;
 
 const fs::path& scratch() {
     static const fs::path folder = [] {

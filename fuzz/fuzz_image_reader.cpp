@@ -13,9 +13,9 @@
 #include <fstream>
 #include <string>
 
-#include "helpers/image_mount.h"
-#include "helpers/image_seal.h"
-#include "helpers/image_verify.h"
+#include "standins/hdiutil/image_mount.h"
+#include "standins/hdiutil/image_seal.h"
+#include "standins/hdiutil/image_verify.h"
 
 namespace {
 
@@ -42,7 +42,7 @@ const fs::path& scratch() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using namespace orbitreel::helpers;
+    using namespace orbitreel::standins;
     const fs::path image = scratch() / "image.dmg", mount = scratch() / "mount";
     {
         std::ofstream out(image, std::ios::binary | std::ios::trunc);

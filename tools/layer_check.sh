@@ -24,7 +24,10 @@ declare -A allowed=(
   [ui]="base core ui"
   [controller]="base core platform install ui controller"
   [app]="base core platform platform/linux install ui controller app"
-  [helpers]="base helpers"
+  [standins/common]="base standins/common"
+  [standins/hdiutil]="base standins/common standins/hdiutil"
+  [standins/codesign]="base standins/common standins/codesign"
+  [standins/ditto]="base standins/common standins/ditto"
 )
 
 failures=0

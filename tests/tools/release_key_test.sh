@@ -45,7 +45,7 @@ expect "a file with two keys is refused" grep -q "not exactly one PEM" "$work/tw
 configure own-key -DORBITREEL_PUBLISHER_KEY="$work/publisher-public.pem"
 expect "a publisher key of its own configures" [ "$status" -eq 0 ]
 expect "and the codesign stand-in pins that key" \
-  grep -qF "$(sed -n 2p "$work/publisher-public.pem")" "$work/own-key/helpers/generated/publisher_key.h"
+  grep -qF "$(sed -n 2p "$work/publisher-public.pem")" "$work/own-key/standins/generated/publisher_key.h"
 
 [ "$failed" -eq 0 ] || for log in "$work"/*.log; do echo "---- $log"; tail -n 15 "$log"; done
 exit "$failed"

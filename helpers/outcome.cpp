@@ -1,9 +1,0 @@
-#include "helpers/outcome.h"
-
-#include <cstring>
-
-namespace orbitreel::helpers {
-
-std::string posixMessage(const std::string& what, int err) { return what + ": " + std::strerror(err); }
-
-}  // namespace orbitreel::helpers

@@ -1,0 +1,53 @@
+// The Linux stand-in for the system's code-signing tool:
+//   codesign --verify --deep --strict BUNDLE   checks the bundle against the
+//                                              publisher key built in
+//   codesign --sign KEYFILE BUNDLE             signs (release engineering)
+// Exit status 0 on success, 1 on failure, 2 for a command line it does not take.
+
+#include <cstdio>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "standins/codesign/bundle_signing.h"
+#include "standins/common/parent_tie.h"
+#include "publisher_key.h"
+
+namespace {
+
+int usage(const std::string& problem) {
+    std::fprintf(stderr,
+                 "codesign: %s\n"
+                 "usage: codesign --verify --deep --strict BUNDLE\n"
+                 "       codesign --sign KEYFILE BUNDLE\n",
+                 problem.c_str());
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (auto tied = orbitreel::standins::tieToParent(); !tied) {
+        std::fprintf(stderr, "codesign: %s\n", tied.error().c_str());
+        return 1;
+    }
+    using namespace orbitreel::standins;
+    std::vector<std::string> args(argv + 1, argv + argc);
+
+    if (args.size() == 3 && args[0] == "--sign") {
+        auto signedBundle = signBundle(args[2], args[1]);
+        if (signedBundle) return 0;
+        std::fprintf(stderr, "codesign: %s: %s\n", args[2].c_str(), signedBundle.error().c_str());
+        return 1;
+    }
+    // Verification is always deep and strict; the flags are required so that
+    // a caller asking for less notices.
+    if (args.size() == 4 && std::set<std::string>(args.begin(), args.begin() + 3) ==
+                                std::set<std::string>{"--verify", "--deep", "--strict"}) {
+        auto verified = verifyBundle(args[3], orbitreel::PublisherKeyPem);
+        if (verified) return 0;
+        std::fprintf(stderr, "codesign: %s: %s\n", args[3].c_str(), verified.error().c_str());
+        return 1;
+    }
+    return usage(args.empty() ? "no operation given" : "unknown command line");
+}

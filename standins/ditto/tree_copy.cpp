@@ -1,0 +1,180 @@
+#include "standins/ditto/tree_copy.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <memory>
+
+#include "base/sha256.h"
+#include "base/unique_fd.h"
+#include "standins/common/folder_tree.h"
+#include "standins/common/tree_depth.h"
+#include "standins/common/tree_removal.h"
+
+namespace orbitreel::standins {
+
+namespace {
+
+mode_t copiedMode(const struct stat& st) { return (st.st_mode & 07777) | S_IWUSR; }
+
+// The kernel copies without passing the bytes through us; where it cannot
+// (another file system on an old kernel, a special file system), a chunked
+// read and write does the same in bounded memory, from the file offsets the
+// kernel's copy reached.
+Outcome<void> copyContent(int from, int to, const std::string& name) {
+    bool kernelCopy = true;
+    for (;;) {
+        if (kernelCopy) {
+            ssize_t copied = ::copy_file_range(from, nullptr, to, nullptr, std::size_t{1} << 30, 0);
+            if (copied > 0) continue;
+            if (copied == 0) return {};
+            if (errno == EINTR) continue;
+            if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP)
+                return failure(posixMessage("cannot copy " + name, errno));
+            kernelCopy = false;
+        }
+        auto buffer = std::make_unique_for_overwrite<char[]>(base::StreamChunkSize);
+        for (;;) {
+            ssize_t got = ::read(from, buffer.get(), base::StreamChunkSize);
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0) return failure(posixMessage("cannot read " + name, errno));
+            if (got == 0) return {};
+            for (ssize_t done = 0; done < got;) {
+                ssize_t put = ::write(to, buffer.get() + done, static_cast<std::size_t>(got - done));
+                if (put < 0 && errno == EINTR) continue;
+                if (put < 0) return failure(posixMessage("cannot write " + name, errno));
+                done += put;
+            }
+        }
+    }
+}
+
+// `depth`: how many names below the source the item lies.
+Outcome<void> copyItem(int fromDir, const std::string& fromName, int toDir, const std::string& toName,
+                       const std::string& where, std::size_t depth);
+
+Outcome<void> copyFolder(int fromDir, const std::string& fromName, int toDir, const std::string& toName,
+                         const struct stat& st, const std::string& where, std::size_t depth) {
+    if (::mkdirat(toDir, toName.c_str(), S_IRWXU) != 0) return failure(posixMessage("cannot create " + where, errno));
+    auto from = openFolder(fromDir, fromName);
+    if (!from) return failure(from.error());
+    auto to = openFolder(toDir, toName);
+    if (!to) return failure(to.error());
+    auto names = sortedNames(from->get());
+    if (!names) return failure(names.error());
+    for (const std::string& name : *names) {
+        // Bounded, so that the descriptors and the stack held stay so.
+        if (depth + 1 > MaxTreeDepth)
+            return failure("tree nested deeper than " + std::to_string(MaxTreeDepth) + " names: " + where);
+        auto copied = copyItem(from->get(), name, to->get(), name, joinRelative(where, name), depth + 1);
+        if (!copied) return copied;
+    }
+    // Mode and times last: the copies inside changed both.
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    if (::fchmod(to->get(), copiedMode(st)) != 0 || ::futimens(to->get(), times) != 0)
+        return failure(posixMessage("cannot finish " + where, errno));
+    return {};
+}
+
+Outcome<void> copyFile(int fromDir, const std::string& fromName, int toDir, const std::string& toName,
+                       const struct stat& st, const std::string& where) {
+    base::UniqueFd from(::openat(fromDir, fromName.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!from) return failure(posixMessage("cannot open " + where, errno));
+    base::UniqueFd to(
+        ::openat(toDir, toName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR));
+    if (!to) return failure(posixMessage("cannot create " + where, errno));
+    auto copied = copyContent(from.get(), to.get(), where);
+    if (!copied) return copied;
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    if (::fchmod(to.get(), copiedMode(st)) != 0 || ::futimens(to.get(), times) != 0)
+        return failure(posixMessage("cannot finish " + where, errno));
+    return {};
+}
+
+Outcome<void> copyItem(int fromDir, const std::string& fromName, int toDir, const std::string& toName,
+                       const std::string& where, std::size_t depth) {
+    auto st = statEntry(fromDir, fromName);
+    if (!st) return failure(st.error());
+    if (S_ISDIR(st->st_mode)) return copyFolder(fromDir, fromName, toDir, toName, *st, where, depth);
+    if (S_ISREG(st->st_mode)) return copyFile(fromDir, fromName, toDir, toName, *st, where);
+    if (S_ISLNK(st->st_mode)) {
+        auto target = readLinkAt(fromDir, fromName);
+        if (!target) return failure(target.error());
+        const struct timespec times[2] = {st->st_atim, st->st_mtim};
+        if (::symlinkat(target->c_str(), toDir, toName.c_str()) != 0 ||
+            ::utimensat(toDir, toName.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
+            return failure(posixMessage("cannot create the link " + where, errno));
+        return {};
+    }
+    return failure("neither file, folder nor link: " + where);
+}
+
+struct Location {
+    base::UniqueFd parent;
+    std::string name;
+};
+
+// The parent folder as the kernel resolves it (links followed and ".."
+// taken after them, as in any path) and the last name, itself not followed.
+// Trailing slashes count for nothing: "a/" names what "a" names.
+Outcome<Location> locate(const std::filesystem::path& path) {
+    std::string text = path.string();
+    while (text.size() > 1 && text.back() == '/') text.pop_back();
+    const auto slash = text.rfind('/');
+    std::string name = slash == std::string::npos ? text : text.substr(slash + 1);
+    if (name.empty() || name == "." || name == "..") return failure("not a usable path: " + path.string());
+    const std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : text.substr(0, slash);
+    Location location{base::UniqueFd(::open(parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)), name};
+    if (!location.parent) return failure(posixMessage("cannot open " + parent, errno));
+    return location;
+}
+
+// Whether the folder `parentFd` is the item `source` or lies below it: a copy
+// there would copy itself for ever.
+bool insideSource(int parentFd, const struct stat& source) {
+    if (!S_ISDIR(source.st_mode)) return false;
+    base::UniqueFd current(::openat(parentFd, ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    for (int depth = 0; current && depth < 4096; ++depth) {
+        struct stat st {};
+        if (::fstat(current.get(), &st) != 0) return false;
+        if (st.st_dev == source.st_dev && st.st_ino == source.st_ino) return true;
+        base::UniqueFd parent(::openat(current.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+        struct stat up {};
+        if (!parent || ::fstat(parent.get(), &up) != 0 || (up.st_dev == st.st_dev && up.st_ino == st.st_ino))
+            return false;
+        current = std::move(parent);
+    }
+    return false;
+}
+
+}  // namespace
+
+Outcome<void> copyTree(const std::filesystem::path& source, const std::filesystem::path& destination) {
+    auto from = locate(source);
+    if (!from) return failure(from.error());
+    auto to = locate(destination);
+    if (!to) return failure(to.error());
+    struct stat st {};
+    if (::fstatat(to->parent.get(), to->name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+        return failure("destination exists: " + destination.string());
+    if (errno != ENOENT) return failure(posixMessage("cannot inspect " + destination.string(), errno));
+    if (::fstatat(from->parent.get(), from->name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return failure(posixMessage("cannot read " + source.string(), errno));
+    if (insideSource(to->parent.get(), st))
+        return failure("destination lies inside the source: " + destination.string());
+
+    auto copied = copyItem(from->parent.get(), from->name, to->parent.get(), to->name, destination.string(), 0);
+    if (!copied) {
+        // Everything at the destination is ours: it did not exist before, and
+        // the copy's depth is bounded as the removal's is.
+        if (::fstatat(to->parent.get(), to->name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+            auto removed = removeTree(to->parent.get(), to->name);
+            if (!removed) return failure(copied.error() + "; and removing the partial copy failed: " + removed.error());
+        }
+    }
+    return copied;
+}
+
+}  // namespace orbitreel::standins

@@ -1,0 +1,208 @@
+#include "standins/hdiutil/image_create.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "base/sha256.h"
+#include "base/unique_fd.h"
+#include "standins/hdiutil/folder_cursor.h"
+#include "standins/common/folder_tree.h"
+#include "standins/hdiutil/image_seal.h"
+#include "standins/hdiutil/sealed_image_reader.h"
+#include "standins/common/tree_depth.h"
+
+namespace orbitreel::standins {
+
+namespace {
+
+struct WriterDeleter {
+    void operator()(struct archive* writer) const { archive_write_free(writer); }
+};
+struct EntryDeleter {
+    void operator()(archive_entry* entry) const { archive_entry_free(entry); }
+};
+
+struct PlannedEntry {
+    PathComponents path;
+    struct stat st {};
+    std::string target;  // links
+};
+
+// Everything the image will hold, checked before a byte of it is written.
+class Plan {
+public:
+    Outcome<std::vector<PlannedEntry>> make(int rootFd) {
+        auto walked = walk(rootFd, {});
+        if (!walked) return failure(walked.error());
+        return std::move(entries_);
+    }
+
+private:
+    Outcome<void> walk(int dirFd, const PathComponents& folder) {
+        auto names = sortedNames(dirFd);
+        if (!names) return failure(names.error());
+        for (const std::string& name : *names) {
+            PlannedEntry entry;
+            entry.path = folder;
+            entry.path.push_back(name);
+            const std::string where = joinPath(entry.path);
+            if (entry.path.size() > MaxTreeDepth)
+                return failure("tree nested deeper than " + std::to_string(MaxTreeDepth) + " names: " + where);
+            // The reader hides a top folder of this name, where the format
+            // keeps the folders it moves.
+            if (entry.path.size() == 1 && (name == "rr_moved" || name == ".rr_moved"))
+                return failure("name reserved by the image format: " + name);
+            auto st = statEntry(dirFd, name);
+            if (!st) return failure(st.error());
+            entry.st = *st;
+            if (S_ISLNK(st->st_mode)) {
+                auto target = readLinkAt(dirFd, name);
+                if (!target) return failure(target.error());
+                entry.target = std::move(*target);
+            } else if (!S_ISDIR(st->st_mode) && !S_ISREG(st->st_mode)) {
+                return failure("only files, folders and links go into an image: " + where);
+            }
+            const bool folderEntry = S_ISDIR(st->st_mode);
+            if (folderEntry && entry.path.size() == MovedFolderDepth) {
+                auto [other, added] = moved_.emplace(name, where);
+                if (!added) return failure("two folders named " + name + " lie " + std::to_string(MovedFolderDepth) +
+                                           " deep, where the image format moves them into one folder: " +
+                                           other->second + " and " + where);
+            }
+            const PathComponents path = entry.path;  // entries_ grows below
+            entries_.push_back(std::move(entry));
+            if (folderEntry) {
+                auto sub = openFolder(dirFd, name);
+                if (!sub) return failure(sub.error());
+                auto walked = walk(sub->get(), path);
+                if (!walked) return walked;
+            }
+        }
+        return {};
+    }
+
+    std::vector<PlannedEntry> entries_;
+    std::map<std::string, std::string> moved_;  // name -> the first folder of that name
+};
+
+class ImageWriter {
+public:
+    ImageWriter(struct archive* writer, int rootFd)
+        : writer_(writer), folders_(rootFd), buffer_(std::make_unique_for_overwrite<char[]>(base::StreamChunkSize)) {}
+
+    Outcome<void> add(const PlannedEntry& planned) {
+        const std::string path = joinPath(planned.path);
+        std::unique_ptr<archive_entry, EntryDeleter> entry(archive_entry_new());
+        archive_entry_copy_stat(entry.get(), &planned.st);
+        archive_entry_set_pathname(entry.get(), path.c_str());
+        // The builder's accounts mean nothing on the user's machine.
+        archive_entry_set_uid(entry.get(), 0);
+        archive_entry_set_gid(entry.get(), 0);
+        archive_entry_set_nlink(entry.get(), 1);
+        if (!S_ISREG(planned.st.st_mode)) {
+            if (S_ISLNK(planned.st.st_mode)) archive_entry_set_symlink(entry.get(), planned.target.c_str());
+            archive_entry_set_size(entry.get(), 0);
+            return writeHeader(entry.get(), path);
+        }
+        auto folder = folders_.open(planned.path, planned.path.size() - 1);
+        if (!folder) return failure(folder.error());
+        base::UniqueFd file(::openat(*folder, planned.path.back().c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        struct stat st {};
+        if (!file) return failure(posixMessage("cannot open " + path, errno));
+        if (::fstat(file.get(), &st) != 0 || st.st_ino != planned.st.st_ino || st.st_dev != planned.st.st_dev)
+            return failure("file changed while being read: " + path);
+        auto written = writeHeader(entry.get(), path);
+        if (!written) return written;
+        return copyData(file.get(), static_cast<std::uint64_t>(planned.st.st_size), path);
+    }
+
+private:
+    Outcome<void> writeHeader(archive_entry* entry, const std::string& path) {
+        if (archive_write_header(writer_, entry) != ARCHIVE_OK)
+            return failure(archiveMessage(writer_, "cannot add " + path));
+        return {};
+    }
+
+    Outcome<void> copyData(int fd, std::uint64_t expected, const std::string& path) {
+        std::uint64_t total = 0;
+        for (;;) {
+            ssize_t got = ::read(fd, buffer_.get(), base::StreamChunkSize);
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0) return failure(posixMessage("cannot read " + path, errno));
+            if (got == 0) break;
+            total += static_cast<std::uint64_t>(got);
+            if (total > expected) break;
+            if (archive_write_data(writer_, buffer_.get(), static_cast<std::size_t>(got)) != got)
+                return failure(archiveMessage(writer_, "cannot write " + path));
+        }
+        if (total != expected) return failure("file changed while being read: " + path);
+        return {};
+    }
+
+    struct archive* writer_;
+    FolderCursor folders_;
+    std::unique_ptr<char[]> buffer_;
+};
+
+Outcome<void> writeVolume(int sourceFd, const std::vector<PlannedEntry>& entries, int imageFd) {
+    std::unique_ptr<struct archive, WriterDeleter> writer(archive_write_new());
+    if (!writer) return failure("out of memory");
+    if (archive_write_set_format_iso9660(writer.get()) != ARCHIVE_OK ||
+        // Strict Rock Ridge keeps modes as they are (the signature covers
+        // them); the default rewrites them, clearing write and set-id bits.
+        archive_write_set_format_option(writer.get(), "iso9660", "rockridge", "strict") != ARCHIVE_OK ||
+        // Rock Ridge carries the names whole; Joliet would only add a second,
+        // shortened copy that fails for names the locale cannot convert.
+        archive_write_set_format_option(writer.get(), "iso9660", "joliet", nullptr) != ARCHIVE_OK ||
+        archive_write_set_bytes_in_last_block(writer.get(), 1) != ARCHIVE_OK ||
+        archive_write_open_fd(writer.get(), imageFd) != ARCHIVE_OK)
+        return failure(archiveMessage(writer.get(), "cannot start the image"));
+
+    ImageWriter images(writer.get(), sourceFd);
+    for (const PlannedEntry& entry : entries) {
+        auto added = images.add(entry);
+        if (!added) return added;
+    }
+    if (archive_write_close(writer.get()) != ARCHIVE_OK)
+        return failure(archiveMessage(writer.get(), "cannot finish the image"));
+    return {};
+}
+
+}  // namespace
+
+Outcome<void> createImage(const std::filesystem::path& srcFolder, const std::filesystem::path& image) {
+    struct stat st {};
+    if (::lstat(image.c_str(), &st) == 0) return failure("cannot create " + image.string() + ": it exists");
+    auto source = openFolder(srcFolder);
+    if (!source) return failure(source.error());
+    auto entries = Plan().make(source->get());
+    if (!entries) return failure(entries.error());
+
+    // A temporary name beside the image, so that the rename stays on one
+    // file system and nothing takes the image's name before it is sealed.
+    const std::filesystem::path folder = image.parent_path().empty() ? "." : image.parent_path();
+    std::string temporary = (folder / ("." + image.filename().string() + ".XXXXXX")).string();
+    base::UniqueFd imageFd(::mkostemp(temporary.data(), O_CLOEXEC));
+    if (!imageFd) return failure(posixMessage("cannot create " + image.string(), errno));
+    auto written = writeVolume(source->get(), *entries, imageFd.get());
+    if (written && (::fchmod(imageFd.get(), 0644) != 0 || ::fsync(imageFd.get()) != 0))
+        written = failure(posixMessage("cannot write " + image.string(), errno));
+    imageFd.reset();
+    if (written) written = sealImage(temporary);
+    if (written && ::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, image.c_str(), RENAME_NOREPLACE) != 0)
+        written = failure(posixMessage("cannot create " + image.string(), errno));
+    if (!written) ::unlink(temporary.c_str());
+    return written;
+}
+
+}  // namespace orbitreel::standins

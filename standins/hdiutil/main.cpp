@@ -1,0 +1,91 @@
+// The Linux stand-in for the system's disk-image tool, with the verbs the
+// installer and release engineering use:
+//   hdiutil verify IMAGE
+//   hdiutil attach IMAGE -readonly -nobrowse -mountpoint DIR
+//   hdiutil detach DIR
+//   hdiutil create -srcfolder DIR IMAGE
+// Exit status 0 on success, 1 on failure, 2 for a command line it does not take.
+
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "standins/hdiutil/image_create.h"
+#include "standins/hdiutil/image_mount.h"
+#include "standins/hdiutil/image_verify.h"
+#include "standins/common/parent_tie.h"
+
+namespace {
+
+using orbitreel::standins::Outcome;
+
+int usage(const std::string& problem) {
+    std::fprintf(stderr,
+                 "hdiutil: %s\n"
+                 "usage: hdiutil verify IMAGE\n"
+                 "       hdiutil attach IMAGE -readonly -nobrowse -mountpoint DIR\n"
+                 "       hdiutil detach DIR\n"
+                 "       hdiutil create -srcfolder DIR IMAGE\n",
+                 problem.c_str());
+    return 2;
+}
+
+// attach's options may come in any order, each once; all three are needed
+// since the only attach there is is a private, read-only one.
+std::optional<std::string> attachMountPoint(const std::vector<std::string>& options) {
+    bool readOnly = false, noBrowse = false;
+    std::optional<std::string> mountPoint;
+    for (std::size_t i = 0; i < options.size(); ++i) {
+        if (options[i] == "-readonly" && !readOnly) {
+            readOnly = true;
+        } else if (options[i] == "-nobrowse" && !noBrowse) {
+            noBrowse = true;
+        } else if (options[i] == "-mountpoint" && !mountPoint && i + 1 < options.size()) {
+            mountPoint = options[++i];
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (!readOnly || !noBrowse) return std::nullopt;
+    return mountPoint;
+}
+
+int report(const std::string& verb, const Outcome<void>& outcome) {
+    if (outcome) return 0;
+    std::fprintf(stderr, "hdiutil: %s failed: %s\n", verb.c_str(), outcome.error().c_str());
+    return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (auto tied = orbitreel::standins::tieToParent(); !tied) {
+        std::fprintf(stderr, "hdiutil: %s\n", tied.error().c_str());
+        return 1;
+    }
+    using namespace orbitreel::standins;
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty()) return usage("no verb given");
+    const std::string& verb = args[0];
+
+    if (verb == "verify") {
+        if (args.size() != 2) return usage("verify takes one image");
+        return report(verb, verifyImage(args[1]));
+    }
+    if (verb == "attach") {
+        if (args.size() < 2) return usage("attach needs an image");
+        auto mountPoint = attachMountPoint(std::vector<std::string>(args.begin() + 2, args.end()));
+        if (!mountPoint) return usage("attach takes exactly -readonly, -nobrowse and -mountpoint DIR");
+        return report(verb, attachImage(args[1], *mountPoint));
+    }
+    if (verb == "detach") {
+        if (args.size() != 2) return usage("detach takes one mount point");
+        return report(verb, detachImage(args[1]));
+    }
+    if (verb == "create") {
+        if (args.size() != 4 || args[1] != "-srcfolder") return usage("create takes -srcfolder DIR IMAGE");
+        return report(verb, createImage(args[2], args[3]));
+    }
+    return usage("unknown verb: " + verb);
+}

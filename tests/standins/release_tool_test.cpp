@@ -1,0 +1,165 @@
+// The release tool: a demo image and manifest that the stand-ins accept, the
+// variants tests need, and the demo application that it packs.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <regex>
+#include <thread>
+
+#include "base/hex.h"
+#include "base/sha256.h"
+#include "tests/standins/standins_test_support.h"
+
+extern char** environ;
+
+namespace orbitreel::standins::testing {
+namespace {
+
+std::string sha256Hex(const fs::path& file) {
+    base::Sha256 hash;
+    hash.update(readFile(file));
+    return base::toHex(hash.finish());
+}
+
+class ReleaseTool : public ::testing::Test {
+protected:
+    ToolRun makeRelease(std::vector<std::string> options) {
+        std::vector<std::string> arguments = {MakeRelease,    "--helpers", fs::path(Hdiutil).parent_path().string(),
+                                              "--app-binary", DemoApp,     "--out",
+                                              out.string()};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        return runTool("/bin/bash", arguments);
+    }
+
+    // Attaches the image and reports codesign's verdict on the application.
+    int attachAndVerify(const fs::path& image) {
+        fs::create_directories(mount);
+        EXPECT_EQ(runTool(Hdiutil, {"verify", image.string()}).status, 0);
+        EXPECT_EQ(runTool(Hdiutil, {"attach", image.string(), "-readonly", "-nobrowse", "-mountpoint", mount.string()})
+                      .status,
+                  0);
+        return runTool(Codesign, {"--verify", "--deep", "--strict", (mount / "Orbitreel.app").string()}).status;
+    }
+
+    void detach() { EXPECT_EQ(runTool(Hdiutil, {"detach", mount.string()}).status, 0); }
+
+    TempDir dir;
+    fs::path out = dir / "out";
+    fs::path mount = dir / "mount-1";
+};
+
+void expectManifestDescribes(const fs::path& manifest, const fs::path& image, const std::string& version) {
+    auto json = nlohmann::json::parse(readFile(manifest));
+    EXPECT_EQ(json.size(), 4u);
+    EXPECT_EQ(json.at("version"), version);
+    EXPECT_EQ(json.at("url"), "https://orbitreel.app/downloads/Orbitreel-Mac-" + version + ".dmg");
+    EXPECT_EQ(json.at("sha256"), sha256Hex(image));
+    EXPECT_EQ(json.at("bytes"), fs::file_size(image));
+}
+
+TEST_F(ReleaseTool, TheDefaultReleaseIsASignedDemoThatRunsAndLogs) {
+    ToolRun made = makeRelease({"--payload-bytes", "4096"});
+    ASSERT_EQ(made.status, 0) << made.errors;
+    const fs::path image = out / "Orbitreel-Mac-1.4.2.dmg";
+    expectManifestDescribes(out / "release.json", image, "1.4.2");
+    EXPECT_EQ(listTree(out), (std::vector<std::string>{"Orbitreel-Mac-1.4.2.dmg", "release.json"}));
+
+    ASSERT_EQ(attachAndVerify(image), 0);
+    const fs::path app = mount / "Orbitreel.app";
+    const std::string plist = readFile(app / "Contents/Info.plist");
+    EXPECT_NE(plist.find("<key>CFBundleIdentifier</key>\n\t<string>app.orbitreel.Orbitreel</string>"),
+              std::string::npos);
+    EXPECT_NE(plist.find("<key>CFBundleShortVersionString</key>\n\t<string>1.4.2</string>"), std::string::npos);
+    EXPECT_NE(plist.find("<key>CFBundleExecutable</key>\n\t<string>Orbitreel</string>"), std::string::npos);
+    EXPECT_EQ(fs::file_size(app / "Contents/Resources/payload.bin"), 4096u);
+
+    // The demo runs from the bundle until it is told to stop, as a menu-bar
+    // application does, and says so in its own log.
+    const fs::path home = dir / "home with space";
+    const std::string homeVariable = "HOME=" + home.string();
+    const std::string executable = (app / "Contents/MacOS/Orbitreel").string();
+    char* argv[] = {const_cast<char*>(executable.c_str()), nullptr};
+    char* envp[] = {const_cast<char*>(homeVariable.c_str()), nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(::posix_spawn(&pid, executable.c_str(), nullptr, nullptr, argv, envp), 0);
+    const fs::path log = home / "Library/Logs/Orbitreel.log";
+    for (int i = 0; i < 500 && readFile(log).find('\n') == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    int status = 0;
+    EXPECT_EQ(::waitpid(pid, &status, WNOHANG), 0) << "the demo stopped by itself";
+    ::kill(pid, SIGTERM);
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    const std::string started = readFile(log).substr(0, readFile(log).find('\n'));
+    EXPECT_TRUE(std::regex_match(
+        started, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ Orbitreel 1\.4\.2 started pid )" + std::to_string(pid))))
+        << started;
+    detach();
+}
+
+TEST_F(ReleaseTool, VariantsForTheInstallersFailureCases) {
+    ASSERT_EQ(
+        makeRelease({"--version", "2.0.1", "--bundle-version", "2.0.1 ", "--bundle-id", "app.orbitreel.Other"}).status,
+        0);
+    const fs::path image = out / "Orbitreel-Mac-2.0.1.dmg";
+    expectManifestDescribes(out / "release.json", image, "2.0.1");
+    ASSERT_EQ(attachAndVerify(image), 0);
+    const std::string plist = readFile(mount / "Orbitreel.app/Contents/Info.plist");
+    EXPECT_NE(plist.find("<string>app.orbitreel.Other</string>"), std::string::npos);
+    EXPECT_NE(plist.find("<string>2.0.1 </string>"), std::string::npos);
+    detach();
+
+    ASSERT_EQ(makeRelease({"--version", "2.0.1", "--no-app"}).status, 0);
+    ASSERT_EQ(
+        runTool(Hdiutil, {"attach", image.string(), "-readonly", "-nobrowse", "-mountpoint", mount.string()}).status,
+        0);
+    EXPECT_FALSE(fs::exists(mount / "Orbitreel.app"));
+    detach();
+
+    const fs::path otherKey = dir / "other.pem";
+    ASSERT_EQ(runTool("/usr/bin/openssl", {"genpkey", "-algorithm", "ed25519", "-out", otherKey.string()}).status, 0);
+    const std::vector<std::vector<std::string>> unverifiable = {
+        {"--key", otherKey.string()},
+        {"--unsigned"},
+        {"--tamper"},
+        {"--after-signing", "chmod -x Contents/MacOS/Orbitreel"},
+    };
+    for (const auto& options : unverifiable) {
+        SCOPED_TRACE(options.front());
+        ToolRun made = makeRelease(options);
+        ASSERT_EQ(made.status, 0) << made.errors;
+        const fs::path demo = out / "Orbitreel-Mac-1.4.2.dmg";
+        expectManifestDescribes(out / "release.json", demo, "1.4.2");
+        EXPECT_EQ(attachAndVerify(demo), 1);
+        detach();
+    }
+}
+
+TEST_F(ReleaseTool, RefusesUnusableOptions) {
+    for (const auto& options : std::vector<std::vector<std::string>>{{"--version", "../1.0"},
+                                                                     {"--version", "1\"0"},
+                                                                     {"--payload-bytes", "lots"},
+                                                                     {"--frobnicate"},
+                                                                     {"--key"}}) {
+        ToolRun made = makeRelease(options);
+        EXPECT_NE(made.status, 0) << ::testing::PrintToString(options);
+        EXPECT_FALSE(made.errors.empty());
+    }
+    EXPECT_FALSE(fs::exists(out / "release.json"));
+}
+
+TEST(BuildRelease, TheBuildsDemoReleaseMatchesItsManifestAndVerifies) {
+    const fs::path release = BuildRelease;
+    const fs::path image = release / "Orbitreel-Mac-1.4.2.dmg";
+    expectManifestDescribes(release / "release.json", image, "1.4.2");
+    EXPECT_EQ(runTool(Hdiutil, {"verify", image.string()}).status, 0);
+}
+
+}  // namespace
+}  // namespace orbitreel::standins::testing
