@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "standins/codesign/bundle_signing.h"
-#include "standins/common/parent_tie.h"
+#include "standins/common/tool_main.h"
 #include "publisher_key.h"
 
 namespace {
@@ -27,27 +27,19 @@ int usage(const std::string& problem) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (auto tied = orbitreel::standins::tieToParent(); !tied) {
-        std::fprintf(stderr, "codesign: %s\n", tied.error().c_str());
-        return 1;
-    }
     using namespace orbitreel::standins;
-    std::vector<std::string> args(argv + 1, argv + argc);
-
-    if (args.size() == 3 && args[0] == "--sign") {
-        auto signedBundle = signBundle(args[2], args[1]);
-        if (signedBundle) return 0;
-        std::fprintf(stderr, "codesign: %s: %s\n", args[2].c_str(), signedBundle.error().c_str());
-        return 1;
-    }
-    // Verification is always deep and strict; the flags are required so that
-    // a caller asking for less notices.
-    if (args.size() == 4 && std::set<std::string>(args.begin(), args.begin() + 3) ==
-                                std::set<std::string>{"--verify", "--deep", "--strict"}) {
-        auto verified = verifyBundle(args[3], orbitreel::PublisherKeyPem);
-        if (verified) return 0;
-        std::fprintf(stderr, "codesign: %s: %s\n", args[3].c_str(), verified.error().c_str());
-        return 1;
-    }
-    return usage(args.empty() ? "no operation given" : "unknown command line");
+    return toolMain("codesign", argc, argv, [](const std::vector<std::string>& args) {
+        if (args.size() == 3 && args[0] == "--sign") {
+            auto signedBundle = signBundle(args[2], args[1]);
+            return signedBundle ? 0 : reportFailure("codesign", args[2] + ": " + signedBundle.error());
+        }
+        // Verification is always deep and strict; the flags are required so
+        // that a caller asking for less notices.
+        if (args.size() == 4 && std::set<std::string>(args.begin(), args.begin() + 3) ==
+                                    std::set<std::string>{"--verify", "--deep", "--strict"}) {
+            auto verified = verifyBundle(args[3], orbitreel::PublisherKeyPem);
+            return verified ? 0 : reportFailure("codesign", args[3] + ": " + verified.error());
+        }
+        return usage(args.empty() ? "no operation given" : "unknown command line");
+    });
 }

@@ -4,21 +4,19 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
-#include "standins/common/parent_tie.h"
+#include "standins/common/tool_main.h"
 #include "standins/ditto/tree_copy.h"
 
 int main(int argc, char** argv) {
-    if (auto tied = orbitreel::standins::tieToParent(); !tied) {
-        std::fprintf(stderr, "ditto: %s\n", tied.error().c_str());
-        return 1;
-    }
-    if (argc != 3 || argv[1][0] == '-' || argv[2][0] == '-') {
-        std::fprintf(stderr, "ditto: options are not supported\nusage: ditto SRC DST\n");
-        return 2;
-    }
-    auto copied = orbitreel::standins::copyTree(argv[1], argv[2]);
-    if (copied) return 0;
-    std::fprintf(stderr, "ditto: %s\n", copied.error().c_str());
-    return 1;
+    using namespace orbitreel::standins;
+    return toolMain("ditto", argc, argv, [](const std::vector<std::string>& args) {
+        if (args.size() != 2 || args[0].starts_with('-') || args[1].starts_with('-')) {
+            std::fprintf(stderr, "ditto: options are not supported\nusage: ditto SRC DST\n");
+            return 2;
+        }
+        auto copied = copyTree(args[0], args[1]);
+        return copied ? 0 : reportFailure("ditto", copied.error());
+    });
 }

@@ -14,7 +14,7 @@
 #include "standins/hdiutil/image_create.h"
 #include "standins/hdiutil/image_mount.h"
 #include "standins/hdiutil/image_verify.h"
-#include "standins/common/parent_tie.h"
+#include "standins/common/tool_main.h"
 
 namespace {
 
@@ -52,23 +52,14 @@ std::optional<std::string> attachMountPoint(const std::vector<std::string>& opti
 }
 
 int report(const std::string& verb, const Outcome<void>& outcome) {
-    if (outcome) return 0;
-    std::fprintf(stderr, "hdiutil: %s failed: %s\n", verb.c_str(), outcome.error().c_str());
-    return 1;
+    return outcome ? 0 : orbitreel::standins::reportFailure("hdiutil", verb + " failed: " + outcome.error());
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    if (auto tied = orbitreel::standins::tieToParent(); !tied) {
-        std::fprintf(stderr, "hdiutil: %s\n", tied.error().c_str());
-        return 1;
-    }
+// The verb's work; the exit status.
+int run(const std::vector<std::string>& args) {
     using namespace orbitreel::standins;
-    std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty()) return usage("no verb given");
     const std::string& verb = args[0];
-
     if (verb == "verify") {
         if (args.size() != 2) return usage("verify takes one image");
         return report(verb, verifyImage(args[1]));
@@ -89,3 +80,7 @@ int main(int argc, char** argv) {
     }
     return usage("unknown verb: " + verb);
 }
+
+}  // namespace
+
+int main(int argc, char** argv) { return orbitreel::standins::toolMain("hdiutil", argc, argv, run); }
