@@ -8,8 +8,8 @@
 
 #include "standins/codesign/bundle_manifest.h"
 #include "standins/codesign/ed25519_key.h"
-#include "standins/common/folder_tree.h"
 #include "standins/codesign/signature_file.h"
+#include "standins/common/folder_tree.h"
 
 namespace orbitreel::standins {
 

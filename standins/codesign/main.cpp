@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "publisher_key.h"
 #include "standins/codesign/bundle_signing.h"
 #include "standins/common/tool_main.h"
-#include "publisher_key.h"
 
 namespace {
 

@@ -61,7 +61,8 @@ Outcome<void> removeEntry(int dirFd, const std::string& name, std::size_t depth)
     auto emptied = removeBelow(sub->get(), {}, depth + 1);
     if (!emptied) return emptied;
     sub->reset();
-    if (::unlinkat(dirFd, name.c_str(), AT_REMOVEDIR) != 0) return failure(posixMessage("cannot remove " + name, errno));
+    if (::unlinkat(dirFd, name.c_str(), AT_REMOVEDIR) != 0)
+        return failure(posixMessage("cannot remove " + name, errno));
     return {};
 }
 

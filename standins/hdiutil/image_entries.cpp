@@ -89,10 +89,10 @@ private:
         if (!kind) return failure(kind.error());
         checked.kind = *kind;
         checked.perm = archive_entry_perm(entry) & 0777;
-        checked.modified = timeOf(archive_entry_mtime_is_set(entry), archive_entry_mtime(entry),
-                                  archive_entry_mtime_nsec(entry));
-        checked.accessed = timeOf(archive_entry_atime_is_set(entry), archive_entry_atime(entry),
-                                  archive_entry_atime_nsec(entry));
+        checked.modified =
+            timeOf(archive_entry_mtime_is_set(entry), archive_entry_mtime(entry), archive_entry_mtime_nsec(entry));
+        checked.accessed =
+            timeOf(archive_entry_atime_is_set(entry), archive_entry_atime(entry), archive_entry_atime_nsec(entry));
         seen_[checked.where] = {checked.kind == EntryKind::folder ? Seen::folder
                                 : checked.kind == EntryKind::link ? Seen::link
                                                                   : Seen::file,

@@ -15,9 +15,9 @@
 #include <optional>
 #include <string>
 
-#include "standins/hdiutil/extraction_limits.h"
 #include "standins/common/outcome.h"
 #include "standins/common/relative_path.h"
+#include "standins/hdiutil/extraction_limits.h"
 
 namespace orbitreel::standins {
 

@@ -6,11 +6,11 @@
 
 #include <cerrno>
 
-#include "standins/hdiutil/attach_marker.h"
 #include "standins/common/folder_tree.h"
+#include "standins/common/tree_removal.h"
+#include "standins/hdiutil/attach_marker.h"
 #include "standins/hdiutil/safe_extraction.h"
 #include "standins/hdiutil/sealed_image_reader.h"
-#include "standins/common/tree_removal.h"
 
 namespace orbitreel::standins {
 

@@ -4,8 +4,8 @@
 
 #include <filesystem>
 
-#include "standins/hdiutil/extraction_limits.h"
 #include "standins/common/outcome.h"
+#include "standins/hdiutil/extraction_limits.h"
 
 namespace orbitreel::standins {
 

@@ -1,9 +1,9 @@
 #include "standins/hdiutil/image_verify.h"
 
 #include "base/hex.h"
+#include "standins/common/piece_digest.h"
 #include "standins/hdiutil/attach_marker.h"
 #include "standins/hdiutil/image_entries.h"
-#include "standins/common/piece_digest.h"
 #include "standins/hdiutil/sealed_image_reader.h"
 
 namespace orbitreel::standins {

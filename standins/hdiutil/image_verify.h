@@ -3,8 +3,8 @@
 
 #include <filesystem>
 
-#include "standins/hdiutil/extraction_limits.h"
 #include "standins/common/outcome.h"
+#include "standins/hdiutil/extraction_limits.h"
 
 namespace orbitreel::standins {
 

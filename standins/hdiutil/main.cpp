@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "standins/common/tool_main.h"
 #include "standins/hdiutil/image_create.h"
 #include "standins/hdiutil/image_mount.h"
 #include "standins/hdiutil/image_verify.h"
-#include "standins/common/tool_main.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <optional>
 
 #include "base/unique_fd.h"
-#include "standins/hdiutil/folder_cursor.h"
 #include "standins/common/folder_tree.h"
+#include "standins/hdiutil/folder_cursor.h"
 #include "standins/hdiutil/image_content.h"
 #include "standins/hdiutil/image_entries.h"
 
@@ -29,7 +29,7 @@ struct FinalState {
 // For futimens and utimensat: what the entry does not say stays as it is,
 // but an access time follows the modification time.
 void timesOf(const FinalState& state, struct timespec (&times)[2]) {
-    const struct timespec omit{0, UTIME_OMIT};
+    const struct timespec omit { 0, UTIME_OMIT };
     times[1] = state.modified.value_or(omit);
     times[0] = state.accessed.value_or(times[1]);
 }

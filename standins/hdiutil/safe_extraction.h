@@ -7,9 +7,9 @@
 #include <filesystem>
 #include <string>
 
+#include "standins/common/outcome.h"
 #include "standins/hdiutil/extraction_limits.h"
 #include "standins/hdiutil/image_content.h"
-#include "standins/common/outcome.h"
 
 namespace orbitreel::standins {
 

@@ -9,9 +9,9 @@
 #include <string>
 
 #include "base/unique_fd.h"
+#include "standins/common/outcome.h"
 #include "standins/hdiutil/image_content.h"
 #include "standins/hdiutil/image_seal.h"
-#include "standins/common/outcome.h"
 
 namespace orbitreel::standins {
 
