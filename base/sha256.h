@@ -26,7 +26,4 @@ private:
     EVP_MD_CTX* context_;
 };
 
-// The chunk size of streamed reads and copies in the stand-ins.
-inline constexpr std::size_t StreamChunkSize = 1 << 20;
-
 }  // namespace orbitreel::base

@@ -7,9 +7,9 @@
 #include <cerrno>
 #include <memory>
 
-#include "base/sha256.h"
 #include "base/unique_fd.h"
 #include "standins/common/folder_tree.h"
+#include "standins/common/stream_chunk.h"
 #include "standins/common/tree_depth.h"
 #include "standins/common/tree_removal.h"
 
@@ -35,9 +35,9 @@ Outcome<void> copyContent(int from, int to, const std::string& name) {
                 return failure(posixMessage("cannot copy " + name, errno));
             kernelCopy = false;
         }
-        auto buffer = std::make_unique_for_overwrite<char[]>(base::StreamChunkSize);
+        auto buffer = std::make_unique_for_overwrite<char[]>(StreamChunkSize);
         for (;;) {
-            ssize_t got = ::read(from, buffer.get(), base::StreamChunkSize);
+            ssize_t got = ::read(from, buffer.get(), StreamChunkSize);
             if (got < 0 && errno == EINTR) continue;
             if (got < 0) return failure(posixMessage("cannot read " + name, errno));
             if (got == 0) return {};

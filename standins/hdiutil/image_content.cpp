@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <functional>
 
-#include "base/sha256.h"
+#include "standins/common/stream_chunk.h"
 
 namespace orbitreel::standins {
 
@@ -46,9 +46,9 @@ Outcome<void> ContentWriter::copyExtent(std::uint64_t imageOffset, std::size_t s
     }
     // Read through a bounded buffer rather than from the mapping, whose pages
     // would stay resident.
-    if (!buffer_) buffer_ = std::make_unique_for_overwrite<char[]>(base::StreamChunkSize);
+    if (!buffer_) buffer_ = std::make_unique_for_overwrite<char[]>(StreamChunkSize);
     while (left > 0) {
-        ssize_t got = ::pread(image_.fd, buffer_.get(), std::min(left, base::StreamChunkSize), from);
+        ssize_t got = ::pread(image_.fd, buffer_.get(), std::min(left, StreamChunkSize), from);
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) return failure(posixMessage("cannot read the image for " + name_, errno));
         if (got == 0) return failure("image ends inside " + name_);

@@ -13,13 +13,13 @@
 #include <memory>
 #include <vector>
 
-#include "base/sha256.h"
 #include "base/unique_fd.h"
-#include "standins/hdiutil/folder_cursor.h"
 #include "standins/common/folder_tree.h"
+#include "standins/common/stream_chunk.h"
+#include "standins/common/tree_depth.h"
+#include "standins/hdiutil/folder_cursor.h"
 #include "standins/hdiutil/image_seal.h"
 #include "standins/hdiutil/sealed_image_reader.h"
-#include "standins/common/tree_depth.h"
 
 namespace orbitreel::standins {
 
@@ -75,9 +75,10 @@ private:
             const bool folderEntry = S_ISDIR(st->st_mode);
             if (folderEntry && entry.path.size() == MovedFolderDepth) {
                 auto [other, added] = moved_.emplace(name, where);
-                if (!added) return failure("two folders named " + name + " lie " + std::to_string(MovedFolderDepth) +
-                                           " deep, where the image format moves them into one folder: " +
-                                           other->second + " and " + where);
+                if (!added)
+                    return failure("two folders named " + name + " lie " + std::to_string(MovedFolderDepth) +
+                                   " deep, where the image format moves them into one folder: " + other->second +
+                                   " and " + where);
             }
             const PathComponents path = entry.path;  // entries_ grows below
             entries_.push_back(std::move(entry));
@@ -98,7 +99,7 @@ private:
 class ImageWriter {
 public:
     ImageWriter(struct archive* writer, int rootFd)
-        : writer_(writer), folders_(rootFd), buffer_(std::make_unique_for_overwrite<char[]>(base::StreamChunkSize)) {}
+        : writer_(writer), folders_(rootFd), buffer_(std::make_unique_for_overwrite<char[]>(StreamChunkSize)) {}
 
     Outcome<void> add(const PlannedEntry& planned) {
         const std::string path = joinPath(planned.path);
@@ -136,7 +137,7 @@ private:
     Outcome<void> copyData(int fd, std::uint64_t expected, const std::string& path) {
         std::uint64_t total = 0;
         for (;;) {
-            ssize_t got = ::read(fd, buffer_.get(), base::StreamChunkSize);
+            ssize_t got = ::read(fd, buffer_.get(), StreamChunkSize);
             if (got < 0 && errno == EINTR) continue;
             if (got < 0) return failure(posixMessage("cannot read " + path, errno));
             if (got == 0) break;
