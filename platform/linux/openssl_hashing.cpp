@@ -9,10 +9,10 @@ namespace {
 class OpenSslSha256 : public Sha256 {
 public:
     void update(std::span<const std::uint8_t> bytes) override { sha_.update(bytes.data(), bytes.size()); }
-    std::array<std::uint8_t, 32> finalize() override { return sha_.finish(); }
+    std::array<std::uint8_t, 32> finalize() override { return sha_.finalize(); }
 
 private:
-    base::Sha256 sha_;
+    base::OpenSslSha256 sha_;
 };
 
 class OpenSslHashing : public Hashing {

@@ -45,7 +45,7 @@ public:
         auto flushed = flush();
         if (!flushed) return failure(flushed.error());
         if (!walked) return failure(walked.error());
-        return hash_.finish();
+        return hash_.finalize();
     }
 
 private:
@@ -134,7 +134,7 @@ private:
     };
 
     int rootFd_;
-    base::Sha256 hash_;
+    base::OpenSslSha256 hash_;
     PieceHasher pieces_;
     std::vector<std::string> lines_;
     std::vector<PendingFile> files_;

@@ -53,9 +53,9 @@ Outcome<std::string> keyId(EVP_PKEY* key) {
     unsigned char raw[64];
     std::size_t length = sizeof raw;
     if (EVP_PKEY_get_raw_public_key(key, raw, &length) != 1) return failure(openSslMessage("cannot read the key"));
-    base::Sha256 hash;
+    base::OpenSslSha256 hash;
     hash.update(raw, length);
-    return base::toHex(hash.finish());
+    return base::toHex(hash.finalize());
 }
 
 Outcome<Ed25519Signature> signMessage(EVP_PKEY* privateKey, std::span<const unsigned char> message) {

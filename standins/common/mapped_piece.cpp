@@ -6,7 +6,7 @@
 namespace orbitreel::standins {
 
 MappedHash hashMappedPiece(int fd, std::uint64_t offset, std::size_t length, base::Sha256Digest& digest) {
-    base::Sha256 hash;
+    base::OpenSslSha256 hash;
     if (length > 0) {
         // Touching a mapped page past the end would raise SIGBUS: a file
         // already shorter fails here, as a short read would.
@@ -18,7 +18,7 @@ MappedHash hashMappedPiece(int fd, std::uint64_t offset, std::size_t length, bas
         hash.update(data, length);
         ::munmap(data, length);
     }
-    digest = hash.finish();
+    digest = hash.finalize();
     return MappedHash::done;
 }
 

@@ -69,9 +69,9 @@ void hashPieces(std::span<const PieceSource> sources, Round& round, std::atomic<
             next = count;
             return;
         }
-        base::Sha256 hash;
+        base::OpenSslSha256 hash;
         hash.update(buffer, piece.length);
-        round.digests[i] = hash.finish();
+        round.digests[i] = hash.finalize();
     }
 }
 
@@ -93,7 +93,7 @@ Outcome<base::Sha256Digest> PieceHasher::digest(int fd, std::uint64_t size) {
 std::expected<std::vector<base::Sha256Digest>, PieceFailure> PieceHasher::digestAll(
     std::span<const PieceSource> sources) {
     for (const PieceSource& source : sources) ::posix_fadvise(source.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    std::vector<base::Sha256> wholes(sources.size());
+    std::vector<base::OpenSslSha256> wholes(sources.size());
     Round round;
     round.pieces.reserve(PiecesPerRound);
     std::size_t source = 0;
@@ -129,7 +129,7 @@ std::expected<std::vector<base::Sha256Digest>, PieceFailure> PieceHasher::digest
 
     std::vector<base::Sha256Digest> digests;
     digests.reserve(sources.size());
-    for (base::Sha256& whole : wholes) digests.push_back(whole.finish());
+    for (base::OpenSslSha256& whole : wholes) digests.push_back(whole.finalize());
     return digests;
 }
 

@@ -22,9 +22,9 @@ namespace orbitreel::standins::testing {
 namespace {
 
 std::string sha256Hex(const fs::path& file) {
-    base::Sha256 hash;
+    base::OpenSslSha256 hash;
     hash.update(readFile(file));
-    return base::toHex(hash.finish());
+    return base::toHex(hash.finalize());
 }
 
 class ReleaseTool : public ::testing::Test {
