@@ -72,8 +72,7 @@ private:
     static size_t onBody(char* data, size_t size, size_t count, void* self);
     bool headerLine(std::string_view line);
     std::optional<std::string> header(const char* name) const;
-    bool readHeaders();
-    bool beginBody();
+    bool beginBody(long code);
     bool saveBody(const char* data, size_t length);
     void report(bool force);
     std::int64_t expectedTotal() const;
@@ -101,8 +100,6 @@ private:
     Body body_ = Body::waiting;
     bool redirect_ = false;
     int redirects_ = 0;
-    std::string etag_, lastModified_, contentRange_, location_;
-    std::int64_t contentLength_ = -1;
     std::int64_t expected_ = -1;
     std::optional<Error> abort_;
 
