@@ -17,6 +17,30 @@ namespace {
 // flooding it however fast the transfer is.
 constexpr auto ReportInterval = std::chrono::milliseconds(100);
 constexpr long ReadBufferSize = 256 * 1024;
+// A dropped body (a redirect's, a final answer to a range request) is read no
+// further than this: its bytes matter to nobody, and a server that never ends
+// it would otherwise hold the task until the whole task's time runs out.
+constexpr std::size_t DroppedBodyLimit = 8 * 1024;
+
+// Where a redirect leads, worked out as the library does for a response it
+// completes without following: `location` against the request's URL, or
+// `location` as it is where that fails. The library leaves it undone for a
+// response whose body we stopped reading.
+std::string redirectTarget(const std::string& requestUrl, const std::string& location) {
+    std::string target = location;
+    CURLU* url = curl_url();
+    if (!url) return target;
+    char* resolved = nullptr;
+    if (curl_url_set(url, CURLUPART_URL, requestUrl.c_str(), CURLU_GUESS_SCHEME | CURLU_NON_SUPPORT_SCHEME) ==
+            CURLUE_OK &&
+        curl_url_set(url, CURLUPART_URL, location.c_str(), CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK &&
+        curl_url_get(url, CURLUPART_URL, &resolved, 0) == CURLUE_OK) {
+        target = resolved;
+        curl_free(resolved);
+    }
+    curl_url_cleanup(url);
+    return target;
+}
 
 }  // namespace
 
@@ -86,6 +110,9 @@ Result<void> Transfer::prepareRequest(const std::string& url) {
     requestUrl_ = url;
     body_ = Body::waiting;
     redirect_ = false;
+    redirectUrl_.clear();
+    dropped_ = 0;
+    droppedRest_ = false;
     expected_ = -1;
     abort_.reset();
     lastActivity_ = Clock::now();
@@ -140,6 +167,16 @@ std::optional<std::string> Transfer::header(const char* name) const {
     return std::string(found->value);
 }
 
+// The first Location that is not empty: the one the library would follow.
+std::string Transfer::firstLocation() const {
+    curl_header* found = nullptr;
+    for (size_t index = 0; curl_easy_header(easy_, "Location", index, CURLH_HEADER, -1, &found) == CURLHE_OK; ++index) {
+        if (*found->value != '\0') return found->value;
+        if (index + 1 >= found->amount) break;
+    }
+    return {};
+}
+
 bool Transfer::beginBody(long code) {
     const std::string location = header("Location").value_or("");
     const std::string contentRange = header("Content-Range").value_or("");
@@ -159,6 +196,7 @@ bool Transfer::beginBody(long code) {
         case BodyUse::redirect:
             body_ = Body::discard;
             redirect_ = true;
+            redirectUrl_ = redirectTarget(requestUrl_, firstLocation());
             return true;
         case BodyUse::drop:
             // The bytes on disk stay, for the resume data that names them.
@@ -200,7 +238,13 @@ bool Transfer::beginBody(long code) {
 
 bool Transfer::saveBody(const char* data, size_t length) {
     lastActivity_ = Clock::now();
-    if (body_ == Body::discard) return true;
+    if (body_ == Body::discard) {
+        // Past the limit the request ends here, with the response as final as
+        // if its body had been read to the end.
+        dropped_ += length;
+        droppedRest_ = dropped_ > DroppedBodyLimit;
+        return !droppedRest_;
+    }
     if (body_ != Body::save) return false;
     // A body far longer than the file can be is not the file: stop before
     // it fills the disk, and keep nothing of it.
@@ -240,6 +284,8 @@ std::int64_t Transfer::expectedTotal() const { return expected_; }
 
 std::optional<Error> Transfer::requestError(CURLcode result) {
     if (abort_) return abort_;
+    // The library calls it a write error; for us the response is complete.
+    if (droppedRest_) return std::nullopt;
     if (result != CURLE_OK) {
         // The library refuses the address itself: asking again never helps,
         // so the bytes on disk are not offered for another try.
@@ -253,10 +299,8 @@ std::optional<Error> Transfer::requestError(CURLcode result) {
 }
 
 UrlRequest Transfer::redirectRequest() const {
-    char* target = nullptr;
-    curl_easy_getinfo(easy_, CURLINFO_REDIRECT_URL, &target);
-    if (!target) return UrlRequest{};
-    return UrlRequest{std::string(target)};
+    if (redirectUrl_.empty()) return UrlRequest{};
+    return UrlRequest{redirectUrl_};
 }
 
 // The library's time-outs do not fit: its low-speed limit is a rate averaged

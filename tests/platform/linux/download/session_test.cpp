@@ -123,6 +123,59 @@ TEST_F(SessionTest, ARefusedRedirectIsTheFinalResponseAndCompletesWithoutError) 
     for (const auto& record : host.server().requests()) EXPECT_EQ(record.path, "/moved");
 }
 
+// The host streams these bodies for as long as anyone reads them, so each task
+// can only complete if the session stopped reading; the outcome must be the
+// one a short body gets.
+TEST_F(SessionTest, ABodyThatIsDroppedIsNotReadToItsEndAndTheOutcomeStaysTheSame) {
+    Bytes content = patternBytes(300'000);
+    host.server().serve("/release.dmg", release_host::Entity::fromBytes(content, "\"v1\""));
+    host.server().redirect("/latest", "/release.dmg", 302);
+    const auto endless = release_host::Fault::endless();
+    const auto hang = std::chrono::seconds(120);
+
+    // A redirect followed: the next hop's body is the download.
+    host.server().fault("/latest", endless);
+    {
+        RecordingDelegate recorder;
+        auto session = sessions->makeSession(host.configuration(), recorder);
+        session->downloadTask(TestReleaseHost::url("/latest"))->resume();
+        ASSERT_TRUE(recorder.waitForCompletion(hang));
+        EXPECT_FALSE(recorder.error.has_value());
+        EXPECT_THAT(recorder.redirects, ElementsAre("https://orbitreel.app/release.dmg"));
+        ASSERT_TRUE(recorder.body.has_value());
+        EXPECT_TRUE(*recorder.body == content);
+    }
+    // A redirect refused: it is the final response, without a body or an error.
+    host.server().fault("/latest", endless);
+    {
+        RecordingDelegate recorder;
+        recorder.followRedirect = [](const UrlRequest&) { return false; };
+        auto session = sessions->makeSession(host.configuration(), recorder);
+        session->downloadTask(TestReleaseHost::url("/latest"))->resume();
+        ASSERT_TRUE(recorder.waitForCompletion(hang));
+        EXPECT_FALSE(recorder.error.has_value());
+        EXPECT_THAT(recorder.order, ElementsAre("redirect", "finished", "complete"));
+        EXPECT_EQ(recorder.finalResponse->statusCode, 302);
+        EXPECT_TRUE(recorder.body.has_value() && recorder.body->empty());
+    }
+    // Another status for a resumed request: final, and the partial stays.
+    Bytes resumeData = cutDownload("/release.dmg", 100'000);
+    const auto partials = filesIn(host.partialsFolder());
+    host.server().respond("/release.dmg", 503);
+    host.server().fault("/release.dmg", endless);
+    {
+        RecordingDelegate recorder;
+        auto session = sessions->makeSession(host.configuration(), recorder);
+        session->downloadTaskWithResumeData(resumeData)->resume();
+        ASSERT_TRUE(recorder.waitForCompletion(hang));
+        EXPECT_FALSE(recorder.error.has_value());
+        EXPECT_EQ(recorder.finalResponse->statusCode, 503);
+        EXPECT_TRUE(recorder.body.has_value() && recorder.body->empty());
+        EXPECT_EQ(host.server().requests().back().range, "bytes=100000-");
+        EXPECT_EQ(filesIn(host.partialsFolder()), partials);
+    }
+}
+
 TEST_F(SessionTest, ACutLeavesResumeDataAndTheResumedTaskFetchesOnlyTheRest) {
     Bytes content = patternBytes(1'000'000);
     host.server().serve("/release.dmg", release_host::Entity::fromBytes(content, "\"v1\""));
