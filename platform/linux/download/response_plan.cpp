@@ -50,10 +50,14 @@ std::optional<ContentRange> parseContentRange(std::string_view text) {
 
 bool isRedirectStatus(long code) { return code == 301 || code == 302 || code == 303 || code == 307 || code == 308; }
 
-// Only a strong ETag or a date can vouch for a byte range later.
+// Only a strong ETag or a date can vouch for a byte range later, and only one
+// that goes into the resume data's JSON and the next request's header as it
+// is: printable ASCII. A server may send any byte there.
 std::string validatorOf(const ResponseHead& head) {
-    if (!head.etag.empty() && !head.etag.starts_with("W/")) return std::string(head.etag);
-    return std::string(head.lastModified);
+    std::string_view chosen = !head.etag.empty() && !head.etag.starts_with("W/") ? head.etag : head.lastModified;
+    for (unsigned char c : chosen)
+        if (c < 0x20 || c > 0x7e) return {};
+    return std::string(chosen);
 }
 
 }  // namespace

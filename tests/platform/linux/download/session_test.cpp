@@ -201,6 +201,37 @@ TEST_F(SessionTest, ACutLeavesResumeDataAndTheResumedTaskFetchesOnlyTheRest) {
     EXPECT_THAT(filesIn(host.partialsFolder()), IsEmpty());
 }
 
+// A validator goes into the resume data and then into a request header as it
+// is. One that cannot must not be offered: the resume data could not be
+// written, or the next start would fail on it.
+TEST_F(SessionTest, AValidatorThatCannotGoIntoTheResumeDataAsItIsLeavesNone) {
+    auto withDate = [](std::string date) {
+        auto entity = release_host::Entity::fromBytes(patternBytes(300'000), "W/\"weak\"");
+        entity.lastModified = std::move(date);
+        return entity;
+    };
+    const std::vector<std::pair<std::string, release_host::Entity>> cases = {
+        {"ETag not in UTF-8", release_host::Entity::fromBytes(patternBytes(300'000), "\"v\xb1\"")},
+        {"ETag with a control character", release_host::Entity::fromBytes(patternBytes(300'000),
+                                                                          "\"v\x0b"
+                                                                          "1\"")},
+        {"date with a control character", withDate("Wed, 21 Oct 2015\x01 07:28:00 GMT")},
+    };
+    for (const auto& [name, entity] : cases) {
+        SCOPED_TRACE(name);
+        host.server().serve("/release.dmg", entity);
+        host.server().fault("/release.dmg", release_host::Fault::cut(100'000));
+        RecordingDelegate recorder;
+        auto session = sessions->makeSession(host.configuration(), recorder);
+        session->downloadTask(TestReleaseHost::url("/release.dmg"))->resume();
+        ASSERT_TRUE(recorder.waitForCompletion());
+        ASSERT_TRUE(recorder.error.has_value());
+        EXPECT_EQ(recorder.error->error.localizedDescription(), "Se perdió la conexión con el servidor.");
+        EXPECT_FALSE(recorder.error->resumeData.has_value());
+        EXPECT_THAT(filesIn(host.partialsFolder()), IsEmpty());
+    }
+}
+
 TEST_F(SessionTest, AResumedTaskStartsOverWhenTheServerSendsTheWholeFile) {
     Bytes first = patternBytes(500'000, 1), second = patternBytes(700'000, 2);
     struct Case {
