@@ -13,10 +13,12 @@ std::string_view trim(std::string_view text) {
     return text;
 }
 
+// Digits only, as headers write sizes ("-0" is none), within 64 bits.
 std::optional<std::int64_t> parseNumber(std::string_view text) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos) return std::nullopt;
     std::int64_t value = 0;
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size() || value < 0) return std::nullopt;
+    if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
     return value;
 }
 
