@@ -27,6 +27,9 @@ std::optional<BundleInfo> parseInfoPlist(std::string_view document) {
             key.reset();
         }
     }
+    // The rest must be well-formed too: a document cut short or broken
+    // after the dictionary is no property list.
+    while (!xml.atEnd()) xml.readNext();
     if (xml.hasError()) return std::nullopt;
     if (auto id = info.string("CFBundleIdentifier")) info.identifier = *id;
     return info;

@@ -50,8 +50,11 @@ TEST(LinuxBundles, InfoPlistKeepsTopLevelStringsOnly) {
     EXPECT_FALSE(info->string("LSUIElement")) << "not a string";
 
     EXPECT_FALSE(bundles->bundleAt(folder.path() / "Missing.app"));
-    testing::writeText(folder.path() / "Broken.app/Contents/Info.plist", "<plist><dict><key>x</key>");
-    EXPECT_FALSE(bundles->bundleAt(folder.path() / "Broken.app"));
+    for (const char* broken : {"<plist><dict><key>x</key>", "<plist><dict></dict></plist",
+                               "<plist><dict><key>CFBundleIdentifier</key><string>x</string></dict></plst>"}) {
+        testing::writeText(folder.path() / "Broken.app/Contents/Info.plist", broken);
+        EXPECT_FALSE(bundles->bundleAt(folder.path() / "Broken.app")) << broken;
+    }
     testing::writeText(folder.path() / "Empty.app/readme", "no Info.plist here");
     EXPECT_FALSE(bundles->bundleAt(folder.path() / "Empty.app"));
 }
