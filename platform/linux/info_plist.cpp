@@ -1,11 +1,24 @@
 #include "platform/linux/info_plist.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QByteArray>
-#include <QFile>
 #include <QXmlStreamReader>
+#include <cerrno>
 #include <string>
 
+#include "base/unique_fd.h"
+
 namespace orbitreel {
+
+namespace {
+
+// A real Info.plist holds a few KiB; a larger one is not worth reading.
+constexpr std::size_t LargestInfoPlist = 1 << 20;
+
+}  // namespace
 
 std::optional<BundleInfo> parseInfoPlist(std::string_view document) {
     QXmlStreamReader xml(QByteArray(document.data(), static_cast<qsizetype>(document.size())));
@@ -36,10 +49,21 @@ std::optional<BundleInfo> parseInfoPlist(std::string_view document) {
 }
 
 std::optional<BundleInfo> readInfoPlist(const Path& plist) {
-    QFile file(QString::fromStdString(plist.string()));
-    if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
-    QByteArray document = file.readAll();
-    return parseInfoPlist(std::string_view(document.constData(), static_cast<std::size_t>(document.size())));
+    // Without blocking: a pipe in the file's place must not hold us.
+    base::UniqueFd fd(::open(plist.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat info {};
+    if (!fd || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+    std::string document;
+    char buffer[16384];
+    for (;;) {
+        ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return std::nullopt;
+        if (n == 0) break;
+        document.append(buffer, static_cast<std::size_t>(n));
+        if (document.size() > LargestInfoPlist) return std::nullopt;
+    }
+    return parseInfoPlist(document);
 }
 
 }  // namespace orbitreel

@@ -15,7 +15,8 @@ namespace orbitreel {
 // well-formed property list.
 std::optional<BundleInfo> parseInfoPlist(std::string_view document);
 
-// The same for a file; absent when it is missing.
+// The same for a file; absent when it is missing, not a plain file, or far
+// larger than any Info.plist.
 std::optional<BundleInfo> readInfoPlist(const Path& plist);
 
 }  // namespace orbitreel
