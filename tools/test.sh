@@ -2,7 +2,8 @@
 # Builds the installer and runs the whole test suite: the normal build with
 # warnings as errors, then the same suite under AddressSanitizer and
 # UndefinedBehaviorSanitizer, then the URL session's tests under
-# ThreadSanitizer. Run tools/setup.sh once first.
+# ThreadSanitizer, then every fuzz target for a short while. Run
+# tools/setup.sh once first.
 #
 #   tools/test.sh            everything
 #   tools/test.sh --quick    only the normal build
@@ -35,3 +36,7 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 run_suite tsan --target download_session_tests download_installer_tests core_tests
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
     ctest --preset tsan -j "$jobs" --timeout 900 -R '^(SessionTest|InstallerDownloadTest|DigestTest)'
+
+# Every fuzz target builds and runs briefly from its seeds, so a target that
+# no longer builds, or a parser that breaks its rules, fails here too.
+bash tools/fuzz.sh

@@ -5,10 +5,10 @@
 
 #include <unistd.h>
 
-#include <QFile>
-#include <QXmlStreamReader>
 #include <filesystem>
 #include <system_error>
+
+#include "platform/linux/info_plist.h"
 
 namespace orbitreel {
 
@@ -18,9 +18,6 @@ bool isBundleLayout(const Path& executable) {
     Path macos = executable.parent_path();
     return macos.filename() == "MacOS" && macos.parent_path().filename() == "Contents";
 }
-
-// Skips the element the reader stands on, with everything inside it.
-void skipElement(QXmlStreamReader& xml) { xml.skipCurrentElement(); }
 
 class LinuxBundles : public Bundles {
 public:
@@ -54,33 +51,6 @@ public:
 Path bundleOfExecutable(const Path& executable) {
     if (isBundleLayout(executable)) return executable.parent_path().parent_path().parent_path();
     return executable.parent_path();
-}
-
-std::optional<BundleInfo> readInfoPlist(const Path& plist) {
-    QFile file(QString::fromStdString(plist.string()));
-    if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
-    QXmlStreamReader xml(&file);
-
-    // <plist><dict> key/value pairs </dict></plist>; only string values are
-    // kept, other values are skipped whole.
-    if (!xml.readNextStartElement() || xml.name() != QLatin1String("plist")) return std::nullopt;
-    if (!xml.readNextStartElement() || xml.name() != QLatin1String("dict")) return std::nullopt;
-    BundleInfo info;
-    std::optional<std::string> key;
-    while (xml.readNextStartElement()) {
-        if (xml.name() == QLatin1String("key")) {
-            key = xml.readElementText().toStdString();
-        } else if (key && xml.name() == QLatin1String("string")) {
-            info.strings[*key] = xml.readElementText().toStdString();
-            key.reset();
-        } else {
-            skipElement(xml);
-            key.reset();
-        }
-    }
-    if (xml.hasError()) return std::nullopt;
-    if (auto id = info.string("CFBundleIdentifier")) info.identifier = *id;
-    return info;
 }
 
 std::unique_ptr<Bundles> makeLinuxBundles() { return std::make_unique<LinuxBundles>(); }

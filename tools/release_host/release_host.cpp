@@ -130,17 +130,19 @@ struct Server::Impl {
             response.status = records[record].status = 404;
             return;
         }
+        Fault fault = takeFault(request.path).value_or(Fault{});
         if (auto* redirect = std::get_if<Redirect>(&route->second.answer)) {
             response.set_redirect(redirect->location, redirect->status);
             records[record].status = redirect->status;
+            if (fault.endlessBody) sendEndlessBody(response, record);
             return;
         }
         if (auto* fixed = std::get_if<FixedStatus>(&route->second.answer)) {
             response.status = records[record].status = fixed->status;
+            if (fault.endlessBody) sendEndlessBody(response, record);
             return;
         }
         Entity entity = std::get<Entity>(route->second.answer);
-        Fault fault = takeFault(request.path).value_or(Fault{});
 
         std::uint64_t first = 0, length = entity.size;
         int status = 200;
@@ -169,6 +171,7 @@ struct Server::Impl {
             response.headers.erase("Content-Range");
             response.set_header("Content-Range", *fault.contentRange);
         }
+        if (fault.endlessBody) return sendEndlessBody(response, record);
         lock.unlock();
 
         std::string path = request.path;
@@ -210,6 +213,23 @@ struct Server::Impl {
                                                   }
                                                   return send(offset, length - offset, sink);
                                               });
+    }
+
+    // Chunks of filler, for as long as the client takes them.
+    void sendEndlessBody(httplib::Response& response, std::size_t record) {
+        auto filler = std::make_shared<const std::string>(ChunkSize, 'x');
+        auto provide = [this, record, filler](std::size_t, httplib::DataSink& sink) {
+            {
+                std::lock_guard guard(mutex);
+                if (stopping) return false;
+            }
+            if (!sink.write(filler->data(), filler->size())) return false;
+            std::lock_guard guard(mutex);
+            records[record].bodyBytesSent += filler->size();
+            bytesSent += filler->size();
+            return true;
+        };
+        response.set_chunked_content_provider("text/html", provide);
     }
 
     void stall(const std::string& path) {

@@ -1,7 +1,8 @@
 #pragma once
 // A local HTTPS release host: serves files with validators and byte ranges,
 // and, for tests, misbehaves on request (cuts, stalls, redirects, odd
-// statuses, a Range it ignores, a file that changes between requests).
+// statuses, a Range it ignores, a file that changes between requests, a body
+// that never ends).
 
 #include <condition_variable>
 #include <cstdint>
@@ -43,7 +44,10 @@ struct Fault {
     bool wholeFileAsRange = false;             // answer it as a 206, yet send the whole file from byte 0
     std::optional<std::string> contentRange;   // sent instead of the true Content-Range
     std::optional<std::string> contentLength;  // sent as Content-Length; the body goes chunked
-    int times = 1;                             // responses it applies to; -1: every one
+    // A body that never ends, whatever the answer (redirects and fixed
+    // statuses too): bytes until the client stops reading or the host stops.
+    bool endlessBody = false;
+    int times = 1;  // responses it applies to; -1: every one
 
     static Fault cut(std::uint64_t bytes) {
         Fault fault;
@@ -58,6 +62,11 @@ struct Fault {
     static Fault wholeFileForRanges() {
         Fault fault;
         fault.ignoreRange = true;
+        return fault;
+    }
+    static Fault endless() {
+        Fault fault;
+        fault.endlessBody = true;
         return fault;
     }
 };

@@ -35,7 +35,9 @@ Bytes encodeResumeData(const ResumeState& state) {
         {"format", ResumeDataFormat},   {"url", state.url}, {"bytes", state.bytes}, {"validator", state.validator},
         {"partial", state.partialName},
     };
-    std::string text = json.dump();
+    // Text that is not UTF-8 would make the library throw; it is carried
+    // with replacement characters instead, and then simply matches nothing.
+    std::string text = json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     return Bytes(text.begin(), text.end());
 }
 

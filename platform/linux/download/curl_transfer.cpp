@@ -1,13 +1,13 @@
 #include "platform/linux/download/curl_transfer.h"
 
 #include <algorithm>
-#include <charconv>
 #include <filesystem>
 
 #include "core/thread_affinity.h"
 #include "platform/linux/download/curl_errors.h"
 #include "platform/linux/download/curl_resume_data.h"
 #include "platform/linux/download/curl_sockets.h"
+#include "platform/linux/download/response_plan.h"
 
 namespace orbitreel {
 
@@ -17,50 +17,30 @@ namespace {
 // flooding it however fast the transfer is.
 constexpr auto ReportInterval = std::chrono::milliseconds(100);
 constexpr long ReadBufferSize = 256 * 1024;
+// A dropped body (a redirect's, a final answer to a range request) is read no
+// further than this: its bytes matter to nobody, and a server that never ends
+// it would otherwise hold the task until the whole task's time runs out.
+constexpr std::size_t DroppedBodyLimit = 8 * 1024;
 
-std::string_view trim(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' || text.back() == '\n'))
-        text.remove_suffix(1);
-    return text;
-}
-
-std::optional<std::int64_t> parseNumber(std::string_view text) {
-    std::int64_t value = 0;
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size() || value < 0) return std::nullopt;
-    return value;
-}
-
-struct ContentRange {
-    std::int64_t first = 0;
-    std::int64_t end = 0;     // one past the last byte
-    std::int64_t total = -1;  // unknown
-};
-
-// "bytes FIRST-LAST/TOTAL", TOTAL possibly "*". A range that does not fit its
-// total, or whose end is not a 64-bit size, is no range.
-std::optional<ContentRange> parseContentRange(std::string_view text) {
-    text = trim(text);
-    if (!text.starts_with("bytes ")) return std::nullopt;
-    text.remove_prefix(6);
-    auto dash = text.find('-');
-    auto slash = text.find('/');
-    if (dash == std::string_view::npos || slash == std::string_view::npos || dash > slash) return std::nullopt;
-    auto first = parseNumber(trim(text.substr(0, dash)));
-    auto last = parseNumber(trim(text.substr(dash + 1, slash - dash - 1)));
-    if (!first || !last || *last < *first || *last == INT64_MAX) return std::nullopt;
-    ContentRange range{*first, *last + 1, -1};
-    auto total = trim(text.substr(slash + 1));
-    if (total != "*") {
-        auto value = parseNumber(total);
-        if (!value || *value < range.end) return std::nullopt;
-        range.total = *value;
+// Where a redirect leads, worked out as the library does for a response it
+// completes without following: `location` against the request's URL, or
+// `location` as it is where that fails. The library leaves it undone for a
+// response whose body we stopped reading.
+std::string redirectTarget(const std::string& requestUrl, const std::string& location) {
+    std::string target = location;
+    CURLU* url = curl_url();
+    if (!url) return target;
+    char* resolved = nullptr;
+    if (curl_url_set(url, CURLUPART_URL, requestUrl.c_str(), CURLU_GUESS_SCHEME | CURLU_NON_SUPPORT_SCHEME) ==
+            CURLUE_OK &&
+        curl_url_set(url, CURLUPART_URL, location.c_str(), CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK &&
+        curl_url_get(url, CURLUPART_URL, &resolved, 0) == CURLUE_OK) {
+        target = resolved;
+        curl_free(resolved);
     }
-    return range;
+    curl_url_cleanup(url);
+    return target;
 }
-
-bool isRedirectStatus(long code) { return code == 301 || code == 302 || code == 303 || code == 307 || code == 308; }
 
 }  // namespace
 
@@ -130,6 +110,9 @@ Result<void> Transfer::prepareRequest(const std::string& url) {
     requestUrl_ = url;
     body_ = Body::waiting;
     redirect_ = false;
+    redirectUrl_.clear();
+    dropped_ = 0;
+    droppedRest_ = false;
     expected_ = -1;
     abort_.reset();
     lastActivity_ = Clock::now();
@@ -168,11 +151,11 @@ bool Transfer::headerLine(std::string_view line) {
     lastActivity_ = Clock::now();
     // Only the blank line that ends a response's headers matters: the
     // library keeps the headers themselves.
-    if (!trim(line).empty()) return true;
+    if (line.find_first_not_of(" \t\r\n") != std::string_view::npos) return true;
     long code = 0;
     curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &code);
     if (code >= 100 && code < 200) return true;
-    return readHeaders() && beginBody();
+    return beginBody(code);
 }
 
 // The final response's header `name`, the last one where it repeats.
@@ -184,59 +167,52 @@ std::optional<std::string> Transfer::header(const char* name) const {
     return std::string(found->value);
 }
 
-bool Transfer::readHeaders() {
-    etag_ = header("ETag").value_or("");
-    lastModified_ = header("Last-Modified").value_or("");
-    contentRange_ = header("Content-Range").value_or("");
-    location_ = header("Location").value_or("");
-    contentLength_ = -1;
-    if (auto text = header("Content-Length")) {
-        auto length = parseNumber(*text);
-        if (!length) {
-            abort_ = Error(invalidResponseError());
-            return false;
-        }
-        contentLength_ = *length;
+// The first Location that is not empty: the one the library would follow.
+std::string Transfer::firstLocation() const {
+    curl_header* found = nullptr;
+    for (size_t index = 0; curl_easy_header(easy_, "Location", index, CURLH_HEADER, -1, &found) == CURLHE_OK; ++index) {
+        if (*found->value != '\0') return found->value;
+        if (index + 1 >= found->amount) break;
     }
-    return true;
+    return {};
 }
 
-bool Transfer::beginBody() {
-    long code = 0;
-    curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &code);
-    task_->setResponse(HttpResponse{static_cast<int>(code), requestUrl_});
+bool Transfer::beginBody(long code) {
+    const std::string location = header("Location").value_or("");
+    const std::string contentRange = header("Content-Range").value_or("");
+    const std::optional<std::string> contentLength = header("Content-Length");
+    const std::string etag = header("ETag").value_or("");
+    const std::string lastModified = header("Last-Modified").value_or("");
+    ResponseHead head{code, location, contentRange, std::nullopt, etag, lastModified};
+    if (contentLength) head.contentLength = *contentLength;
+    ResponsePlan plan = planResponse(head, rangeStart_);
 
-    if (isRedirectStatus(code) && !location_.empty()) {
-        body_ = Body::discard;
-        redirect_ = true;
-        return true;
+    if (plan.use == BodyUse::invalid) {
+        abort_ = Error(invalidResponseError());
+        return false;
     }
-
-    // Only a strong ETag or a date can vouch for a byte range later.
-    auto validator = [&] {
-        if (!etag_.empty() && !etag_.starts_with("W/")) return etag_;
-        return lastModified_;
-    };
-
-    if (rangeStart_ > 0) {
-        if (code == 206) {
-            // The partial is continued only by the bytes that follow it, and
-            // a length that disagrees with the range leaves it in doubt.
-            auto range = parseContentRange(contentRange_);
-            if (!range || range->first != rangeStart_ ||
-                (contentLength_ >= 0 && contentLength_ != range->end - range->first)) {
-                body_ = Body::refused;
-                resumable_ = false;
-                abort_ = Error(cannotContinueError(static_cast<int>(code)));
-                return false;
-            }
+    task_->setResponse(HttpResponse{static_cast<int>(code), requestUrl_});
+    switch (plan.use) {
+        case BodyUse::redirect:
+            body_ = Body::discard;
+            redirect_ = true;
+            redirectUrl_ = redirectTarget(requestUrl_, firstLocation());
+            return true;
+        case BodyUse::drop:
+            // The bytes on disk stay, for the resume data that names them.
+            body_ = Body::discard;
+            return true;
+        case BodyUse::refuse:
+            body_ = Body::refused;
+            resumable_ = false;
+            abort_ = Error(cannotContinueError(static_cast<int>(code)));
+            return false;
+        case BodyUse::append:
             body_ = Body::save;
             entityUrl_ = requestUrl_;
-            expected_ = range->total >= 0 ? range->total : range->end;
+            expected_ = plan.expectedTotal;
             return true;
-        }
-        if (code == 200) {
-            // The server sends the whole file again: start over.
+        case BodyUse::startOver:
             if (!file_.restart()) {
                 abort_ = Error(downloadFileError(file_.error()));
                 return false;
@@ -244,28 +220,31 @@ bool Transfer::beginBody() {
             reported_ = 0;
             body_ = Body::save;
             entityUrl_ = requestUrl_;
-            validator_ = validator();
-            expected_ = contentLength_;
+            validator_ = std::move(plan.validator);
+            expected_ = plan.expectedTotal;
             return true;
-        }
-        // Any other answer is final and says nothing about the bytes on
-        // disk: they stay, for the resume data that names them.
-        body_ = Body::discard;
-        return true;
+        case BodyUse::save:
+            body_ = Body::save;
+            resumable_ = !plan.validator.empty();
+            validator_ = std::move(plan.validator);
+            entityUrl_ = requestUrl_;
+            expected_ = plan.expectedTotal;
+            return true;
+        case BodyUse::invalid:
+            break;  // answered above, before the response is known
     }
-
-    body_ = Body::save;
-    // A later range request can only continue a whole file.
-    resumable_ = code == 200;
-    validator_ = resumable_ ? validator() : std::string();
-    entityUrl_ = requestUrl_;
-    expected_ = contentLength_;
-    return true;
+    return false;
 }
 
 bool Transfer::saveBody(const char* data, size_t length) {
     lastActivity_ = Clock::now();
-    if (body_ == Body::discard) return true;
+    if (body_ == Body::discard) {
+        // Past the limit the request ends here, with the response as final as
+        // if its body had been read to the end.
+        dropped_ += length;
+        droppedRest_ = dropped_ > DroppedBodyLimit;
+        return !droppedRest_;
+    }
     if (body_ != Body::save) return false;
     // A body far longer than the file can be is not the file: stop before
     // it fills the disk, and keep nothing of it.
@@ -305,6 +284,8 @@ std::int64_t Transfer::expectedTotal() const { return expected_; }
 
 std::optional<Error> Transfer::requestError(CURLcode result) {
     if (abort_) return abort_;
+    // The library calls it a write error; for us the response is complete.
+    if (droppedRest_) return std::nullopt;
     if (result != CURLE_OK) {
         // The library refuses the address itself: asking again never helps,
         // so the bytes on disk are not offered for another try.
@@ -318,10 +299,8 @@ std::optional<Error> Transfer::requestError(CURLcode result) {
 }
 
 UrlRequest Transfer::redirectRequest() const {
-    char* target = nullptr;
-    curl_easy_getinfo(easy_, CURLINFO_REDIRECT_URL, &target);
-    if (!target) return UrlRequest{};
-    return UrlRequest{std::string(target)};
+    if (redirectUrl_.empty()) return UrlRequest{};
+    return UrlRequest{redirectUrl_};
 }
 
 // The library's time-outs do not fit: its low-speed limit is a rate averaged

@@ -72,8 +72,8 @@ private:
     static size_t onBody(char* data, size_t size, size_t count, void* self);
     bool headerLine(std::string_view line);
     std::optional<std::string> header(const char* name) const;
-    bool readHeaders();
-    bool beginBody();
+    std::string firstLocation() const;
+    bool beginBody(long code);
     bool saveBody(const char* data, size_t length);
     void report(bool force);
     std::int64_t expectedTotal() const;
@@ -100,9 +100,10 @@ private:
     std::int64_t rangeStart_ = 0;
     Body body_ = Body::waiting;
     bool redirect_ = false;
+    std::string redirectUrl_;
     int redirects_ = 0;
-    std::string etag_, lastModified_, contentRange_, location_;
-    std::int64_t contentLength_ = -1;
+    std::size_t dropped_ = 0;   // bytes of a dropped body read so far
+    bool droppedRest_ = false;  // the request ended at the dropped body's limit
     std::int64_t expected_ = -1;
     std::optional<Error> abort_;
 

@@ -1,7 +1,9 @@
 // Environment and bundle services on Linux.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <filesystem>
 #include <regex>
 #include <set>
 
@@ -50,10 +52,23 @@ TEST(LinuxBundles, InfoPlistKeepsTopLevelStringsOnly) {
     EXPECT_FALSE(info->string("LSUIElement")) << "not a string";
 
     EXPECT_FALSE(bundles->bundleAt(folder.path() / "Missing.app"));
-    testing::writeText(folder.path() / "Broken.app/Contents/Info.plist", "<plist><dict><key>x</key>");
-    EXPECT_FALSE(bundles->bundleAt(folder.path() / "Broken.app"));
+    for (const char* broken : {"<plist><dict><key>x</key>", "<plist><dict></dict></plist",
+                               "<plist><dict><key>CFBundleIdentifier</key><string>x</string></dict></plst>"}) {
+        testing::writeText(folder.path() / "Broken.app/Contents/Info.plist", broken);
+        EXPECT_FALSE(bundles->bundleAt(folder.path() / "Broken.app")) << broken;
+    }
     testing::writeText(folder.path() / "Empty.app/readme", "no Info.plist here");
     EXPECT_FALSE(bundles->bundleAt(folder.path() / "Empty.app"));
+
+    // Neither a pipe in the file's place (nobody will ever write to it) nor
+    // a file far larger than any Info.plist is read.
+    std::filesystem::create_directories(folder.path() / "Pipe.app/Contents");
+    ASSERT_EQ(::mkfifo((folder.path() / "Pipe.app/Contents/Info.plist").c_str(), 0600), 0);
+    EXPECT_FALSE(bundles->bundleAt(folder.path() / "Pipe.app"));
+    std::string padded = "<plist><dict><key>CFBundleIdentifier</key><string>app.orbitreel.Orbitreel</string>";
+    padded += "<!--" + std::string(2 << 20, ' ') + "--></dict></plist>";
+    testing::writeText(folder.path() / "Large.app/Contents/Info.plist", padded);
+    EXPECT_FALSE(bundles->bundleAt(folder.path() / "Large.app"));
 }
 
 }  // namespace

@@ -123,6 +123,59 @@ TEST_F(SessionTest, ARefusedRedirectIsTheFinalResponseAndCompletesWithoutError) 
     for (const auto& record : host.server().requests()) EXPECT_EQ(record.path, "/moved");
 }
 
+// The host streams these bodies for as long as anyone reads them, so each task
+// can only complete if the session stopped reading; the outcome must be the
+// one a short body gets.
+TEST_F(SessionTest, ABodyThatIsDroppedIsNotReadToItsEndAndTheOutcomeStaysTheSame) {
+    Bytes content = patternBytes(300'000);
+    host.server().serve("/release.dmg", release_host::Entity::fromBytes(content, "\"v1\""));
+    host.server().redirect("/latest", "/release.dmg", 302);
+    const auto endless = release_host::Fault::endless();
+    const auto hang = std::chrono::seconds(120);
+
+    // A redirect followed: the next hop's body is the download.
+    host.server().fault("/latest", endless);
+    {
+        RecordingDelegate recorder;
+        auto session = sessions->makeSession(host.configuration(), recorder);
+        session->downloadTask(TestReleaseHost::url("/latest"))->resume();
+        ASSERT_TRUE(recorder.waitForCompletion(hang));
+        EXPECT_FALSE(recorder.error.has_value());
+        EXPECT_THAT(recorder.redirects, ElementsAre("https://orbitreel.app/release.dmg"));
+        ASSERT_TRUE(recorder.body.has_value());
+        EXPECT_TRUE(*recorder.body == content);
+    }
+    // A redirect refused: it is the final response, without a body or an error.
+    host.server().fault("/latest", endless);
+    {
+        RecordingDelegate recorder;
+        recorder.followRedirect = [](const UrlRequest&) { return false; };
+        auto session = sessions->makeSession(host.configuration(), recorder);
+        session->downloadTask(TestReleaseHost::url("/latest"))->resume();
+        ASSERT_TRUE(recorder.waitForCompletion(hang));
+        EXPECT_FALSE(recorder.error.has_value());
+        EXPECT_THAT(recorder.order, ElementsAre("redirect", "finished", "complete"));
+        EXPECT_EQ(recorder.finalResponse->statusCode, 302);
+        EXPECT_TRUE(recorder.body.has_value() && recorder.body->empty());
+    }
+    // Another status for a resumed request: final, and the partial stays.
+    Bytes resumeData = cutDownload("/release.dmg", 100'000);
+    const auto partials = filesIn(host.partialsFolder());
+    host.server().respond("/release.dmg", 503);
+    host.server().fault("/release.dmg", endless);
+    {
+        RecordingDelegate recorder;
+        auto session = sessions->makeSession(host.configuration(), recorder);
+        session->downloadTaskWithResumeData(resumeData)->resume();
+        ASSERT_TRUE(recorder.waitForCompletion(hang));
+        EXPECT_FALSE(recorder.error.has_value());
+        EXPECT_EQ(recorder.finalResponse->statusCode, 503);
+        EXPECT_TRUE(recorder.body.has_value() && recorder.body->empty());
+        EXPECT_EQ(host.server().requests().back().range, "bytes=100000-");
+        EXPECT_EQ(filesIn(host.partialsFolder()), partials);
+    }
+}
+
 TEST_F(SessionTest, ACutLeavesResumeDataAndTheResumedTaskFetchesOnlyTheRest) {
     Bytes content = patternBytes(1'000'000);
     host.server().serve("/release.dmg", release_host::Entity::fromBytes(content, "\"v1\""));
@@ -146,6 +199,37 @@ TEST_F(SessionTest, ACutLeavesResumeDataAndTheResumedTaskFetchesOnlyTheRest) {
     EXPECT_EQ(delegate.totals.back(), 1'000'000);
     EXPECT_EQ(delegate.reportedDelta, 600'000);
     EXPECT_THAT(filesIn(host.partialsFolder()), IsEmpty());
+}
+
+// A validator goes into the resume data and then into a request header as it
+// is. One that cannot must not be offered: the resume data could not be
+// written, or the next start would fail on it.
+TEST_F(SessionTest, AValidatorThatCannotGoIntoTheResumeDataAsItIsLeavesNone) {
+    auto withDate = [](std::string date) {
+        auto entity = release_host::Entity::fromBytes(patternBytes(300'000), "W/\"weak\"");
+        entity.lastModified = std::move(date);
+        return entity;
+    };
+    const std::vector<std::pair<std::string, release_host::Entity>> cases = {
+        {"ETag not in UTF-8", release_host::Entity::fromBytes(patternBytes(300'000), "\"v\xb1\"")},
+        {"ETag with a control character", release_host::Entity::fromBytes(patternBytes(300'000),
+                                                                          "\"v\x0b"
+                                                                          "1\"")},
+        {"date with a control character", withDate("Wed, 21 Oct 2015\x01 07:28:00 GMT")},
+    };
+    for (const auto& [name, entity] : cases) {
+        SCOPED_TRACE(name);
+        host.server().serve("/release.dmg", entity);
+        host.server().fault("/release.dmg", release_host::Fault::cut(100'000));
+        RecordingDelegate recorder;
+        auto session = sessions->makeSession(host.configuration(), recorder);
+        session->downloadTask(TestReleaseHost::url("/release.dmg"))->resume();
+        ASSERT_TRUE(recorder.waitForCompletion());
+        ASSERT_TRUE(recorder.error.has_value());
+        EXPECT_EQ(recorder.error->error.localizedDescription(), "Se perdió la conexión con el servidor.");
+        EXPECT_FALSE(recorder.error->resumeData.has_value());
+        EXPECT_THAT(filesIn(host.partialsFolder()), IsEmpty());
+    }
 }
 
 TEST_F(SessionTest, AResumedTaskStartsOverWhenTheServerSendsTheWholeFile) {
