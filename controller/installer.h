@@ -17,7 +17,7 @@
 #include <memory>
 #include <optional>
 
-#include "core/error.h"
+#include "base/error.h"
 #include "core/release.h"
 #include "install/install.h"
 #include "platform/platform.h"

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "core/error.h"
+#include "base/error.h"
 #include "platform/files.h"
 
 namespace orbitreel {

@@ -2,7 +2,7 @@
 // The install transaction: from a verified image in the cache to the installed
 // application, with backup, rollback and clean-up.
 
-#include "core/error.h"
+#include "base/error.h"
 #include "core/release.h"
 #include "platform/files.h"
 

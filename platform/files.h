@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "core/error.h"
+#include "base/error.h"
 
 namespace orbitreel {
 

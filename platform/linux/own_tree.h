@@ -5,7 +5,7 @@
 // every step below goes from an open descriptor, never through a link, and
 // enters only folders that belong to the current user.
 
-#include "core/error.h"
+#include "base/error.h"
 #include "platform/files.h"
 
 namespace orbitreel {

@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "core/error.h"
+#include "base/error.h"
 #include "core/texts.h"
 #include "platform/files.h"
 

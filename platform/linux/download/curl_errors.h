@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "core/error.h"
+#include "base/error.h"
 
 namespace orbitreel {
 

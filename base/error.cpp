@@ -1,4 +1,4 @@
-#include "core/error.h"
+#include "base/error.h"
 
 namespace orbitreel {
 
