@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "app/instance_folder.h"
 #include "app/quit_signals.h"
@@ -17,6 +18,7 @@
 #include "install/install.h"
 #include "ui/dark_palette.h"
 #include "ui/palette.h"
+#include "core/identity.h"
 
 namespace orbitreel {
 
@@ -34,12 +36,12 @@ int runInteractiveInstaller(char* programName, const Platform& platform) {
     // Qt's own options (-reverse, -stylesheet, -platform…) are ignored like
     // any other argument: the application object sees the program name only.
     // It keeps the pointers, so they live as long as the process.
-    static char fallbackName[] = "OrbitreelInstaller";
+    static std::string fallbackName(InstallerName);
     static int qtArgumentCount = 1;
-    static char* qtArguments[] = {programName ? programName : fallbackName, nullptr};
+    static char* qtArguments[] = {programName ? programName : fallbackName.data(), nullptr};
     // Kept for the life of the process, never destroyed: see the end.
     auto* app = new QApplication(qtArgumentCount, qtArguments);
-    QApplication::setApplicationName(QStringLiteral("OrbitreelInstaller"));
+    QApplication::setApplicationName(QString::fromUtf8(InstallerName.data(), InstallerName.size()));
     QApplication::setQuitOnLastWindowClosed(false);
 
     // Opening the installer again while it runs brings the running one's

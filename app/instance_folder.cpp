@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/linux/own_tree.h"
+#include "core/identity.h"
 
 namespace orbitreel {
 
@@ -48,7 +49,7 @@ std::optional<Path> privateFolder(const Path& folder) {
 
 std::optional<Path> instanceFolder(const Path& home) {
     if (!home.is_absolute()) return std::nullopt;
-    return privateFolder(home / "Library/Caches/OrbitreelInstaller-Instance");
+    return privateFolder(home / InstanceFolder);
 }
 
 }  // namespace orbitreel

@@ -21,12 +21,10 @@ namespace orbitreel {
 
 namespace {
 
-// HTTPS on the release host itself, compared exactly as written.
 bool isOnReleaseHost(const std::optional<std::string>& url) {
     if (!url) return false;
     auto parsed = parseUrl(*url);
-    if (!parsed || !parsed->scheme || *parsed->scheme != "https") return false;
-    return parsed->host && *parsed->host == ReleaseHost;
+    return parsed && isHttpsOnReleaseHost(*parsed);
 }
 
 // Percent of the size the manifest promises, never above 100; a result that

@@ -5,11 +5,12 @@
 #include <string>
 
 #include "platform/files.h"
+#include "core/identity.h"
 
 namespace orbitreel {
 
 inline Path versionDirectory(const Path& home, const std::string& version) {
-    return home / "Library/Caches/OrbitreelInstaller" / version;
+    return home / CacheFolder / version;
 }
 inline Path cachedImage(const Path& home, const std::string& version) {
     return versionDirectory(home, version) / "application.dmg";

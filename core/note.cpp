@@ -1,13 +1,14 @@
 #include "core/note.h"
 
 #include "platform/platform.h"
+#include "core/identity.h"
 
 namespace orbitreel {
 
 void note(const Platform& platform, const std::string& text) {
-    Path folder = platform.environment->homeDirectory() / "Library/Logs";
+    Path folder = platform.environment->homeDirectory() / LogFolder;
     ignore(platform.files->createDirectories(folder));
-    Path file = folder / "OrbitreelInstaller.log";
+    Path file = folder / LogFileName;
     std::string line = platform.environment->nowIso8601() + " " + text + "\n";
 
     auto appender = platform.files->openForWriting(file);

@@ -117,8 +117,7 @@ Result<Release> decodeRelease(const std::string& json) {
 bool isReleaseUrl(const std::string& text, const std::string& version) {
     auto url = parseUrl(text);
     if (!url) return false;
-    if (!url->scheme || *url->scheme != "https") return false;
-    if (!url->host || *url->host != ReleaseHost) return false;
+    if (!isHttpsOnReleaseHost(*url)) return false;
     if (!url->path.starts_with("/downloads/Orbitreel-Mac-")) return false;
     if (!url->path.ends_with("-" + version + ".dmg")) return false;
     return !hasDotSegment(url->path);

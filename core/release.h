@@ -5,13 +5,11 @@
 #include <string>
 
 #include "base/error.h"
+#include "core/identity.h"
 
 namespace orbitreel {
 
 struct Platform;
-
-// The pinned download host.
-inline constexpr const char* ReleaseHost = "orbitreel.app";
 
 // A validated manifest record; only `checkedRelease` makes one.
 struct Release {

@@ -1,6 +1,6 @@
 #include "core/texts.h"
 
-#include "core/release.h"
+#include "core/identity.h"
 
 namespace orbitreel::texts {
 

@@ -1,4 +1,5 @@
 #include "core/url.h"
+#include "core/identity.h"
 
 #include <cctype>
 
@@ -122,6 +123,10 @@ std::optional<Url> parseUrl(std::string_view text) {
     if (!wellFormed(rest, pathChar)) return std::nullopt;
     url.path = percentDecoded(rest);
     return url;
+}
+
+bool isHttpsOnReleaseHost(const Url& url) {
+    return url.scheme && *url.scheme == "https" && url.host && *url.host == ReleaseHost;
 }
 
 }  // namespace orbitreel

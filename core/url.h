@@ -19,4 +19,9 @@ struct Url {
 // URL may not hold, a broken percent escape, or a malformed authority.
 std::optional<Url> parseUrl(std::string_view text);
 
+// HTTPS on the release host itself, scheme and host compared exactly as
+// written. The path is not looked at: a redirect may lead anywhere on the
+// host, and the manifest's URL has a path rule of its own.
+bool isHttpsOnReleaseHost(const Url& url);
+
 }  // namespace orbitreel

@@ -21,7 +21,7 @@ Failure versionMismatch() { return fail_with(InstallError{texts::VersionMismatch
 // rights.
 Result<Path> destinationFolder(const Platform& platform, const Path& home) {
     Files& files = *platform.files;
-    const Path systemCopy = platform.locations.systemApplications / "Orbitreel.app";
+    const Path systemCopy = platform.locations.systemApplications / ApplicationFolderName;
     if (!files.exists(systemCopy)) return home / "Applications";
     const Path systemFolder = systemCopy.parent_path();
     if (!files.isWritable(systemCopy) || !files.isWritable(systemFolder)) {
@@ -86,7 +86,7 @@ Result<Path> installFromMountedImage(const Platform& platform, const Release& re
                                      const Path& mountPoint) {
     Files& files = *platform.files;
     const auto& tools = platform.locations;
-    const Path source = mountPoint / "Orbitreel.app";
+    const Path source = mountPoint / ApplicationFolderName;
 
     // Identity before signature: an image of another release is a version
     // problem, whatever its signature says.
@@ -111,7 +111,7 @@ Result<Path> installFromMountedImage(const Platform& platform, const Release& re
 
     // Staging copy and backup lie in the destination folder itself, so the
     // exchange and every rename of the swap stay within one folder.
-    const Path target = *folder / "Orbitreel.app";
+    const Path target = *folder / ApplicationFolderName;
     const Path staging = *folder / hiddenName(StagingPrefix, platform.environment->newUuid(), BundleSuffix);
     const Path backup = *folder / hiddenName(BackupPrefix, platform.environment->newUuid(), BundleSuffix);
 

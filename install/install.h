@@ -3,14 +3,13 @@
 // application, with backup, rollback and clean-up.
 
 #include "base/error.h"
+#include "core/identity.h"
 #include "core/release.h"
 #include "platform/files.h"
 
 namespace orbitreel {
 
 struct Platform;
-
-inline constexpr const char* TargetBundleId = "app.orbitreel.Orbitreel";
 
 // Whether the run first puts right what killed runs left behind. Only while
 // no other installer of the person can be running: its items in progress

@@ -7,6 +7,7 @@
 #include "install/command.h"
 #include "install/hidden_names.h"
 #include "platform/platform.h"
+#include "core/identity.h"
 
 namespace orbitreel {
 
@@ -46,7 +47,7 @@ void recoverDestination(Files& files, const Path& folder) {
             backups.push_back(item);
         }
     }
-    const Path target = folder / "Orbitreel.app";
+    const Path target = folder / ApplicationFolderName;
     if (!backups.empty() && !files.exists(target)) {
         auto newest = newestBackup(files, backups);
         const Path restored = *newest;

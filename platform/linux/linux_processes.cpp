@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "platform/linux/posix_errors.h"
+#include "base/tool_parent.h"
 
 extern char** environ;
 
@@ -41,11 +42,11 @@ struct SpawnSetup {
 // tool's first instructions) sees another parent and stops at once, since
 // the kernel's parent-death signal cannot reach it for a parent already gone.
 std::vector<std::string> toolEnvironment() {
-    constexpr std::string_view ParentVariable = "ORBITREEL_TOOL_PARENT=";
+    const std::string assignment = std::string(base::ToolParentVariable) + "=";
     std::vector<std::string> environment;
     for (char** entry = environ; *entry != nullptr; ++entry)
-        if (!std::string_view(*entry).starts_with(ParentVariable)) environment.emplace_back(*entry);
-    environment.push_back(std::string(ParentVariable) + std::to_string(getpid()));
+        if (!std::string_view(*entry).starts_with(assignment)) environment.emplace_back(*entry);
+    environment.push_back(assignment + std::to_string(getpid()));
     return environment;
 }
 

@@ -1,4 +1,5 @@
 #include "standins/common/parent_tie.h"
+#include "base/tool_parent.h"
 
 #include <sys/prctl.h>
 #include <unistd.h>
@@ -18,7 +19,7 @@ namespace {
 // The installer's process id, as its tool runner names it; none when the
 // tool was started some other way (by hand, by the release scripts).
 std::optional<pid_t> namedInstaller() {
-    const char* named = std::getenv(ParentVariable);
+    const char* named = std::getenv(base::ToolParentVariable);
     if (named == nullptr) return std::nullopt;
     char* end = nullptr;
     const long pid = std::strtol(named, &end, 10);

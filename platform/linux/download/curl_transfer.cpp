@@ -8,6 +8,7 @@
 #include "platform/linux/download/curl_resume_data.h"
 #include "platform/linux/download/curl_sockets.h"
 #include "platform/linux/download/response_plan.h"
+#include "core/identity.h"
 
 namespace orbitreel {
 
@@ -68,7 +69,7 @@ Transfer::Transfer(std::shared_ptr<CurlTask> task, SessionDelegate& delegate, co
     curl_easy_setopt(easy_, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(settings_.requestTimeout.count()));
     curl_easy_setopt(easy_, CURLOPT_BUFFERSIZE, ReadBufferSize);
-    curl_easy_setopt(easy_, CURLOPT_USERAGENT, "OrbitreelInstaller");
+    curl_easy_setopt(easy_, CURLOPT_USERAGENT, std::string(InstallerName).c_str());
     curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
     curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &Transfer::onBody);

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "platform/linux/download/curl_session.h"
+#include "core/identity.h"
 
 namespace orbitreel {
 
@@ -32,7 +33,7 @@ private:
 
 }  // namespace
 
-Path defaultPartialDownloadsFolder(const Path& home) { return home / "Library/Caches/OrbitreelInstaller-Session"; }
+Path defaultPartialDownloadsFolder(const Path& home) { return home / SessionFolder; }
 
 std::unique_ptr<UrlSessions> makeCurlUrlSessions(Environment& environment) {
     return std::make_unique<CurlUrlSessions>(environment);
