@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/unique_fd.h"
 #include "platform/linux/posix_errors.h"
 
 extern char** environ;
@@ -87,20 +88,19 @@ std::optional<Error> startDetached(const Path& bundle, const std::string& execut
     // async-signal-safe calls.
     std::vector<char*> argv{const_cast<char*>(executable.c_str()), nullptr};
     // Above the standard streams, so that dup2 onto them never meets itself.
-    const int opened = open("/dev/null", O_RDWR | O_CLOEXEC);
-    const int devNull = opened < 0 ? -1 : fcntl(opened, F_DUPFD_CLOEXEC, 3);
-    const int openFailure = errno;
-    if (opened >= 0) close(opened);
-    if (devNull < 0) return openSystemError(bundle, openFailure);
+    base::UniqueFd devNull;
+    {
+        const base::UniqueFd opened(open("/dev/null", O_RDWR | O_CLOEXEC));
+        if (opened) devNull.reset(fcntl(opened.get(), F_DUPFD_CLOEXEC, 3));
+        if (!devNull) return openSystemError(bundle, errno);
+    }
     // For kernels without close_range's close-on-exec mode (before 5.11).
     const long openMax = sysconf(_SC_OPEN_MAX);
     const int descriptorLimit = openMax > 0 && openMax < 65536 ? static_cast<int>(openMax) : 65536;
-    int report[2];
-    if (pipe2(report, O_CLOEXEC) != 0) {
-        const int error = errno;
-        close(devNull);
-        return openSystemError(bundle, error);
-    }
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) return openSystemError(bundle, errno);
+    base::UniqueFd reportRead(ends[0]);
+    base::UniqueFd reportWrite(ends[1]);
 
     const pid_t middle = fork();
     if (middle == 0) {
@@ -115,9 +115,9 @@ std::optional<Error> startDetached(const Path& bundle, const std::string& execut
                 struct sigaction action {};
                 if (sigaction(number, nullptr, &action) == 0 && action.sa_handler == SIG_IGN) signal(number, SIG_DFL);
             }
-            dup2(devNull, STDIN_FILENO);
-            dup2(devNull, STDOUT_FILENO);
-            dup2(devNull, STDERR_FILENO);
+            dup2(devNull.get(), STDIN_FILENO);
+            dup2(devNull.get(), STDOUT_FILENO);
+            dup2(devNull.get(), STDERR_FILENO);
             // The application outlives us: it starts with the standard streams
             // only. Marked rather than closed, so the report pipe still works.
             if (close_range(STDERR_FILENO + 1, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
@@ -128,18 +128,16 @@ std::optional<Error> startDetached(const Path& bundle, const std::string& execut
             }
             execve(executable.c_str(), argv.data(), environ);
             const int error = errno;
-            (void)!write(report[1], &error, sizeof error);
+            (void)!write(reportWrite.get(), &error, sizeof error);
             _exit(127);
         }
         _exit(program < 0 ? 1 : 0);
     }
     const int forkError = errno;
-    close(report[1]);
-    close(devNull);
-    if (middle < 0) {
-        close(report[0]);
-        return openSystemError(bundle, forkError);
-    }
+    // Ours closed, the pipe ends when the program's copy closes at its exec.
+    reportWrite.reset();
+    devNull.reset();
+    if (middle < 0) return openSystemError(bundle, forkError);
     int status = 0;
     while (waitpid(middle, &status, 0) < 0 && errno == EINTR) {
     }
@@ -147,9 +145,8 @@ std::optional<Error> startDetached(const Path& bundle, const std::string& execut
     int execError = 0;
     ssize_t got = 0;
     do {
-        got = read(report[0], &execError, sizeof execError);
+        got = read(reportRead.get(), &execError, sizeof execError);
     } while (got < 0 && errno == EINTR);
-    close(report[0]);
     if (got == static_cast<ssize_t>(sizeof execError)) {
         return openSystemError(bundle, execError);
     }
