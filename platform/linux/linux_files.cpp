@@ -300,22 +300,22 @@ public:
 
     Result<void> write(const Path& path, std::span<const std::uint8_t> bytes, bool atomic) override {
         if (!atomic) {
-            int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-            if (fd < 0) return posixFailure(errno, path);
-            auto written = writeAll(fd, bytes, path);
-            if (::close(fd) != 0 && written) return posixFailure(errno, path);
-            return written;
+            base::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+            if (!fd) return posixFailure(errno, path);
+            auto written = writeAll(fd.get(), bytes, path);
+            auto closed = closeOnce(fd, path);
+            return written ? closed : written;
         }
         // Atomic: a temporary file beside the target, flushed, then renamed
         // over it.
         std::string pattern = (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
-        int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-        if (fd < 0) return posixFailure(errno, path);
+        base::UniqueFd fd(::mkostemp(pattern.data(), O_CLOEXEC));
+        if (!fd) return posixFailure(errno, path);
         Path temporary = pattern;
-        auto written = writeAll(fd, bytes, temporary);
-        if (written && ::fchmod(fd, 0644) != 0) written = posixFailure(errno, temporary);
-        if (written && ::fsync(fd) != 0) written = posixFailure(errno, temporary);
-        if (::close(fd) != 0 && written) written = posixFailure(errno, temporary);
+        auto written = writeAll(fd.get(), bytes, temporary);
+        if (written && ::fchmod(fd.get(), 0644) != 0) written = posixFailure(errno, temporary);
+        if (written && ::fsync(fd.get()) != 0) written = posixFailure(errno, temporary);
+        if (auto closed = closeOnce(fd, temporary); !closed && written) written = closed;
         if (written && ::rename(temporary.c_str(), path.c_str()) != 0) written = posixFailure(errno, path);
         if (!written) ::unlink(temporary.c_str());
         return written;
@@ -325,8 +325,8 @@ public:
         base::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
         if (!fd) return posixFailure(errno, path);
         auto written = writeAll(fd.get(), bytes, path);
-        if (::close(fd.release()) != 0 && written) return posixFailure(errno, path);
-        return written;
+        auto closed = closeOnce(fd, path);
+        return written ? closed : written;
     }
 
     Result<std::unique_ptr<FileReader>> openForReading(const Path& path) override {
