@@ -39,10 +39,16 @@ QuitSignals::QuitSignals(std::function<void()> onQuit, QObject* parent) : QObjec
 }
 
 QuitSignals::~QuitSignals() {
+    notifier_.reset();
     struct sigaction action {};
     action.sa_handler = SIG_DFL;
     sigemptyset(&action.sa_mask);
     for (int number : QuitSignalNumbers) (void)sigaction(number, &action, nullptr);
+    // No handler writes to the pipe any more.
+    for (int& end : pipeEnds) {
+        if (end >= 0) close(end);
+        end = -1;
+    }
 }
 
 void QuitSignals::drain() {
