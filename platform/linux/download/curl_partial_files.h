@@ -21,7 +21,6 @@ public:
     PartialFile() = default;
     PartialFile(base::UniqueFd fd, Path path, std::int64_t size);
 
-    bool isOpen() const { return static_cast<bool>(fd_); }
     const Path& path() const { return path_; }
     // Bytes of the file: on disk plus still buffered.
     std::int64_t size() const { return onDisk_ + static_cast<std::int64_t>(buffer_.size()); }
