@@ -252,28 +252,25 @@ CurlSession::~CurlSession() {
     worker_.reset();
 }
 
-std::shared_ptr<DownloadTask> CurlSession::downloadTask(const std::string& url) {
-    std::weak_ptr<Queue> queue = queue_;
-    auto task = std::make_shared<CurlTask>(
-        [queue](std::shared_ptr<CurlTask> t) {
-            if (auto q = queue.lock()) q->enqueue(std::move(t));
-        },
-        url);
+CurlTask::Enqueue CurlSession::enqueuer() const {
+    // A task outliving its session is never run.
+    return [queue = std::weak_ptr<Queue>(queue_)](std::shared_ptr<CurlTask> task) {
+        if (auto q = queue.lock()) q->enqueue(std::move(task));
+    };
+}
+
+std::shared_ptr<DownloadTask> CurlSession::kept(std::shared_ptr<CurlTask> task) {
     std::lock_guard lock(queue_->mutex);
     queue_->made.push_back(task);
     return task;
 }
 
+std::shared_ptr<DownloadTask> CurlSession::downloadTask(const std::string& url) {
+    return kept(std::make_shared<CurlTask>(enqueuer(), url));
+}
+
 std::shared_ptr<DownloadTask> CurlSession::downloadTaskWithResumeData(const Bytes& resumeData) {
-    std::weak_ptr<Queue> queue = queue_;
-    auto task = std::make_shared<CurlTask>(
-        [queue](std::shared_ptr<CurlTask> t) {
-            if (auto q = queue.lock()) q->enqueue(std::move(t));
-        },
-        decodeResumeData(resumeData));
-    std::lock_guard lock(queue_->mutex);
-    queue_->made.push_back(task);
-    return task;
+    return kept(std::make_shared<CurlTask>(enqueuer(), decodeResumeData(resumeData)));
 }
 
 std::optional<std::string> CurlSession::resumeDataUrl(const Bytes& resumeData) const {

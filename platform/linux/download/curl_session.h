@@ -5,6 +5,7 @@
 #include <memory>
 #include <thread>
 
+#include "platform/linux/download/curl_task.h"
 #include "platform/url_session.h"
 
 namespace orbitreel {
@@ -25,6 +26,10 @@ public:
 private:
     struct Queue;
     class Worker;
+    // What a new task calls to be run by this session's worker.
+    CurlTask::Enqueue enqueuer() const;
+    // Keeps `task` among the session's tasks and hands it out.
+    std::shared_ptr<DownloadTask> kept(std::shared_ptr<CurlTask> task);
     std::shared_ptr<Queue> queue_;
     std::unique_ptr<Worker> worker_;
     std::thread thread_;
