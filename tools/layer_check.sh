@@ -25,6 +25,8 @@ declare -A allowed=(
   [standins/hdiutil]="base standins/common standins/hdiutil"
   [standins/codesign]="base standins/common standins/codesign"
   [standins/ditto]="base standins/common standins/ditto"
+  [stage]="base core stage stage/release_host"
+  [stage/release_host]="stage/release_host"
 )
 
 failures=0

@@ -29,7 +29,7 @@
 
 #include "core/release.h"
 #include "platform/linux/download/curl_url_sessions.h"
-#include "tools/release_host/release_host.h"
+#include "stage/release_host/release_host.h"
 
 extern char** environ;
 

@@ -18,11 +18,11 @@
 #include <vector>
 
 #include "bench/e2e/peak_watch.h"
-#include "tools/demo/stage/bundle_check.h"
-#include "tools/demo/stage/release_builder.h"
-#include "tools/demo/stage/sandbox.h"
-#include "tools/demo/stage/scene.h"
-#include "tools/demo/stage/waiting.h"
+#include "stage/bundle_check.h"
+#include "stage/release_builder.h"
+#include "stage/sandbox.h"
+#include "stage/scene.h"
+#include "stage/waiting.h"
 
 namespace fs = std::filesystem;
 using namespace orbitreel::stage;

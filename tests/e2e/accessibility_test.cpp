@@ -6,8 +6,8 @@
 #include <sstream>
 
 #include "tests/e2e/e2e_fixture.h"
-#include "tools/demo/stage/release_site.h"
-#include "tools/demo/stage/waiting.h"
+#include "stage/release_site.h"
+#include "stage/waiting.h"
 
 namespace orbitreel::e2e {
 namespace {

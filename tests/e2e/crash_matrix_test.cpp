@@ -6,12 +6,12 @@
 #include <signal.h>
 
 #include "tests/e2e/e2e_fixture.h"
-#include "tools/demo/stage/bundle_check.h"
-#include "tools/demo/stage/crash_trap.h"
-#include "tools/demo/stage/release_builder.h"
-#include "tools/demo/stage/target_watch.h"
-#include "tools/demo/stage/tool_processes.h"
-#include "tools/demo/stage/tool_wrapper.h"
+#include "stage/bundle_check.h"
+#include "stage/crash_trap.h"
+#include "stage/release_builder.h"
+#include "stage/target_watch.h"
+#include "stage/tool_processes.h"
+#include "stage/tool_wrapper.h"
 
 namespace orbitreel::e2e {
 namespace {

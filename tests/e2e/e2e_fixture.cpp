@@ -2,7 +2,7 @@
 
 #include <sstream>
 
-#include "tools/demo/stage/bundle_check.h"
+#include "stage/bundle_check.h"
 
 namespace orbitreel::e2e {
 

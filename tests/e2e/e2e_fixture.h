@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "tools/demo/stage/scene.h"
-#include "tools/demo/stage/waiting.h"
+#include "stage/scene.h"
+#include "stage/waiting.h"
 
 namespace orbitreel::e2e {
 

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "tests/e2e/e2e_fixture.h"
-#include "tools/demo/stage/sandbox.h"
+#include "stage/sandbox.h"
 
 int main(int argc, char** argv) {
     bool listing = false;

@@ -2,7 +2,7 @@
 // signature does not: the install refuses it, and a retry does no better.
 
 #include "tests/e2e/e2e_fixture.h"
-#include "tools/demo/stage/release_builder.h"
+#include "stage/release_builder.h"
 
 namespace orbitreel::e2e {
 namespace {

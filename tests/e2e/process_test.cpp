@@ -11,7 +11,7 @@
 #include <map>
 
 #include "tests/e2e/e2e_fixture.h"
-#include "tools/demo/stage/release_builder.h"
+#include "stage/release_builder.h"
 
 namespace orbitreel::e2e {
 namespace {

@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "tests/e2e/e2e_fixture.h"
-#include "tools/demo/stage/child_process.h"
+#include "stage/child_process.h"
 #include "ui/palette.h"
 
 namespace orbitreel::e2e {

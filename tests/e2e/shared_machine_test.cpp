@@ -11,8 +11,8 @@
 #include <fstream>
 
 #include "tests/e2e/e2e_fixture.h"
-#include "tools/demo/stage/bundle_check.h"
-#include "tools/demo/stage/shared_machine.h"
+#include "stage/bundle_check.h"
+#include "stage/shared_machine.h"
 
 namespace orbitreel::e2e {
 namespace {

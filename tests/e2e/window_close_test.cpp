@@ -7,7 +7,7 @@
 #include <algorithm>
 
 #include "tests/e2e/e2e_fixture.h"
-#include "tools/demo/stage/child_process.h"
+#include "stage/child_process.h"
 
 namespace orbitreel::e2e {
 namespace {

@@ -18,10 +18,10 @@
 #include <thread>
 #include <vector>
 
-#include "tools/demo/stage/release_builder.h"
-#include "tools/demo/stage/sandbox.h"
-#include "tools/demo/stage/scene.h"
-#include "tools/demo/stage/waiting.h"
+#include "stage/release_builder.h"
+#include "stage/sandbox.h"
+#include "stage/scene.h"
+#include "stage/waiting.h"
 
 namespace fs = std::filesystem;
 using namespace orbitreel::stage;

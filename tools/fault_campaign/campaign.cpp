@@ -3,7 +3,7 @@
 #include <iomanip>
 #include <iostream>
 
-#include "tools/demo/stage/waiting.h"
+#include "stage/waiting.h"
 
 namespace orbitreel::campaign {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/demo/stage/scene.h"
+#include "stage/scene.h"
 
 namespace orbitreel::campaign {
 

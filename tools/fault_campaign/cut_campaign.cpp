@@ -5,7 +5,7 @@
 #include <iostream>
 #include <map>
 
-#include "tools/demo/stage/bundle_check.h"
+#include "stage/bundle_check.h"
 #include "tools/fault_campaign/campaign.h"
 
 namespace orbitreel::campaign {

@@ -8,9 +8,9 @@
 #include <fstream>
 #include <iostream>
 
-#include "tools/demo/stage/bundle_check.h"
-#include "tools/demo/stage/release_builder.h"
-#include "tools/demo/stage/waiting.h"
+#include "stage/bundle_check.h"
+#include "stage/release_builder.h"
+#include "stage/waiting.h"
 #include "tools/fault_campaign/campaign.h"
 
 namespace orbitreel::campaign {

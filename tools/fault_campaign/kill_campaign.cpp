@@ -8,11 +8,11 @@
 #include <iostream>
 #include <map>
 
-#include "tools/demo/stage/bundle_check.h"
-#include "tools/demo/stage/release_builder.h"
-#include "tools/demo/stage/target_watch.h"
-#include "tools/demo/stage/tool_processes.h"
-#include "tools/demo/stage/waiting.h"
+#include "stage/bundle_check.h"
+#include "stage/release_builder.h"
+#include "stage/target_watch.h"
+#include "stage/tool_processes.h"
+#include "stage/waiting.h"
 #include "tools/fault_campaign/campaign.h"
 
 namespace orbitreel::campaign {

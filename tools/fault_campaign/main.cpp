@@ -11,8 +11,8 @@
 #include <random>
 #include <string>
 
-#include "tools/demo/stage/sandbox.h"
-#include "tools/demo/stage/waiting.h"
+#include "stage/sandbox.h"
+#include "stage/waiting.h"
 #include "tools/fault_campaign/campaign.h"
 
 using namespace orbitreel;

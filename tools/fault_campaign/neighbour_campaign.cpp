@@ -11,8 +11,8 @@
 #include <fstream>
 #include <iostream>
 
-#include "tools/demo/stage/shared_machine.h"
-#include "tools/demo/stage/waiting.h"
+#include "stage/shared_machine.h"
+#include "stage/waiting.h"
 #include "tools/fault_campaign/campaign.h"
 
 namespace orbitreel::campaign {

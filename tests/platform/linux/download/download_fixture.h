@@ -14,7 +14,7 @@
 
 #include "platform/url_session.h"
 #include "tests/support/temporary_home.h"
-#include "tools/release_host/release_host.h"
+#include "stage/release_host/release_host.h"
 
 namespace orbitreel::testing {
 

@@ -1,10 +1,10 @@
-#include "tools/demo/stage/tool_processes.h"
+#include "stage/tool_processes.h"
 
 #include <signal.h>
 
 #include <sstream>
 
-#include "tools/demo/stage/home_view.h"
+#include "stage/home_view.h"
 
 namespace orbitreel::stage {
 

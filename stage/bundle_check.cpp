@@ -1,10 +1,10 @@
-#include "tools/demo/stage/bundle_check.h"
+#include "stage/bundle_check.h"
 
 #include <chrono>
 #include <regex>
 
-#include "tools/demo/stage/child_process.h"
-#include "tools/demo/stage/home_view.h"
+#include "stage/child_process.h"
+#include "stage/home_view.h"
 
 namespace orbitreel::stage {
 

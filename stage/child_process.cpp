@@ -1,4 +1,4 @@
-#include "tools/demo/stage/child_process.h"
+#include "stage/child_process.h"
 
 #include <fcntl.h>
 #include <grp.h>

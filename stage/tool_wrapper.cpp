@@ -1,4 +1,4 @@
-#include "tools/demo/stage/tool_wrapper.h"
+#include "stage/tool_wrapper.h"
 
 #include <fstream>
 

@@ -1,4 +1,4 @@
-#include "tools/demo/stage/shared_machine.h"
+#include "stage/shared_machine.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,8 +11,8 @@
 #include <stdexcept>
 
 #include "base/unique_fd.h"
-#include "tools/demo/stage/home_view.h"
-#include "tools/demo/stage/waiting.h"
+#include "stage/home_view.h"
+#include "stage/waiting.h"
 
 namespace orbitreel::stage {
 

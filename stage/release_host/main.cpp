@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/release_host/release_host.h"
+#include "stage/release_host/release_host.h"
 
 namespace fs = std::filesystem;
 using namespace orbitreel::release_host;

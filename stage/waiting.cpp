@@ -1,4 +1,4 @@
-#include "tools/demo/stage/waiting.h"
+#include "stage/waiting.h"
 
 #include <signal.h>
 

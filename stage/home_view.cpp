@@ -1,4 +1,4 @@
-#include "tools/demo/stage/home_view.h"
+#include "stage/home_view.h"
 
 #include <signal.h>
 

@@ -1,4 +1,4 @@
-#include "tools/release_host/release_host.h"
+#include "stage/release_host/release_host.h"
 
 #include <httplib.h>
 

@@ -1,4 +1,4 @@
-#include "tools/demo/stage/sandbox.h"
+#include "stage/sandbox.h"
 
 #include <fcntl.h>
 #include <net/if.h>

@@ -1,10 +1,10 @@
-#include "tools/demo/stage/release_builder.h"
+#include "stage/release_builder.h"
 
 #include <chrono>
 #include <stdexcept>
 
-#include "tools/demo/stage/child_process.h"
-#include "tools/demo/stage/home_view.h"
+#include "stage/child_process.h"
+#include "stage/home_view.h"
 
 namespace orbitreel::stage {
 

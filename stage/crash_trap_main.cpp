@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "tools/demo/stage/crash_trap.h"
+#include "stage/crash_trap.h"
 
 int main(int argc, char** argv) {
     using namespace orbitreel::stage;

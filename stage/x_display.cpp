@@ -1,4 +1,4 @@
-#include "tools/demo/stage/x_display.h"
+#include "stage/x_display.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>

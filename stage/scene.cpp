@@ -1,4 +1,4 @@
-#include "tools/demo/stage/scene.h"
+#include "stage/scene.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include "tools/demo/stage/waiting.h"
+#include "stage/waiting.h"
 
 namespace orbitreel::stage {
 

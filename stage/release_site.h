@@ -10,11 +10,12 @@
 #include <memory>
 #include <string>
 
-#include "tools/release_host/release_host.h"
+#include "core/identity.h"
+#include "stage/release_host/release_host.h"
 
 namespace orbitreel::stage {
 
-inline constexpr const char* ReleaseHostName = "orbitreel.app";
+inline constexpr const char* ReleaseHostName = ReleaseHost;
 
 class ReleaseSite {
 public:

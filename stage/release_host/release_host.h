@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "tools/release_host/test_authority.h"
+#include "stage/release_host/test_authority.h"
 
 namespace orbitreel::release_host {
 

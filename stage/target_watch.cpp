@@ -1,4 +1,4 @@
-#include "tools/demo/stage/target_watch.h"
+#include "stage/target_watch.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/demo/stage/child_process.h"
+#include "stage/child_process.h"
 
 namespace orbitreel::stage {
 

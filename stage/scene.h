@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "tools/demo/stage/child_process.h"
-#include "tools/demo/stage/home_view.h"
-#include "tools/demo/stage/release_site.h"
-#include "tools/demo/stage/x_display.h"
+#include "stage/child_process.h"
+#include "stage/home_view.h"
+#include "stage/release_site.h"
+#include "stage/x_display.h"
 
 namespace orbitreel::stage {
 

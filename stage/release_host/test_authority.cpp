@@ -1,4 +1,4 @@
-#include "tools/release_host/test_authority.h"
+#include "stage/release_host/test_authority.h"
 
 #include <openssl/bn.h>
 #include <openssl/evp.h>

@@ -1,4 +1,4 @@
-#include "tools/demo/stage/crash_trap.h"
+#include "stage/crash_trap.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -16,9 +16,9 @@
 #include <optional>
 #include <set>
 
-#include "tools/demo/stage/home_view.h"
-#include "tools/demo/stage/tool_processes.h"
-#include "tools/demo/stage/waiting.h"
+#include "stage/home_view.h"
+#include "stage/tool_processes.h"
+#include "stage/waiting.h"
 
 namespace orbitreel::stage {
 

@@ -1,4 +1,4 @@
-#include "tools/demo/stage/release_site.h"
+#include "stage/release_site.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "tools/demo/stage/sandbox.h"
+#include "stage/sandbox.h"
 
 namespace orbitreel::stage {
 
