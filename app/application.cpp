@@ -15,10 +15,10 @@
 #include "app/quit_signals.h"
 #include "app/single_instance.h"
 #include "controller/installer.h"
+#include "core/identity.h"
 #include "install/install.h"
 #include "ui/dark_palette.h"
 #include "ui/palette.h"
-#include "core/identity.h"
 
 namespace orbitreel {
 

@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <string>
 
-#include "platform/linux/own_tree.h"
 #include "core/identity.h"
+#include "platform/linux/own_tree.h"
 
 namespace orbitreel {
 

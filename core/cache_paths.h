@@ -4,14 +4,12 @@
 
 #include <string>
 
-#include "platform/files.h"
 #include "core/identity.h"
+#include "platform/files.h"
 
 namespace orbitreel {
 
-inline Path versionDirectory(const Path& home, const std::string& version) {
-    return home / CacheFolder / version;
-}
+inline Path versionDirectory(const Path& home, const std::string& version) { return home / CacheFolder / version; }
 inline Path cachedImage(const Path& home, const std::string& version) {
     return versionDirectory(home, version) / "application.dmg";
 }

@@ -1,7 +1,7 @@
 #include "core/note.h"
 
-#include "platform/platform.h"
 #include "core/identity.h"
+#include "platform/platform.h"
 
 namespace orbitreel {
 

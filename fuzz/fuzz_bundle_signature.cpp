@@ -23,12 +23,12 @@
 #include <vector>
 
 #include "base/unique_fd.h"
+#include "publisher_key.h"
 #include "standins/codesign/bundle_manifest.h"
 #include "standins/codesign/bundle_signing.h"
-#include "standins/hdiutil/folder_cursor.h"
-#include "standins/common/folder_tree.h"
 #include "standins/codesign/signature_file.h"
-#include "publisher_key.h"
+#include "standins/common/folder_tree.h"
+#include "standins/hdiutil/folder_cursor.h"
 
 namespace {
 

@@ -4,10 +4,10 @@
 #include <tuple>
 #include <vector>
 
+#include "core/identity.h"
 #include "install/command.h"
 #include "install/hidden_names.h"
 #include "platform/platform.h"
-#include "core/identity.h"
 
 namespace orbitreel {
 

@@ -24,8 +24,8 @@ int statusCode(int status) {
 
 // The groups first: without root, nothing more can be changed.
 bool becomeUser(const UserIdentity& user) {
-    return ::setgroups(user.groups.size(), user.groups.data()) == 0 &&
-           ::setresgid(user.gid, user.gid, user.gid) == 0 && ::setresuid(user.uid, user.uid, user.uid) == 0;
+    return ::setgroups(user.groups.size(), user.groups.data()) == 0 && ::setresgid(user.gid, user.gid, user.gid) == 0 &&
+           ::setresuid(user.uid, user.uid, user.uid) == 0;
 }
 
 // Only async-signal-safe calls between fork and exec.

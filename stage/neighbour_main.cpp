@@ -22,9 +22,7 @@ namespace {
 
 constexpr auto BurstLength = std::chrono::milliseconds(20);
 
-bool exchange(int parent) {
-    return ::syscall(SYS_renameat2, parent, "d", parent, "d-swap", RENAME_EXCHANGE) == 0;
-}
+bool exchange(int parent) { return ::syscall(SYS_renameat2, parent, "d", parent, "d-swap", RENAME_EXCHANGE) == 0; }
 
 // Swaps until the burst is over, and leaves the folder at its name.
 void burst(int parent) {

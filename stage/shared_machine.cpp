@@ -20,9 +20,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-[[noreturn]] void failed(const std::string& what) {
-    throw std::runtime_error(what + ": " + std::strerror(errno));
-}
+[[noreturn]] void failed(const std::string& what) { throw std::runtime_error(what + ": " + std::strerror(errno)); }
 
 // A folder `name` in `parent`, given to `owner` with `mode`, opened.
 base::UniqueFd makeFolder(int parent, const std::string& name, const UserIdentity& owner, mode_t mode) {
@@ -114,8 +112,8 @@ std::map<std::string, std::string> itemsWithOwners(const fs::path& folder, const
     auto describe = [](const fs::path& item) {
         struct stat st {};
         if (::lstat(item.c_str(), &st) != 0) return std::string("gone");
-        std::string text = std::to_string(st.st_mode) + " " + std::to_string(st.st_uid) + ":" +
-                           std::to_string(st.st_gid);
+        std::string text =
+            std::to_string(st.st_mode) + " " + std::to_string(st.st_uid) + ":" + std::to_string(st.st_gid);
         if (S_ISLNK(st.st_mode)) text += " -> " + fs::read_symlink(item).string();
         else if (S_ISREG(st.st_mode)) text += " " + readWholeFile(item);
         return text;

@@ -36,7 +36,8 @@ QAccessibleInterface* factory(const QString& className, QObject* object) {
         if (auto* bar = qobject_cast<Bar*>(object)) return new BarAccessible(bar);
     // A plain widget reads as a filler, a panel without a name of its own.
     if (className == QLatin1String(InstallerWindow::staticMetaObject.className()))
-        if (auto* window = qobject_cast<InstallerWindow*>(object)) return new QAccessibleWidget(window, QAccessible::Window);
+        if (auto* window = qobject_cast<InstallerWindow*>(object))
+            return new QAccessibleWidget(window, QAccessible::Window);
     return nullptr;
 }
 

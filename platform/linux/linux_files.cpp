@@ -154,7 +154,8 @@ Result<void> copyTree(const Path& from, const Path& to) {
 // number from being given to another item meanwhile.
 class PosixHeldFolder : public HeldFolder {
 public:
-    PosixHeldFolder(base::UniqueFd fd, const struct stat& st) : fd_(std::move(fd)), device_(st.st_dev), inode_(st.st_ino) {}
+    PosixHeldFolder(base::UniqueFd fd, const struct stat& st)
+        : fd_(std::move(fd)), device_(st.st_dev), inode_(st.st_ino) {}
     Result<void> isStillAt(const Path& path) override {
         struct stat st {};
         if (::lstat(path.c_str(), &st) != 0) return posixFailure(errno, path);

@@ -8,8 +8,8 @@
 #include <csignal>
 #include <string_view>
 
-#include "platform/linux/posix_errors.h"
 #include "base/tool_parent.h"
+#include "platform/linux/posix_errors.h"
 
 extern char** environ;
 

@@ -28,8 +28,10 @@ public:
     Level(DIR* stream, std::string name, Path shown)
         : stream_(stream), name_(std::move(name)), shown_(std::move(shown)) {}
     Level(Level&& other) noexcept
-        : stream_(std::exchange(other.stream_, nullptr)), name_(std::move(other.name_)),
-          shown_(std::move(other.shown_)), removed_(other.removed_) {}
+        : stream_(std::exchange(other.stream_, nullptr)),
+          name_(std::move(other.name_)),
+          shown_(std::move(other.shown_)),
+          removed_(other.removed_) {}
     Level(const Level&) = delete;
     Level& operator=(const Level&) = delete;
     Level& operator=(Level&&) = delete;

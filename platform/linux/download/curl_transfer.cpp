@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "core/identity.h"
 #include "core/thread_affinity.h"
 #include "platform/linux/download/curl_errors.h"
 #include "platform/linux/download/curl_resume_data.h"
 #include "platform/linux/download/curl_sockets.h"
 #include "platform/linux/download/response_plan.h"
-#include "core/identity.h"
 
 namespace orbitreel {
 

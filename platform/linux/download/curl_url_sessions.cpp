@@ -4,8 +4,8 @@
 
 #include <mutex>
 
-#include "platform/linux/download/curl_session.h"
 #include "core/identity.h"
+#include "platform/linux/download/curl_session.h"
 
 namespace orbitreel {
 
