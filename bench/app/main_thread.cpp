@@ -444,7 +444,7 @@ int main(int argc, char** argv) {
 
     Timeline timeline;
     NoSessions sessions;
-    testing::TestPlatform services;
+    test_support::TestPlatform services;
     services.withHome(home, home / "tmp")
         .withBundle(bundle)
         .withHelpers(ORBITREEL_BENCH_HELPERS_DIR)

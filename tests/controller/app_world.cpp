@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <sstream>
 
-namespace orbitreel::testing {
+namespace orbitreel::test_support {
 
 std::shared_ptr<DownloadTask> ScriptedSession::downloadTask(const std::string& url) {
     auto task = std::make_shared<ScriptedTask>();
@@ -101,4 +101,4 @@ void AppLaunch::launch() {
     installer->applicationDidFinishLaunching();
 }
 
-}  // namespace orbitreel::testing
+}  // namespace orbitreel::test_support

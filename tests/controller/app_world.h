@@ -18,7 +18,7 @@
 #include "tests/support/temporary_home.h"
 #include "tests/support/test_platform.h"
 
-namespace orbitreel::testing {
+namespace orbitreel::test_support {
 
 class ScriptedTask : public DownloadTask {
 public:
@@ -96,4 +96,4 @@ struct AppLaunch {
     void launch();
 };
 
-}  // namespace orbitreel::testing
+}  // namespace orbitreel::test_support

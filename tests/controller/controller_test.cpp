@@ -22,11 +22,11 @@ namespace orbitreel {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::AppWorld;
-using testing::eventually;
-using Launched = testing::AppLaunch;
-using testing::readText;
-using testing::writeText;
+using test_support::AppWorld;
+using test_support::eventually;
+using Launched = test_support::AppLaunch;
+using test_support::readText;
+using test_support::writeText;
 
 const std::string ReadyText = "Procesá y guardá tus videos en tu Mac.";
 const std::string VerificationText = "La descarga no pasó la verificación. Tocá Reintentar.";
@@ -296,7 +296,7 @@ TEST_F(ControllerTest, ACallOnTheWrongThreadStopsADebugBuild) {
 #else
     // Forking a process that runs threads is unsafe; the child starts afresh.
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    testing::ScriptedTask task;
+    test_support::ScriptedTask task;
     EXPECT_DEATH(controller().didWriteData(task, 1, 1, -1),
                  "Installer::didWriteData.* must run on the URL session's queue, but .* is the main thread");
     EXPECT_DEATH(std::thread([&] { controller().start(); }).join(),

@@ -12,7 +12,7 @@
 #include "tests/controller/installer_world.h"
 #include "ui/bar.h"
 
-namespace orbitreel::testing {
+namespace orbitreel::test_support {
 namespace {
 
 namespace fs = std::filesystem;
@@ -391,4 +391,4 @@ TEST_F(InstallerDownloadTest, DownloadsResumesAfterACutAndInstallsTheDemoImage) 
 #endif
 
 }  // namespace
-}  // namespace orbitreel::testing
+}  // namespace orbitreel::test_support

@@ -6,7 +6,7 @@
 
 #include "ui/primary_button.h"
 
-namespace orbitreel::testing {
+namespace orbitreel::test_support {
 
 std::unique_ptr<UrlSession> TestSessions::makeSession(const SessionConfiguration& configuration,
                                                       SessionDelegate& delegate) {
@@ -89,4 +89,4 @@ bool InstallerLaunch::pressAndWait() {
     return eventually([&] { return !installer->isBusy(); });
 }
 
-}  // namespace orbitreel::testing
+}  // namespace orbitreel::test_support

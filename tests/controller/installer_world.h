@@ -16,7 +16,7 @@
 #include "tests/support/faulty_files.h"
 #include "tests/support/test_platform.h"
 
-namespace orbitreel::testing {
+namespace orbitreel::test_support {
 
 // The libcurl sessions, with the test configuration added to whatever the
 // installer asks for.
@@ -87,4 +87,4 @@ struct InstallerLaunch {
     bool pressAndWait();
 };
 
-}  // namespace orbitreel::testing
+}  // namespace orbitreel::test_support

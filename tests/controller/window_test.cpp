@@ -19,8 +19,8 @@
 namespace orbitreel {
 namespace {
 
-using testing::AppWorld;
-using Launched = testing::AppLaunch;
+using test_support::AppWorld;
+using Launched = test_support::AppLaunch;
 
 class WindowTest : public ::testing::Test {
 protected:
@@ -192,14 +192,14 @@ TEST_F(WindowTest, ShowWindowRestoresAndBringsBackOffScreenWindows) {
     // Partly on screen: it stays where it is.
     const QRect usable = QGuiApplication::primaryScreen()->availableGeometry();
     window->move(usable.right() - 100, usable.top() + 50);
-    testing::settle();
+    test_support::settle();
     const QPoint partly = window->pos();
     installed.installer->showWindow();
     EXPECT_EQ(window->pos(), partly);
 
     // Entirely off every screen: centred again.
     window->move(usable.right() + 2000, usable.bottom() + 2000);
-    testing::settle();
+    test_support::settle();
     installed.installer->showWindow();
     EXPECT_TRUE(usable.intersects(window->frameGeometry()));
 }

@@ -14,7 +14,7 @@
 #include "platform/linux/qt_queues.h"
 #include "tests/install/install_test_paths.h"
 
-namespace orbitreel::testing {
+namespace orbitreel::test_support {
 
 namespace fs = std::filesystem;
 
@@ -182,4 +182,4 @@ void InstallTest::cacheImage(const Path& image) {
 
 Result<Path> InstallTest::install(const Platform& on, const Release& what) { return orbitreel::install(on, what, Leftovers::recover); }
 
-}  // namespace orbitreel::testing
+}  // namespace orbitreel::test_support

@@ -18,7 +18,7 @@
 #include "tests/support/temporary_home.h"
 #include "tests/support/test_platform.h"
 
-namespace orbitreel::testing {
+namespace orbitreel::test_support {
 
 // Passes every run on to the real runner and remembers it: the tool's file
 // name first, then its arguments.
@@ -105,4 +105,4 @@ private:
     std::map<std::string, std::optional<std::string>> savedEnvironment_;
 };
 
-}  // namespace orbitreel::testing
+}  // namespace orbitreel::test_support

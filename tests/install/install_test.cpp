@@ -19,7 +19,7 @@
 #include "tests/install/install_fixture.h"
 #include "tests/support/reachable_copy.h"
 
-namespace orbitreel::testing {
+namespace orbitreel::test_support {
 namespace {
 
 namespace fs = std::filesystem;
@@ -626,4 +626,4 @@ TEST_F(InstallFlowTest, FailedVerifyLeavesAnEmptyMountFolderThatALaterRunDoesNot
 }
 
 }  // namespace
-}  // namespace orbitreel::testing
+}  // namespace orbitreel::test_support

@@ -18,7 +18,7 @@
 
 extern char** environ;
 
-namespace orbitreel::standins::testing {
+namespace orbitreel::standins::test_support {
 namespace {
 
 std::string sha256Hex(const fs::path& file) {
@@ -162,4 +162,4 @@ TEST(BuildRelease, TheBuildsDemoReleaseMatchesItsManifestAndVerifies) {
 }
 
 }  // namespace
-}  // namespace orbitreel::standins::testing
+}  // namespace orbitreel::standins::test_support

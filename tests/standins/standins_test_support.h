@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-namespace orbitreel::standins::testing {
+namespace orbitreel::standins::test_support {
 
 namespace fs = std::filesystem;
 
@@ -112,4 +112,4 @@ void truncateTo(const fs::path& file, std::uintmax_t size);
 void flipByteAt(const fs::path& file, std::uintmax_t offset);
 std::uintmax_t offsetOf(const fs::path& file, const std::string& needle);
 
-}  // namespace orbitreel::standins::testing
+}  // namespace orbitreel::standins::test_support

@@ -6,7 +6,7 @@
 
 #include "platform/linux/openssl_hashing.h"
 
-namespace orbitreel::testing {
+namespace orbitreel::test_support {
 
 bool eventually(const std::function<bool()>& condition) {
     QElapsedTimer clock;
@@ -35,4 +35,4 @@ std::string sha256Hex(std::span<const unsigned char> content) {
     return hex;
 }
 
-}  // namespace orbitreel::testing
+}  // namespace orbitreel::test_support

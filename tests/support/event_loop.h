@@ -5,7 +5,7 @@
 #include <span>
 #include <string>
 
-namespace orbitreel::testing {
+namespace orbitreel::test_support {
 
 // Runs the event loop until `condition` holds; false if it never did within
 // a generous bound (a guard against hanging, not a measurement).
@@ -18,4 +18,4 @@ inline std::string sha256Hex(const std::string& content) {
     return sha256Hex(std::span(reinterpret_cast<const unsigned char*>(content.data()), content.size()));
 }
 
-}  // namespace orbitreel::testing
+}  // namespace orbitreel::test_support

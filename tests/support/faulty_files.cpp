@@ -1,6 +1,6 @@
 #include "tests/support/faulty_files.h"
 
-namespace orbitreel::testing {
+namespace orbitreel::test_support {
 
 namespace {
 
@@ -84,4 +84,4 @@ Result<std::unique_ptr<FileAppender>> FaultyFiles::openForWriting(const Path& pa
     return real_.openForWriting(path);
 }
 
-}  // namespace orbitreel::testing
+}  // namespace orbitreel::test_support

@@ -9,7 +9,7 @@
 
 #include "platform/files.h"
 
-namespace orbitreel::testing {
+namespace orbitreel::test_support {
 
 class FaultyFiles : public Files {
 public:
@@ -54,4 +54,4 @@ private:
     Files& real_;
 };
 
-}  // namespace orbitreel::testing
+}  // namespace orbitreel::test_support

@@ -8,7 +8,7 @@
 
 #include "platform/linux/linux_environment.h"
 
-namespace orbitreel::testing {
+namespace orbitreel::test_support {
 
 TemporaryFolder::TemporaryFolder() {
     std::string pattern = (std::filesystem::temp_directory_path() / "orbitreel-test-XXXXXX").string();
@@ -47,4 +47,4 @@ std::string readText(const Path& file) {
     return buffer.str();
 }
 
-}  // namespace orbitreel::testing
+}  // namespace orbitreel::test_support

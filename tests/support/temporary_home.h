@@ -8,7 +8,7 @@
 #include "platform/environment.h"
 #include "platform/platform.h"
 
-namespace orbitreel::testing {
+namespace orbitreel::test_support {
 
 class TemporaryFolder {
 public:
@@ -41,4 +41,4 @@ private:
 void writeText(const Path& file, const std::string& text);
 std::string readText(const Path& file);
 
-}  // namespace orbitreel::testing
+}  // namespace orbitreel::test_support

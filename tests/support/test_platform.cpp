@@ -14,7 +14,7 @@
 #include "tests/support/bundle_in_folder.h"
 #include "tests/support/temporary_home.h"
 
-namespace orbitreel::testing {
+namespace orbitreel::test_support {
 
 // Declared in the order they depend on one another, so that each goes after
 // the services it holds on to; the queues, whose jobs use the others, go first.
@@ -152,4 +152,4 @@ Queues& TestPlatform::queues() { return once(real_->queues, makeQtQueues); }
 
 void TestPlatform::stopQueues() { real_->queues.reset(); }
 
-}  // namespace orbitreel::testing
+}  // namespace orbitreel::test_support

@@ -11,7 +11,7 @@
 
 #include "platform/platform.h"
 
-namespace orbitreel::testing {
+namespace orbitreel::test_support {
 
 class TestPlatform {
 public:
@@ -65,4 +65,4 @@ private:
     Platform chosen_;  // the test's own services and locations
 };
 
-}  // namespace orbitreel::testing
+}  // namespace orbitreel::test_support

@@ -10,7 +10,7 @@
 #include "platform/linux/download/curl_url_sessions.h"
 #include "tests/platform/linux/download/download_fixture.h"
 
-namespace orbitreel::testing {
+namespace orbitreel::test_support {
 namespace {
 
 using ::testing::ElementsAre;
@@ -534,4 +534,4 @@ TEST_F(SessionTest, EndingTheSessionStopsARunningTransferWithoutFurtherCalls) {
 }
 
 }  // namespace
-}  // namespace orbitreel::testing
+}  // namespace orbitreel::test_support
