@@ -161,8 +161,8 @@ TEST_F(InstallerDownloadTest, AnImageInTheWayOfTheMoveIsLeftAloneAndItsErrorShow
     server().serve(path, release_host::Entity::fromBytes(content, "\"r1\""));
     // The image appears while the transfer runs, just before the move.
     Path handedOver;
-    world.files.fault = [&](const std::string& operation, const Path& from, const Path& to) -> std::optional<Error> {
-        if (operation == "move" && to == world.image()) {
+    world.files.fault = [&](FileOperation operation, const Path& from, const Path& to) -> std::optional<Error> {
+        if (operation == FileOperation::move && to == world.image()) {
             handedOver = from;
             writeText(to, "in the way");
         }

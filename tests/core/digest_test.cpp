@@ -13,6 +13,8 @@
 namespace orbitreel {
 namespace {
 
+using test_support::FileOperation;
+
 class DigestTest : public ::testing::Test {
 protected:
     Path make(const std::string& name, const Bytes& content) {
@@ -64,8 +66,8 @@ TEST_F(DigestTest, ReadFailingHalfWayIsPassedOnUnchanged) {
     Path file = make("big", content);
     test_support::FaultyFiles faulty(*files);
     int reads = 0;
-    faulty.fault = [&](const std::string& op, const Path&, const Path&) -> std::optional<Error> {
-        if (op == "read" && ++reads == 2) return test_support::FaultyFiles::injected("lectura rota");
+    faulty.fault = [&](FileOperation op, const Path&, const Path&) -> std::optional<Error> {
+        if (op == FileOperation::read && ++reads == 2) return test_support::FaultyFiles::injected("lectura rota");
         return std::nullopt;
     };
     auto text = digest(faulty, *hashing, file);
