@@ -13,7 +13,8 @@
 #include "app/quit_signals.h"
 #include "app/single_instance.h"
 #include "tests/support/event_loop.h"
-#include "tests/support/temporary_home.h"
+#include "tests/support/temporary_folder.h"
+#include "tests/support/text_files.h"
 
 namespace orbitreel {
 namespace {

@@ -15,8 +15,10 @@
 #include "controller/installer.h"
 #include "platform/platform.h"
 #include "tests/support/event_loop.h"
-#include "tests/support/temporary_home.h"
+#include "tests/support/sha256_hex.h"
+#include "tests/support/temporary_folder.h"
 #include "tests/support/test_platform.h"
+#include "tests/support/text_files.h"
 
 namespace orbitreel::test_support {
 

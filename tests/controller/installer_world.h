@@ -14,7 +14,9 @@
 #include "tests/platform/linux/download/download_fixture.h"
 #include "tests/support/event_loop.h"
 #include "tests/support/faulty_files.h"
+#include "tests/support/sha256_hex.h"
 #include "tests/support/test_platform.h"
+#include "tests/support/text_files.h"
 
 namespace orbitreel::test_support {
 

@@ -8,7 +8,7 @@
 #include "platform/linux/linux_files.h"
 #include "platform/linux/openssl_hashing.h"
 #include "tests/support/faulty_files.h"
-#include "tests/support/temporary_home.h"
+#include "tests/support/temporary_folder.h"
 
 namespace orbitreel {
 namespace {

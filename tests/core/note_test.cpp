@@ -6,8 +6,9 @@
 #include <regex>
 
 #include "core/note.h"
-#include "tests/support/temporary_home.h"
+#include "tests/support/temporary_folder.h"
 #include "tests/support/test_platform.h"
+#include "tests/support/text_files.h"
 
 namespace orbitreel {
 namespace {

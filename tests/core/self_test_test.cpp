@@ -8,7 +8,8 @@
 #include <filesystem>
 #include <regex>
 
-#include "tests/support/temporary_home.h"
+#include "tests/support/temporary_folder.h"
+#include "tests/support/text_files.h"
 
 namespace orbitreel {
 namespace {

@@ -15,8 +15,9 @@
 #include "core/release.h"
 #include "platform/platform.h"
 #include "tests/support/faulty_files.h"
-#include "tests/support/temporary_home.h"
+#include "tests/support/temporary_folder.h"
 #include "tests/support/test_platform.h"
+#include "tests/support/text_files.h"
 
 namespace orbitreel::test_support {
 

@@ -1,9 +1,7 @@
 #pragma once
-// Running the Qt event loop from a test, and the digest text of test content.
+// Running the Qt event loop from a test.
 
 #include <functional>
-#include <span>
-#include <string>
 
 namespace orbitreel::test_support {
 
@@ -12,10 +10,5 @@ namespace orbitreel::test_support {
 bool eventually(const std::function<bool()>& condition);
 // Runs the event loop for what is already posted.
 void settle();
-
-std::string sha256Hex(std::span<const unsigned char> content);
-inline std::string sha256Hex(const std::string& content) {
-    return sha256Hex(std::span(reinterpret_cast<const unsigned char*>(content.data()), content.size()));
-}
 
 }  // namespace orbitreel::test_support

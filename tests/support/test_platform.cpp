@@ -12,7 +12,7 @@
 #include "platform/linux/openssl_hashing.h"
 #include "platform/linux/qt_queues.h"
 #include "tests/support/bundle_in_folder.h"
-#include "tests/support/temporary_home.h"
+#include "tests/support/home_environment.h"
 
 namespace orbitreel::test_support {
 

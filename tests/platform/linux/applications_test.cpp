@@ -18,7 +18,8 @@
 #include "platform/linux/linux_bundles.h"
 #include "platform/linux/qt_queues.h"
 #include "tests/install/install_test_paths.h"
-#include "tests/support/temporary_home.h"
+#include "tests/support/temporary_folder.h"
+#include "tests/support/text_files.h"
 
 namespace orbitreel {
 namespace {

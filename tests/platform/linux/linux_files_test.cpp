@@ -16,7 +16,8 @@
 #include "platform/linux/download/curl_errors.h"
 #include "platform/linux/linux_files.h"
 #include "platform/linux/posix_errors.h"
-#include "tests/support/temporary_home.h"
+#include "tests/support/temporary_folder.h"
+#include "tests/support/text_files.h"
 
 namespace orbitreel {
 namespace {

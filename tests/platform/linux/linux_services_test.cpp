@@ -9,7 +9,8 @@
 
 #include "platform/linux/linux_bundles.h"
 #include "platform/linux/linux_environment.h"
-#include "tests/support/temporary_home.h"
+#include "tests/support/temporary_folder.h"
+#include "tests/support/text_files.h"
 
 namespace orbitreel {
 namespace {

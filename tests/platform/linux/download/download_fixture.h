@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "platform/url_session.h"
-#include "tests/support/temporary_home.h"
 #include "stage/release_host/release_host.h"
+#include "tests/support/temporary_folder.h"
 
 namespace orbitreel::test_support {
 

@@ -9,6 +9,8 @@
 #include "core/release.h"
 #include "platform/linux/download/curl_url_sessions.h"
 #include "tests/platform/linux/download/download_fixture.h"
+#include "tests/support/home_environment.h"
+#include "tests/support/text_files.h"
 
 namespace orbitreel::test_support {
 namespace {

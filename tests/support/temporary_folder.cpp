@@ -1,12 +1,10 @@
-#include "tests/support/temporary_home.h"
+#include "tests/support/temporary_folder.h"
 
-#include <cstdlib>
+#include <stdlib.h>
+
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
-
-#include "platform/linux/linux_environment.h"
+#include <string>
 
 namespace orbitreel::test_support {
 
@@ -26,25 +24,6 @@ TemporaryFolder::~TemporaryFolder() {
                                          std::filesystem::perm_options::add, ec);
     }
     std::filesystem::remove_all(path_, ec);
-}
-
-HomeEnvironment::HomeEnvironment(Path home, Path temporary)
-    : home_(std::move(home)), temporary_(std::move(temporary)), real_(makeLinuxEnvironment()) {}
-
-std::string HomeEnvironment::newUuid() { return real_->newUuid(); }
-std::string HomeEnvironment::nowIso8601() { return real_->nowIso8601(); }
-
-void writeText(const Path& file, const std::string& text) {
-    std::filesystem::create_directories(file.parent_path());
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out << text;
-}
-
-std::string readText(const Path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    return buffer.str();
 }
 
 }  // namespace orbitreel::test_support
