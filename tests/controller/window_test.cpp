@@ -10,7 +10,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include "tests/controller/app_world.h"
+#include "tests/support/event_loop.h"
+#include "tests/support/installer_world.h"
 #include "ui/bar.h"
 #include "ui/line_limited_label.h"
 #include "ui/palette.h"
@@ -19,13 +20,13 @@
 namespace orbitreel {
 namespace {
 
-using test_support::AppWorld;
-using Launched = test_support::AppLaunch;
+using test_support::InstallerWorld;
+using Launched = test_support::InstallerRun;
 
 class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        world.writeManifestWith(48213405, std::string(64, 'a'));
+        world.writeManifest(48213405, std::string(64, 'a'));
         installed.launch();
         window = installed.installer->windowWidget();
         ASSERT_NE(window, nullptr);
@@ -41,7 +42,7 @@ protected:
         return nullptr;
     }
 
-    AppWorld world;
+    InstallerWorld world;
     Launched installed{world};
     QWidget* window = nullptr;
 };

@@ -18,15 +18,6 @@ namespace orbitreel::test_support {
 
 namespace fs = std::filesystem;
 
-Result<int> RecordingProcesses::run(const Path& executable, const std::vector<std::string>& arguments) {
-    std::vector<std::string> line{executable.filename().string()};
-    line.insert(line.end(), arguments.begin(), arguments.end());
-    runs.push_back(line);
-    auto status = real_.run(executable, arguments);
-    if (afterRun) afterRun(line);
-    return status;
-}
-
 bool runTool(const Path& tool, const std::vector<std::string>& arguments) {
     auto status = makeLinuxProcesses()->run(tool, arguments);
     return status && *status == 0;

@@ -15,25 +15,12 @@
 #include "core/release.h"
 #include "platform/platform.h"
 #include "tests/support/faulty_files.h"
+#include "tests/support/recording_processes.h"
 #include "tests/support/temporary_folder.h"
 #include "tests/support/test_platform.h"
 #include "tests/support/text_files.h"
 
 namespace orbitreel::test_support {
-
-// Passes every run on to the real runner and remembers it: the tool's file
-// name first, then its arguments.
-class RecordingProcesses : public Processes {
-public:
-    explicit RecordingProcesses(Processes& real) : real_(real) {}
-    Result<int> run(const Path& executable, const std::vector<std::string>& arguments) override;
-    std::vector<std::vector<std::string>> runs;
-    // Called with each recorded line once its tool has ended.
-    std::function<void(const std::vector<std::string>& line)> afterRun;
-
-private:
-    Processes& real_;
-};
 
 // Signed demo releases from the release tool, made once per test program.
 class DemoImages {

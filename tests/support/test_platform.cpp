@@ -101,6 +101,11 @@ TestPlatform& TestPlatform::withSession(UrlSessions& sessions) {
     return *this;
 }
 
+TestPlatform& TestPlatform::withQueues(Queues& queues) {
+    chosen_.queues = &queues;
+    return *this;
+}
+
 Environment& TestPlatform::environment() {
     return once(real_->environment, [&]() -> std::unique_ptr<Environment> {
         if (!real_->home) return makeLinuxEnvironment();
@@ -139,7 +144,7 @@ Platform TestPlatform::build() {
     platform.runningApplications =
         chosen_.runningApplications ? chosen_.runningApplications : &realRunningApplications();
     platform.workspace = chosen_.workspace ? chosen_.workspace : &realWorkspace();
-    platform.queues = &queues();
+    platform.queues = chosen_.queues ? chosen_.queues : &queues();
     platform.hashing = &once(real_->hashing, makeOpenSslHashing);
     platform.urlSessions = chosen_.urlSessions ? chosen_.urlSessions : &realSessions();
     const Path helpers = real_->helpers.value_or(bundles().mainBundlePath() / "Contents/Helpers");
