@@ -1,6 +1,7 @@
 #pragma once
-// Shared pieces of the stand-ins' tests: temporary folders, running the real
-// tools, and building images (hostile ones included) with libarchive's writer.
+// Shared pieces of the stand-ins' tests and the release tool's: temporary
+// folders, running the real tools, and building images (hostile ones
+// included) with libarchive's writer.
 
 #include <sys/stat.h>
 #include <sys/types.h>
