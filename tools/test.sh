@@ -33,9 +33,10 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 
 # The URL session and the download handlers cross threads the most; the
 # digest reads ahead on a thread of its own.
-run_suite tsan --target download_session_tests download_installer_tests core_tests
+run_suite tsan --target platform_linux_download_tests controller_download_tests core_tests
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-    ctest --preset tsan -j "$jobs" --timeout 900 -R '^(SessionTest|InstallerDownloadTest|DigestTest)'
+    ctest --preset tsan -j "$jobs" --timeout 900 \
+    -R '^(platform\.linux\.download\.SessionTest|controller\.InstallerDownloadTest|core\.DigestTest)\.'
 
 # Every fuzz target builds and runs briefly from its seeds, so a target that
 # no longer builds, or a parser that breaks its rules, fails here too.

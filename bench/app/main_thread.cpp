@@ -52,6 +52,7 @@
 #include "core/cache_paths.h"
 #include "core/digest.h"
 #include "install/hidden_names.h"
+#include "tests/support/scripted_url_sessions.h"
 #include "tests/support/test_platform.h"
 #include "ui/bar.h"
 
@@ -281,20 +282,6 @@ private:
     Timeline& timeline_;
 };
 
-// The cached image is already there, so no session is ever asked for a task.
-class NoSessions : public UrlSessions {
-    class Idle : public UrlSession {
-        std::shared_ptr<DownloadTask> downloadTask(const std::string&) override { return nullptr; }
-        std::shared_ptr<DownloadTask> downloadTaskWithResumeData(const Bytes&) override { return nullptr; }
-        std::optional<std::string> resumeDataUrl(const Bytes&) const override { return std::nullopt; }
-    };
-
-public:
-    std::unique_ptr<UrlSession> makeSession(const SessionConfiguration&, SessionDelegate&) override {
-        return std::make_unique<Idle>();
-    }
-};
-
 class PaintTimes : public QObject {
 public:
     std::vector<Clock::time_point> times;
@@ -443,8 +430,9 @@ int main(int argc, char** argv) {
     fs::create_directories(home / "tmp");
 
     Timeline timeline;
-    NoSessions sessions;
-    testing::TestPlatform services;
+    // The cached image is already there, so the session is never asked for a task.
+    test_support::ScriptedUrlSessions sessions;
+    test_support::TestPlatform services;
     services.withHome(home, home / "tmp")
         .withBundle(bundle)
         .withHelpers(ORBITREEL_BENCH_HELPERS_DIR)

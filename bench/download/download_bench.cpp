@@ -30,6 +30,7 @@
 #include "core/release.h"
 #include "platform/linux/download/curl_url_sessions.h"
 #include "stage/release_host/release_host.h"
+#include "tests/support/home_environment.h"
 
 extern char** environ;
 
@@ -43,19 +44,6 @@ struct Measure {
     double seconds = 0;
     double cpuSeconds = 0;
     long peakKiB = 0;
-};
-
-// Only the home folder matters to the session, and the bench sets its own.
-class BenchEnvironment : public Environment {
-public:
-    explicit BenchEnvironment(Path home) : home_(std::move(home)) {}
-    Path homeDirectory() override { return home_; }
-    Path temporaryDirectory() override { return home_; }
-    std::string newUuid() override { return "00000000-0000-0000-0000-000000000000"; }
-    std::string nowIso8601() override { return "1970-01-01T00:00:00Z"; }
-
-private:
-    Path home_;
 };
 
 // Waits for one task and keeps its outcome.
@@ -198,7 +186,7 @@ int main(int argc, char** argv) {
         // The session.
         Measure s = inChild(
             [&] {
-                BenchEnvironment environment(folder);
+                test_support::HomeEnvironment environment(folder, folder);
                 auto sessions = makeCurlUrlSessions(environment);
                 WaitingDelegate delegate;
                 auto made = sessions->makeSession(configuration(port, certificates, folder), delegate);
@@ -221,7 +209,7 @@ int main(int argc, char** argv) {
     if (pipe(timing) != 0) return 1;
     Measure resumed = inChild(
         [&] {
-            BenchEnvironment environment(folder);
+            test_support::HomeEnvironment environment(folder, folder);
             auto sessions = makeCurlUrlSessions(environment);
             WaitingDelegate delegate;
             auto s = sessions->makeSession(configuration(port, certificates, folder), delegate);

@@ -30,6 +30,7 @@
 #include "platform/linux/linux_files.h"
 #include "platform/linux/openssl_hashing.h"
 #include "platform/platform.h"
+#include "tests/support/home_environment.h"
 
 extern char** environ;
 
@@ -88,19 +89,6 @@ public:
         return runs.back().status;
     }
     std::vector<Run> runs;
-};
-
-class BenchEnvironment : public Environment {
-public:
-    explicit BenchEnvironment(Path home) : home_(std::move(home)) {}
-    Path homeDirectory() override { return home_; }
-    Path temporaryDirectory() override { return real_->temporaryDirectory(); }
-    std::string newUuid() override { return real_->newUuid(); }
-    std::string nowIso8601() override { return real_->nowIso8601(); }
-
-private:
-    Path home_;
-    std::unique_ptr<Environment> real_ = makeLinuxEnvironment();
 };
 
 void check(const Run& run) {
@@ -163,7 +151,7 @@ int main(int argc, char** argv) {
     auto bundles = makeLinuxBundles();
     auto running = makeLinuxRunningApplications(*bundles);
     auto hashing = makeOpenSslHashing();
-    BenchEnvironment environment(home);
+    test_support::HomeEnvironment environment(home, makeLinuxEnvironment()->temporaryDirectory());
     MeasuringProcesses processes;
     Platform platform;
     platform.files = files.get();

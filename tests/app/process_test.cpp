@@ -13,7 +13,8 @@
 #include "app/quit_signals.h"
 #include "app/single_instance.h"
 #include "tests/support/event_loop.h"
-#include "tests/support/temporary_home.h"
+#include "tests/support/temporary_folder.h"
+#include "tests/support/text_files.h"
 
 namespace orbitreel {
 namespace {
@@ -23,8 +24,8 @@ namespace fs = std::filesystem;
 QString qs(const Path& path) { return QString::fromStdString(path.string()); }
 
 TEST(SingleInstanceTest, ASecondInstallerAsksTheFirstToShowItsWindow) {
-    testing::TemporaryFolder place;
-    testing::TemporaryFolder home;
+    test_support::TemporaryFolder place;
+    test_support::TemporaryFolder home;
     const QString key = SingleInstance::keyFor(qs(home.path()));
     EXPECT_NE(key, SingleInstance::keyFor(QStringLiteral("/elsewhere")));
 
@@ -35,10 +36,10 @@ TEST(SingleInstanceTest, ASecondInstallerAsksTheFirstToShowItsWindow) {
 
     SingleInstance second(qs(place.path()), key);
     EXPECT_EQ(second.claim(), Claim::elsewhere);
-    EXPECT_TRUE(testing::eventually([&] { return reopened.count() == 1; }));
+    EXPECT_TRUE(test_support::eventually([&] { return reopened.count() == 1; }));
 
     // Another home is another installer.
-    testing::TemporaryFolder otherHome;
+    test_support::TemporaryFolder otherHome;
     SingleInstance other(qs(place.path()), SingleInstance::keyFor(qs(otherHome.path())));
     EXPECT_EQ(other.claim(), Claim::held);
     other.release();
@@ -60,14 +61,14 @@ void handToAnotherUser(const Path& path) { ASSERT_EQ(::lchown(path.c_str(), 6553
 
 TEST(SingleInstanceTest, NothingAnotherUserPlantsStopsTheInstaller) {
     if (geteuid() != 0) GTEST_SKIP() << "planting another user's files needs root";
-    testing::TemporaryFolder root;
+    test_support::TemporaryFolder root;
     const Path home = root.path() / "home";
     const Path fallback = home / "Library/Caches/OrbitreelInstaller-Instance";
 
     // What holds the place's name is replaced: another user's folder open to
     // everyone, then a link to a folder elsewhere, which stays as it was.
     fs::create_directories(fallback);
-    testing::writeText(fallback / "planted", "theirs");
+    test_support::writeText(fallback / "planted", "theirs");
     fs::permissions(fallback, fs::perms::all, fs::perm_options::replace);
     handToAnotherUser(fallback);
     EXPECT_EQ(instanceFolder(home), fallback);
@@ -75,11 +76,11 @@ TEST(SingleInstanceTest, NothingAnotherUserPlantsStopsTheInstaller) {
     fs::remove_all(fallback);
     const Path elsewhere = root.path() / "elsewhere";
     fs::create_directories(elsewhere);
-    testing::writeText(elsewhere / "kept", "kept");
+    test_support::writeText(elsewhere / "kept", "kept");
     fs::create_directory_symlink(elsewhere, fallback);
     EXPECT_EQ(instanceFolder(home), fallback);
     EXPECT_FALSE(fs::is_symlink(fallback));
-    EXPECT_EQ(testing::readText(elsewhere / "kept"), "kept");
+    EXPECT_EQ(test_support::readText(elsewhere / "kept"), "kept");
     struct stat info {};
     ASSERT_EQ(::lstat(fallback.c_str(), &info), 0);
     EXPECT_EQ(info.st_uid, geteuid());
@@ -89,7 +90,7 @@ TEST(SingleInstanceTest, NothingAnotherUserPlantsStopsTheInstaller) {
     // and a folder of theirs at the socket's name.
     const QString key = SingleInstance::keyFor(qs(home));
     const Path victim = root.path() / "victim";
-    testing::writeText(victim, "untouched");
+    test_support::writeText(victim, "untouched");
     handToAnotherUser(victim);
     fs::create_symlink(victim, fallback / (key.toStdString() + ".lock"));
     handToAnotherUser(fallback / (key.toStdString() + ".lock"));
@@ -101,8 +102,8 @@ TEST(SingleInstanceTest, NothingAnotherUserPlantsStopsTheInstaller) {
     QSignalSpy reopened(&first, &SingleInstance::reopenRequested);
     SingleInstance second(qs(fallback), key);
     EXPECT_EQ(second.claim(), SingleInstance::Claim::elsewhere);
-    EXPECT_TRUE(testing::eventually([&] { return reopened.count() == 1; }));
-    EXPECT_EQ(testing::readText(victim), "untouched");
+    EXPECT_TRUE(test_support::eventually([&] { return reopened.count() == 1; }));
+    EXPECT_EQ(test_support::readText(victim), "untouched");
     ASSERT_EQ(::stat(victim.c_str(), &info), 0);
     EXPECT_EQ(info.st_uid, 65534u);
 }
@@ -113,9 +114,9 @@ TEST(QuitSignalsTest, TerminationAndInterruptionReachTheEventLoop) {
         QuitSignals handlers([&] { ++requests; });
         ASSERT_TRUE(handlers.isListening());
         std::raise(SIGTERM);
-        EXPECT_TRUE(testing::eventually([&] { return requests == 1; }));
+        EXPECT_TRUE(test_support::eventually([&] { return requests == 1; }));
         std::raise(SIGINT);
-        EXPECT_TRUE(testing::eventually([&] { return requests == 2; }));
+        EXPECT_TRUE(test_support::eventually([&] { return requests == 2; }));
     }
     struct sigaction current {};
     sigaction(SIGTERM, nullptr, &current);

@@ -12,7 +12,9 @@
 #include "controller/installer.h"
 #include "core/texts.h"
 #include "install/install.h"
-#include "tests/controller/app_world.h"
+#include "tests/support/event_loop.h"
+#include "tests/support/installer_world.h"
+#include "tests/support/text_files.h"
 #include "ui/bar.h"
 #include "ui/primary_button.h"
 
@@ -22,11 +24,11 @@ namespace orbitreel {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::AppWorld;
-using testing::eventually;
-using Launched = testing::AppLaunch;
-using testing::readText;
-using testing::writeText;
+using test_support::eventually;
+using test_support::InstallerWorld;
+using Launched = test_support::InstallerRun;
+using test_support::readText;
+using test_support::writeText;
 
 const std::string ReadyText = "Procesá y guardá tus videos en tu Mac.";
 const std::string VerificationText = "La descarga no pasó la verificación. Tocá Reintentar.";
@@ -40,7 +42,8 @@ protected:
     QLabel* status() { return controller().statusLabel(); }
     PrimaryButton* button() { return controller().actionButton(); }
 
-    AppWorld world;
+    // A running copy of Orbitreel is one test's subject.
+    InstallerWorld world{{.realRunningApplications = true}};
     Launched run{world};
 };
 
@@ -52,7 +55,7 @@ TEST_F(ControllerTest, AMissingOrInvalidManifestLeavesTheInstallerUnavailable) {
                   std::string(64, 'a') + "\", \"bytes\": 0}",
               std::string(texts::InvalidManifest)}}) {
         SCOPED_TRACE(message);
-        AppWorld world;
+        InstallerWorld world;
         if (!manifest.empty()) world.writeManifest(manifest);
         Launched run(world);
         run.launch();
@@ -81,7 +84,7 @@ TEST_F(ControllerTest, AMissingOrInvalidManifestLeavesTheInstallerUnavailable) {
 }
 
 TEST_F(ControllerTest, AFileWhereTheVersionFolderMustGoFailsTheLaunch) {
-    world.writeManifestWith(48213405, std::string(64, 'a'));
+    world.writeManifest(48213405, std::string(64, 'a'));
     writeText(world.versionFolder(), "in the way");
     run.launch();
 
@@ -95,7 +98,7 @@ TEST_F(ControllerTest, AFileWhereTheVersionFolderMustGoFailsTheLaunch) {
 }
 
 TEST_F(ControllerTest, ReadyShowsTheVersionAndSizeAndMakesTheSession) {
-    world.writeManifestWith(48213405, std::string(64, 'a'));
+    world.writeManifest(48213405, std::string(64, 'a'));
     run.launch();
 
     EXPECT_EQ(text(status()), ReadyText);
@@ -111,7 +114,7 @@ TEST_F(ControllerTest, ReadyShowsTheVersionAndSizeAndMakesTheSession) {
 }
 
 TEST_F(ControllerTest, ClosingWhileBusyShowsTheAlertAndOtherwiseQuits) {
-    world.writeManifestWith(48213405, std::string(64, 'a'));
+    world.writeManifest(48213405, std::string(64, 'a'));
     run.launch();
     controller().start();
     ASSERT_TRUE(controller().isBusy());
@@ -129,7 +132,7 @@ TEST_F(ControllerTest, ClosingWhileBusyShowsTheAlertAndOtherwiseQuits) {
 }
 
 TEST_F(ControllerTest, TwoQuickPressesStartOneTaskFromTheManifestUrl) {
-    world.writeManifestWith(48213405, std::string(64, 'a'));
+    world.writeManifest(48213405, std::string(64, 'a'));
     run.launch();
     controller().start();
     controller().start();
@@ -144,7 +147,7 @@ TEST_F(ControllerTest, TwoQuickPressesStartOneTaskFromTheManifestUrl) {
 }
 
 TEST_F(ControllerTest, AReadableResumeFileResumesAndAFolderOfThatNameStartsAfresh) {
-    world.writeManifestWith(48213405, std::string(64, 'a'));
+    world.writeManifest(48213405, std::string(64, 'a'));
     run.launch();
     writeText(world.versionFolder() / "resume.data", "opaque");
     controller().start();
@@ -164,7 +167,7 @@ TEST_F(ControllerTest, AReadableResumeFileResumesAndAFolderOfThatNameStartsAfres
 }
 
 TEST_F(ControllerTest, APressWhileTheDemoAppRunsAsksToQuitIt) {
-    world.writeManifestWith(48213405, std::string(64, 'a'));
+    world.writeManifest(48213405, std::string(64, 'a'));
     run.launch();
 
     // A running copy of the application: a process whose executable lies in
@@ -180,7 +183,8 @@ TEST_F(ControllerTest, APressWhileTheDemoAppRunsAsksToQuitIt) {
     char* arguments[] = {const_cast<char*>(executable.c_str()), const_cast<char*>("60"), nullptr};
     pid_t pid = 0;
     ASSERT_EQ(posix_spawn(&pid, executable.c_str(), nullptr, nullptr, arguments, environ), 0);
-    ASSERT_TRUE(eventually([&] { return world.runningApplications->countWithBundleIdentifier(TargetBundleId) > 0; }));
+    ASSERT_TRUE(
+        eventually([&] { return world.platform.runningApplications->countWithBundleIdentifier(TargetBundleId) > 0; }));
 
     controller().start();
     EXPECT_EQ(text(status()),
@@ -199,7 +203,7 @@ TEST_F(ControllerTest, APressWhileTheDemoAppRunsAsksToQuitIt) {
 }
 
 TEST_F(ControllerTest, FailKeepsTheBarsValueAndOffersARetry) {
-    world.writeManifestWith(48213405, std::string(64, 'a'));
+    world.writeManifest(48213405, std::string(64, 'a'));
     run.launch();
     controller().start();
     auto* bar = controller().progressBar();
@@ -258,7 +262,7 @@ TEST_F(ControllerTest, ACachedImageIsVerifiedWithoutTheNetwork) {
 }
 
 TEST_F(ControllerTest, AFinishedInstallShowsWhereAndLaunchesAndTheButtonQuits) {
-    world.writeManifestWith(48213405, std::string(64, 'a'));
+    world.writeManifest(48213405, std::string(64, 'a'));
     run.launch();
     writeText(world.image(), "image");
     world.workspace.failure = PlatformError{"posix", 13, "No se pudo abrir."};
@@ -296,7 +300,7 @@ TEST_F(ControllerTest, ACallOnTheWrongThreadStopsADebugBuild) {
 #else
     // Forking a process that runs threads is unsafe; the child starts afresh.
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    testing::ScriptedTask task;
+    test_support::ScriptedTask task;
     EXPECT_DEATH(controller().didWriteData(task, 1, 1, -1),
                  "Installer::didWriteData.* must run on the URL session's queue, but .* is the main thread");
     EXPECT_DEATH(std::thread([&] { controller().start(); }).join(),

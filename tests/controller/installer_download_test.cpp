@@ -7,25 +7,34 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
-#include "core/thread_affinity.h"
 #include "core/url.h"
-#include "tests/controller/installer_world.h"
+#include "tests/platform/linux/download/release_host_sessions.h"
+#include "tests/support/event_loop.h"
+#include "tests/support/installer_world.h"
+#include "tests/support/sha256_hex.h"
+#include "tests/support/text_files.h"
 #include "ui/bar.h"
 
-namespace orbitreel::testing {
+namespace orbitreel::test_support {
 namespace {
 
 namespace fs = std::filesystem;
-using Launched = InstallerLaunch;
+
+// An installer launched as soon as it is made.
+struct Launched : InstallerRun {
+    explicit Launched(InstallerWorld& world) : InstallerRun(world) { launch(); }
+};
 
 constexpr const char* Refused = "No se pudo descargar. Probá de nuevo en unos minutos.";
 constexpr const char* Cut = "Se cortó la descarga. Revisá tu conexión y tocá Reintentar.";
 
 class InstallerDownloadTest : public ::testing::Test {
 protected:
-    release_host::Server& server() { return world.host.server(); }
+    release_host::Server& server() { return host.server(); }
     const std::string path = InstallerWorld::releasePath();
-    InstallerWorld world;
+    TestReleaseHost host;
+    ReleaseHostSessions sessions{host};
+    InstallerWorld world{{.sessions = &sessions, .helpers = ORBITREEL_TEST_HELPERS_DIR}};
 };
 
 TEST_F(InstallerDownloadTest, ACutKeepsResumeDataAndReintentarAfterARestartFetchesOnlyTheRest) {
@@ -35,9 +44,9 @@ TEST_F(InstallerDownloadTest, ACutKeepsResumeDataAndReintentarAfterARestartFetch
     server().fault(path, release_host::Fault::cut(1'000'000));
     {
         Launched first(world);
-        ASSERT_TRUE(world.sessions.asked.has_value());
-        EXPECT_EQ(world.sessions.asked->timeoutIntervalForRequest, 60);
-        EXPECT_EQ(world.sessions.asked->timeoutIntervalForResource, 7200);
+        ASSERT_TRUE(sessions.asked.has_value());
+        EXPECT_EQ(sessions.asked->timeoutIntervalForRequest, 60);
+        EXPECT_EQ(sessions.asked->timeoutIntervalForResource, 7200);
         ASSERT_TRUE(first.pressAndWait());
 
         EXPECT_EQ(first.status(), std::string(Cut) + "\nSe perdió la conexión con el servidor.");
@@ -161,8 +170,8 @@ TEST_F(InstallerDownloadTest, AnImageInTheWayOfTheMoveIsLeftAloneAndItsErrorShow
     server().serve(path, release_host::Entity::fromBytes(content, "\"r1\""));
     // The image appears while the transfer runs, just before the move.
     Path handedOver;
-    world.files.fault = [&](const std::string& operation, const Path& from, const Path& to) -> std::optional<Error> {
-        if (operation == "move" && to == world.image()) {
+    world.files.fault = [&](FileOperation operation, const Path& from, const Path& to) -> std::optional<Error> {
+        if (operation == FileOperation::move && to == world.image()) {
             handedOver = from;
             writeText(to, "in the way");
         }
@@ -185,7 +194,7 @@ TEST_F(InstallerDownloadTest, NoProgressForTheRequestTimeOutCutsTheDownloadWithI
     world.writeManifestFor(content);
     server().serve(path, release_host::Entity::fromBytes(content, "\"r1\""));
     server().fault(path, release_host::Fault::stall(250'000));
-    world.sessions.requestTimeoutOverride = 0.5;
+    sessions.requestTimeoutOverride = 0.5;
     Launched launched(world);
 
     ASSERT_TRUE(launched.pressAndWait());
@@ -253,7 +262,7 @@ TEST_F(InstallerDownloadTest, EachRetryAsksForWhatTheLastOutcomeLeft) {
     for (const auto& sequence : sequences) {
         SCOPED_TRACE(sequence.name);
         fs::remove_all(world.home / "Library");
-        fs::remove_all(world.host.partialsFolder());
+        fs::remove_all(host.partialsFolder());
         world.writeManifestFor(content);
         Launched launched(world);
         for (std::size_t i = 0; i < sequence.steps.size(); ++i) {
@@ -310,21 +319,15 @@ TEST_F(InstallerDownloadTest, ABodyPastTwiceTheReleaseIsCutWithoutResumeDataAndA
     EXPECT_EQ(launched.status(), std::string(Cut) + "\nEl servidor mandó mucho más de lo que pesa la descarga.");
     EXPECT_FALSE(fs::exists(world.resumeData()));
     EXPECT_FALSE(fs::exists(world.image()));
-    EXPECT_THAT(filesIn(world.host.partialsFolder()), ::testing::IsEmpty());
+    EXPECT_THAT(filesIn(host.partialsFolder()), ::testing::IsEmpty());
 
     // Up to twice the size is written, shown over 100%, and left to verification.
     server().serve(path, release_host::Entity::pattern(600'000, "\"twice\""));
     ASSERT_TRUE(launched.pressAndWait());
     EXPECT_EQ(launched.status(), "La descarga no pasó la verificación. Tocá Reintentar.");
     EXPECT_EQ(launched.details(), "100% · 0 de 0 MB");
-    EXPECT_EQ(world.sessions.asked->largestFile, std::optional<std::int64_t>(600'000));
+    EXPECT_EQ(sessions.asked->largestFile, std::optional<std::int64_t>(600'000));
 }
-
-class NoTask : public DownloadTask {
-public:
-    void resume() override {}
-    std::optional<HttpResponse> response() const override { return std::nullopt; }
-};
 
 TEST_F(InstallerDownloadTest, ProgressShowsPercentAndDecimalMegabytesOfTheManifestSize) {
     struct Case {
@@ -340,18 +343,15 @@ TEST_F(InstallerDownloadTest, ProgressShowsPercentAndDecimalMegabytesOfTheManife
         {500'000, 250'000, "50% · 0 de 0 MB"},
         {1'000'000, 999'999, "99% · 0 de 1 MB"},
     };
-    NoTask task;
+    ScriptedTask task;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
         world.writeManifest(c.bytes, std::string(64, 'a'));
         Launched launched(world);
         Bar& bar = *launched.installer->progressBar();
         bar.setIndeterminate(true);
-        // Reports come from the session's thread.
-        std::thread([&] {
-            markThisThread(Affinity::session);
-            launched.installer->didWriteData(task, c.written, c.written, -1);
-        }).join();
+        // Reports come from the session's queue.
+        onSessionQueue([&] { launched.installer->didWriteData(task, c.written, c.written, -1); });
         settle();
         EXPECT_EQ(launched.details(), c.text);
         EXPECT_FALSE(bar.isIndeterminate());
@@ -391,4 +391,4 @@ TEST_F(InstallerDownloadTest, DownloadsResumesAfterACutAndInstallsTheDemoImage) 
 #endif
 
 }  // namespace
-}  // namespace orbitreel::testing
+}  // namespace orbitreel::test_support

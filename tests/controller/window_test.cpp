@@ -10,7 +10,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include "tests/controller/app_world.h"
+#include "tests/support/event_loop.h"
+#include "tests/support/installer_world.h"
 #include "ui/bar.h"
 #include "ui/line_limited_label.h"
 #include "ui/palette.h"
@@ -19,13 +20,13 @@
 namespace orbitreel {
 namespace {
 
-using testing::AppWorld;
-using Launched = testing::AppLaunch;
+using test_support::InstallerWorld;
+using Launched = test_support::InstallerRun;
 
 class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        world.writeManifestWith(48213405, std::string(64, 'a'));
+        world.writeManifest(48213405, std::string(64, 'a'));
         installed.launch();
         window = installed.installer->windowWidget();
         ASSERT_NE(window, nullptr);
@@ -41,7 +42,7 @@ protected:
         return nullptr;
     }
 
-    AppWorld world;
+    InstallerWorld world;
     Launched installed{world};
     QWidget* window = nullptr;
 };
@@ -192,14 +193,14 @@ TEST_F(WindowTest, ShowWindowRestoresAndBringsBackOffScreenWindows) {
     // Partly on screen: it stays where it is.
     const QRect usable = QGuiApplication::primaryScreen()->availableGeometry();
     window->move(usable.right() - 100, usable.top() + 50);
-    testing::settle();
+    test_support::settle();
     const QPoint partly = window->pos();
     installed.installer->showWindow();
     EXPECT_EQ(window->pos(), partly);
 
     // Entirely off every screen: centred again.
     window->move(usable.right() + 2000, usable.bottom() + 2000);
-    testing::settle();
+    test_support::settle();
     installed.installer->showWindow();
     EXPECT_TRUE(usable.intersects(window->frameGeometry()));
 }

@@ -8,10 +8,12 @@
 #include "platform/linux/linux_files.h"
 #include "platform/linux/openssl_hashing.h"
 #include "tests/support/faulty_files.h"
-#include "tests/support/temporary_home.h"
+#include "tests/support/temporary_folder.h"
 
 namespace orbitreel {
 namespace {
+
+using test_support::FileOperation;
 
 class DigestTest : public ::testing::Test {
 protected:
@@ -29,7 +31,7 @@ protected:
         return text;
     }
 
-    testing::TemporaryFolder folder;
+    test_support::TemporaryFolder folder;
     std::unique_ptr<Files> files = makeLinuxFiles();
     std::unique_ptr<Hashing> hashing = makeOpenSslHashing();
 };
@@ -62,10 +64,10 @@ TEST_F(DigestTest, MissingFileGivesTheOpenError) {
 TEST_F(DigestTest, ReadFailingHalfWayIsPassedOnUnchanged) {
     Bytes content(3 * DigestChunkSize, 7);
     Path file = make("big", content);
-    testing::FaultyFiles faulty(*files);
+    test_support::FaultyFiles faulty(*files);
     int reads = 0;
-    faulty.fault = [&](const std::string& op, const Path&, const Path&) -> std::optional<Error> {
-        if (op == "read" && ++reads == 2) return testing::FaultyFiles::injected("lectura rota");
+    faulty.fault = [&](FileOperation op, const Path&, const Path&) -> std::optional<Error> {
+        if (op == FileOperation::read && ++reads == 2) return test_support::FaultyFiles::injected("lectura rota");
         return std::nullopt;
     };
     auto text = digest(faulty, *hashing, file);

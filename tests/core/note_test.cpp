@@ -6,8 +6,9 @@
 #include <regex>
 
 #include "core/note.h"
-#include "tests/support/temporary_home.h"
+#include "tests/support/temporary_folder.h"
 #include "tests/support/test_platform.h"
+#include "tests/support/text_files.h"
 
 namespace orbitreel {
 namespace {
@@ -17,19 +18,19 @@ protected:
     NoteTest() { platform = services.withHome(folder.path() / "home", folder.path()).build(); }
     Path log() const { return folder.path() / "home/Library/Logs/OrbitreelInstaller.log"; }
 
-    testing::TemporaryFolder folder;
-    testing::TestPlatform services;
+    test_support::TemporaryFolder folder;
+    test_support::TestPlatform services;
     Platform platform;
 };
 
 TEST_F(NoteTest, CreatesTheFolderAndAppendsTimestampedUtf8Lines) {
     note(platform, "launch /Applications/Instalador.app");
-    std::string first = testing::readText(log());
+    std::string first = test_support::readText(log());
     std::regex line(R"(\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}Z launch /Applications/Instalador\.app\n)");
     EXPECT_TRUE(std::regex_match(first, line)) << first;
 
     note(platform, "error La información del instalador no es válida.");
-    std::string both = testing::readText(log());
+    std::string both = test_support::readText(log());
     ASSERT_TRUE(both.starts_with(first)) << "the first line is never rewritten";
     std::string second = both.substr(first.size());
     EXPECT_EQ(second.substr(20), " error La información del instalador no es válida.\n");
@@ -38,22 +39,22 @@ TEST_F(NoteTest, CreatesTheFolderAndAppendsTimestampedUtf8Lines) {
 
 TEST_F(NoteTest, UnwritableLogLocationIsSwallowed) {
     // A file where the log folder should be: nothing can be created or written.
-    testing::writeText(folder.path() / "home/Library/Logs", "not a folder");
+    test_support::writeText(folder.path() / "home/Library/Logs", "not a folder");
     ::testing::internal::CaptureStdout();
     ::testing::internal::CaptureStderr();
     note(platform, "layout placed");
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
-    EXPECT_EQ(testing::readText(folder.path() / "home/Library/Logs"), "not a folder");
+    EXPECT_EQ(test_support::readText(folder.path() / "home/Library/Logs"), "not a folder");
 }
 
 TEST_F(NoteTest, ALinkAtTheLogsNameIsNeitherFollowedNorReplaced) {
     const Path elsewhere = folder.path() / "elsewhere";
-    testing::writeText(elsewhere, "keep");
-    testing::writeText(log().parent_path() / "placeholder", "");
+    test_support::writeText(elsewhere, "keep");
+    test_support::writeText(log().parent_path() / "placeholder", "");
     std::filesystem::create_symlink(elsewhere, log());
     note(platform, "launch");
-    EXPECT_EQ(testing::readText(elsewhere), "keep");
+    EXPECT_EQ(test_support::readText(elsewhere), "keep");
 
     const Path dangling = folder.path() / "not-there";
     std::filesystem::remove(log());

@@ -8,7 +8,8 @@
 #include <filesystem>
 #include <regex>
 
-#include "tests/support/temporary_home.h"
+#include "tests/support/temporary_folder.h"
+#include "tests/support/text_files.h"
 
 namespace orbitreel {
 namespace {
@@ -55,16 +56,17 @@ protected:
         }
         if (!stopWhenLogged.empty()) {
             Path log = folder.path() / "Library/Logs/OrbitreelInstaller.log";
-            for (int i = 0; i < 400 && testing::readText(log).find(stopWhenLogged) == std::string::npos; ++i)
+            for (int i = 0; i < 400 && test_support::readText(log).find(stopWhenLogged) == std::string::npos; ++i)
                 ::usleep(50000);
             ::kill(pid, SIGTERM);
         }
         int status = 0;
         ::waitpid(pid, &status, 0);
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : 128, testing::readText(out), testing::readText(err)};
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : 128, test_support::readText(out),
+                test_support::readText(err)};
     }
 
-    testing::TemporaryFolder folder;
+    test_support::TemporaryFolder folder;
 };
 
 TEST_F(SelfTest, PassesWithTheBundledManifestAndLeavesNoTemporaryFile) {
@@ -84,15 +86,15 @@ TEST_F(SelfTest, PassesWithTheBundledManifestAndLeavesNoTemporaryFile) {
 }
 
 TEST_F(SelfTest, ReportsManifestFailuresOnStandardError) {
-    testing::writeText(manifest(),
-                       R"({"version":"1.4.2","url":"https://orbitreel.app/downloads/Orbitreel-Mac-1.4.2.dmg",)"
-                       R"("sha256":"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad","bytes":0})");
+    test_support::writeText(
+        manifest(), R"({"version":"1.4.2","url":"https://orbitreel.app/downloads/Orbitreel-Mac-1.4.2.dmg",)"
+                    R"("sha256":"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad","bytes":0})");
     auto zero = run({"--verify-release"});
     EXPECT_EQ(zero.status, 1);
     EXPECT_EQ(zero.out, "");
     EXPECT_EQ(zero.err, "Installer verification failed: message(\"La información del instalador no es válida.\")\n");
 
-    testing::writeText(manifest(), R"({"version":"1.4.2"})");
+    test_support::writeText(manifest(), R"({"version":"1.4.2"})");
     auto undecodable = run({"--verify-release"});
     EXPECT_EQ(undecodable.status, 1);
     EXPECT_TRUE(undecodable.err.starts_with("Installer verification failed: ")) << undecodable.err;
@@ -116,7 +118,7 @@ TEST_F(SelfTest, OnlyTheExactSwitchSelectsIt) {
         auto result = run({argument}, "error Falta la información");
         EXPECT_EQ(result.out.find("PASS"), std::string::npos) << argument;
         EXPECT_EQ(result.err.find("Installer verification failed"), std::string::npos) << argument;
-        std::string log = testing::readText(folder.path() / "Library/Logs/OrbitreelInstaller.log");
+        std::string log = test_support::readText(folder.path() / "Library/Logs/OrbitreelInstaller.log");
         EXPECT_NE(log.find("error Falta la información de esta versión."), std::string::npos) << argument;
         fs::remove(folder.path() / "Library/Logs/OrbitreelInstaller.log");
     }

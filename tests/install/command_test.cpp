@@ -37,9 +37,9 @@ protected:
     }
 
     fs::path folder;
-    testing::TestPlatform services;
+    test_support::TestPlatform services;
     Platform platform = services.build();
-    const Path probe = testing::probeToolPath();
+    const Path probe = test_support::probeToolPath();
 };
 
 TEST_F(CommandTest, NonZeroStatusGivesTheToolMessageNamingTheReleaseHost) {

@@ -14,18 +14,9 @@
 #include "platform/linux/qt_queues.h"
 #include "tests/install/install_test_paths.h"
 
-namespace orbitreel::testing {
+namespace orbitreel::test_support {
 
 namespace fs = std::filesystem;
-
-Result<int> RecordingProcesses::run(const Path& executable, const std::vector<std::string>& arguments) {
-    std::vector<std::string> line{executable.filename().string()};
-    line.insert(line.end(), arguments.begin(), arguments.end());
-    runs.push_back(line);
-    auto status = real_.run(executable, arguments);
-    if (afterRun) afterRun(line);
-    return status;
-}
 
 bool runTool(const Path& tool, const std::vector<std::string>& arguments) {
     auto status = makeLinuxProcesses()->run(tool, arguments);
@@ -182,4 +173,4 @@ void InstallTest::cacheImage(const Path& image) {
 
 Result<Path> InstallTest::install(const Platform& on, const Release& what) { return orbitreel::install(on, what, Leftovers::recover); }
 
-}  // namespace orbitreel::testing
+}  // namespace orbitreel::test_support

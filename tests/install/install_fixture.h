@@ -15,24 +15,12 @@
 #include "core/release.h"
 #include "platform/platform.h"
 #include "tests/support/faulty_files.h"
-#include "tests/support/temporary_home.h"
+#include "tests/support/recording_processes.h"
+#include "tests/support/temporary_folder.h"
 #include "tests/support/test_platform.h"
+#include "tests/support/text_files.h"
 
-namespace orbitreel::testing {
-
-// Passes every run on to the real runner and remembers it: the tool's file
-// name first, then its arguments.
-class RecordingProcesses : public Processes {
-public:
-    explicit RecordingProcesses(Processes& real) : real_(real) {}
-    Result<int> run(const Path& executable, const std::vector<std::string>& arguments) override;
-    std::vector<std::vector<std::string>> runs;
-    // Called with each recorded line once its tool has ended.
-    std::function<void(const std::vector<std::string>& line)> afterRun;
-
-private:
-    Processes& real_;
-};
+namespace orbitreel::test_support {
 
 // Signed demo releases from the release tool, made once per test program.
 class DemoImages {
@@ -105,4 +93,4 @@ private:
     std::map<std::string, std::optional<std::string>> savedEnvironment_;
 };
 
-}  // namespace orbitreel::testing
+}  // namespace orbitreel::test_support

@@ -19,7 +19,7 @@
 #include "tests/install/install_fixture.h"
 #include "tests/support/reachable_copy.h"
 
-namespace orbitreel::testing {
+namespace orbitreel::test_support {
 namespace {
 
 namespace fs = std::filesystem;
@@ -83,8 +83,9 @@ TEST_F(InstallFlowTest, HomeCopyIsReplacedAndItsBackupTrashed) {
     writePreviousCopy(homeApplications() / "Orbitreel.app", "previous");
     // Seen at every file operation: an application lies at the target throughout.
     std::vector<std::string> gaps;
-    files.fault = [&](const std::string& operation, const Path& from, const Path&) -> std::optional<Error> {
-        if (!files.exists(homeApplications() / "Orbitreel.app")) gaps.push_back(operation + " " + from.string());
+    files.fault = [&](FileOperation operation, const Path& from, const Path&) -> std::optional<Error> {
+        if (!files.exists(homeApplications() / "Orbitreel.app"))
+            gaps.push_back(nameOf(operation) + (" " + from.string()));
         return std::nullopt;
     };
 
@@ -282,8 +283,8 @@ TEST_F(InstallFlowTest, RunningOrbitreelIsRefusedWithoutCopying) {
 class FailedSwapTest : public InstallFlowTest {
 protected:
     void failMoves(std::function<std::optional<Error>(const Path& from, const Path& to)> rule) {
-        files.fault = [rule](const std::string& operation, const Path& from, const Path& to) -> std::optional<Error> {
-            if (operation != "move") return std::nullopt;
+        files.fault = [rule](FileOperation operation, const Path& from, const Path& to) -> std::optional<Error> {
+            if (operation != FileOperation::move) return std::nullopt;
             return rule(from, to);
         };
     }
@@ -325,8 +326,8 @@ TEST_F(RenameFallbackTest, ReplacesThePreviousCopyAndTrashesIt) {
 TEST_F(FailedSwapTest, FailedExchangeKeepsThePreviousCopyAtTheTarget) {
     writePreviousCopy(target(), "previous");
     const Error failure = FaultyFiles::injected("exchange");
-    files.fault = [&](const std::string& operation, const Path&, const Path&) -> std::optional<Error> {
-        if (operation == "exchange") return failure;
+    files.fault = [&](FileOperation operation, const Path&, const Path&) -> std::optional<Error> {
+        if (operation == FileOperation::exchange) return failure;
         return std::nullopt;
     };
 
@@ -357,8 +358,9 @@ TEST_F(FailedSwapTest, PreviousCopyLeftUnderTheStagingNameIsNeverDeleted) {
     // When the Trash refuses it as well, it stays where it is.
     fs::remove_all(target());
     writePreviousCopy(target(), "second");
-    files.fault = [](const std::string& operation, const Path& from, const Path&) -> std::optional<Error> {
-        if ((operation == "move" && isStaging(from)) || operation == "trash") return FaultyFiles::injected("refused");
+    files.fault = [](FileOperation operation, const Path& from, const Path&) -> std::optional<Error> {
+        if ((operation == FileOperation::move && isStaging(from)) || operation == FileOperation::trash)
+            return FaultyFiles::injected("refused");
         return std::nullopt;
     };
     installed = runInstall();
@@ -448,8 +450,8 @@ TEST_F(FailedSwapTest, ACopyReplacedAfterItsCheckIsNotSwappedIn) {
 
 TEST_F(FailedSwapTest, BackupThatCannotBeTrashedStaysBesideTheNewCopy) {
     writePreviousCopy(target(), "previous");
-    files.fault = [](const std::string& operation, const Path&, const Path&) -> std::optional<Error> {
-        if (operation == "trash") return FaultyFiles::injected("trash");
+    files.fault = [](FileOperation operation, const Path&, const Path&) -> std::optional<Error> {
+        if (operation == FileOperation::trash) return FaultyFiles::injected("trash");
         return std::nullopt;
     };
 
@@ -626,4 +628,4 @@ TEST_F(InstallFlowTest, FailedVerifyLeavesAnEmptyMountFolderThatALaterRunDoesNot
 }
 
 }  // namespace
-}  // namespace orbitreel::testing
+}  // namespace orbitreel::test_support

@@ -3,7 +3,7 @@
 
 #include "platform/files.h"
 
-namespace orbitreel::testing {
+namespace orbitreel::test_support {
 
 inline Path probeToolPath() { return ORBITREEL_TEST_PROBE_TOOL; }
 
@@ -15,4 +15,4 @@ inline Path releaseToolPath() { return ORBITREEL_TEST_RELEASE_TOOL; }
 inline Path demoAppBinaryPath() { return ORBITREEL_TEST_DEMO_APP; }
 #endif
 
-}  // namespace orbitreel::testing
+}  // namespace orbitreel::test_support

@@ -15,7 +15,7 @@
 
 #include "tests/standins/standins_test_support.h"
 
-namespace orbitreel::standins::testing {
+namespace orbitreel::standins::test_support {
 namespace {
 
 // A fresh Ed25519 key, not the publisher's.
@@ -341,4 +341,4 @@ TEST(CodesignCommandLine, RefusesWhatItDoesNotKnow) {
 }
 
 }  // namespace
-}  // namespace orbitreel::standins::testing
+}  // namespace orbitreel::standins::test_support

@@ -7,7 +7,7 @@
 
 #include "tests/standins/standins_test_support.h"
 
-namespace orbitreel::standins::testing {
+namespace orbitreel::standins::test_support {
 namespace {
 
 struct timespec modifiedAt(const fs::path& path) {
@@ -148,4 +148,4 @@ TEST(DittoCommandLine, RefusesOptionsAndOtherCounts) {
 }
 
 }  // namespace
-}  // namespace orbitreel::standins::testing
+}  // namespace orbitreel::standins::test_support

@@ -11,7 +11,7 @@
 #include "standins/hdiutil/safe_extraction.h"
 #include "tests/standins/standins_test_support.h"
 
-namespace orbitreel::standins::testing {
+namespace orbitreel::standins::test_support {
 namespace {
 
 class HostileImage : public ::testing::Test {
@@ -248,4 +248,4 @@ TEST_F(HostileArchive, NothingIsWrittenThroughALinkOrOverAnEarlierEntry) {
 }
 
 }  // namespace
-}  // namespace orbitreel::standins::testing
+}  // namespace orbitreel::standins::test_support

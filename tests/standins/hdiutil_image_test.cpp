@@ -10,7 +10,7 @@
 #include "standins/hdiutil/image_seal.h"
 #include "tests/standins/standins_test_support.h"
 
-namespace orbitreel::standins::testing {
+namespace orbitreel::standins::test_support {
 namespace {
 
 class HdiutilImage : public ::testing::Test {
@@ -252,4 +252,4 @@ TEST(HdiutilCommandLine, RefusesWhatItDoesNotKnow) {
 }
 
 }  // namespace
-}  // namespace orbitreel::standins::testing
+}  // namespace orbitreel::standins::test_support

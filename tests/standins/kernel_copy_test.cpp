@@ -6,7 +6,7 @@
 
 #include "tests/standins/standins_test_support.h"
 
-namespace orbitreel::standins::testing {
+namespace orbitreel::standins::test_support {
 namespace {
 
 class KernelCopy : public ::testing::Test {
@@ -83,4 +83,4 @@ TEST_F(KernelCopy, ACopyTheKernelFailsFailsTheToolAndLeavesNothing) {
 }
 
 }  // namespace
-}  // namespace orbitreel::standins::testing
+}  // namespace orbitreel::standins::test_support

@@ -18,7 +18,7 @@
 
 #include "tests/standins/standins_test_support.h"
 
-namespace orbitreel::standins::testing {
+namespace orbitreel::standins::test_support {
 namespace {
 
 using namespace std::chrono_literals;
@@ -155,4 +155,4 @@ TEST(ParentTie, AToolWhoseNamedParentIsGoneDoesNothing) {
 }
 
 }  // namespace
-}  // namespace orbitreel::standins::testing
+}  // namespace orbitreel::standins::test_support

@@ -19,7 +19,7 @@
 
 extern char** environ;
 
-namespace orbitreel::standins::testing {
+namespace orbitreel::standins::test_support {
 
 TempDir::TempDir() {
     const char* base = std::getenv("TMPDIR");
@@ -267,4 +267,4 @@ void flipByteAt(const fs::path& file, std::uintmax_t offset) {
     io.write(&byte, 1);
 }
 
-}  // namespace orbitreel::standins::testing
+}  // namespace orbitreel::standins::test_support

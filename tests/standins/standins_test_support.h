@@ -1,6 +1,7 @@
 #pragma once
-// Shared pieces of the stand-ins' tests: temporary folders, running the real
-// tools, and building images (hostile ones included) with libarchive's writer.
+// Shared pieces of the stand-ins' tests and the release tool's: temporary
+// folders, running the real tools, and building images (hostile ones
+// included) with libarchive's writer.
 
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -12,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-namespace orbitreel::standins::testing {
+namespace orbitreel::standins::test_support {
 
 namespace fs = std::filesystem;
 
@@ -112,4 +113,4 @@ void truncateTo(const fs::path& file, std::uintmax_t size);
 void flipByteAt(const fs::path& file, std::uintmax_t offset);
 std::uintmax_t offsetOf(const fs::path& file, const std::string& needle);
 
-}  // namespace orbitreel::standins::testing
+}  // namespace orbitreel::standins::test_support

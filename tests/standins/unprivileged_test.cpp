@@ -7,11 +7,11 @@
 #include "tests/standins/standins_test_support.h"
 #include "tests/support/reachable_copy.h"
 
-namespace orbitreel::standins::testing {
+namespace orbitreel::standins::test_support {
 namespace {
 
 // The stand-ins as the ordinary user can reach them, wherever the build lies.
-std::string reachable(const std::string& program) { return orbitreel::testing::reachableCopy(program).string(); }
+std::string reachable(const std::string& program) { return orbitreel::test_support::reachableCopy(program).string(); }
 
 TEST(AsAnOrdinaryUser, AttachedContentIsReadOnlyAndItsCopyIsTheUsersOwn) {
     TempDir dir;
@@ -81,4 +81,4 @@ TEST(AsAnOrdinaryUser, UnreadableFoldersAreShownAndTheCleanUpStillGetsIn) {
 }
 
 }  // namespace
-}  // namespace orbitreel::standins::testing
+}  // namespace orbitreel::standins::test_support

@@ -4,7 +4,7 @@
 
 #include "platform/linux/linux_bundles.h"
 
-namespace orbitreel::testing {
+namespace orbitreel::test_support {
 
 BundleInFolder::BundleInFolder(Path bundle) : bundle_(std::move(bundle)), real_(makeLinuxBundles()) {}
 
@@ -14,4 +14,4 @@ std::optional<Path> BundleInFolder::mainBundleResource(const std::string& name, 
     return file;
 }
 
-}  // namespace orbitreel::testing
+}  // namespace orbitreel::test_support

@@ -6,7 +6,7 @@
 
 #include "platform/bundles.h"
 
-namespace orbitreel::testing {
+namespace orbitreel::test_support {
 
 class BundleInFolder : public Bundles {
 public:
@@ -20,4 +20,4 @@ private:
     std::unique_ptr<Bundles> real_;
 };
 
-}  // namespace orbitreel::testing
+}  // namespace orbitreel::test_support

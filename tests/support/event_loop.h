@@ -1,11 +1,9 @@
 #pragma once
-// Running the Qt event loop from a test, and the digest text of test content.
+// Running the Qt event loop from a test.
 
 #include <functional>
-#include <span>
-#include <string>
 
-namespace orbitreel::testing {
+namespace orbitreel::test_support {
 
 // Runs the event loop until `condition` holds; false if it never did within
 // a generous bound (a guard against hanging, not a measurement).
@@ -13,9 +11,4 @@ bool eventually(const std::function<bool()>& condition);
 // Runs the event loop for what is already posted.
 void settle();
 
-std::string sha256Hex(std::span<const unsigned char> content);
-inline std::string sha256Hex(const std::string& content) {
-    return sha256Hex(std::span(reinterpret_cast<const unsigned char*>(content.data()), content.size()));
-}
-
-}  // namespace orbitreel::testing
+}  // namespace orbitreel::test_support

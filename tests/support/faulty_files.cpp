@@ -1,6 +1,6 @@
 #include "tests/support/faulty_files.h"
 
-namespace orbitreel::testing {
+namespace orbitreel::test_support {
 
 namespace {
 
@@ -10,7 +10,7 @@ public:
         : real_(std::move(real)), fault_(fault), path_(std::move(path)) {}
     Result<std::size_t> read(std::span<std::uint8_t> buffer) override {
         if (fault_) {
-            if (auto error = fault_("read", path_, {})) return fail_with(*error);
+            if (auto error = fault_(FileOperation::read, path_, {})) return fail_with(*error);
         }
         return real_->read(buffer);
     }
@@ -24,64 +24,100 @@ private:
 
 }  // namespace
 
+const char* nameOf(FileOperation operation) {
+    switch (operation) {
+        case FileOperation::createDirectories:
+            return "createDirectories";
+        case FileOperation::fileSize:
+            return "fileSize";
+        case FileOperation::move:
+            return "move";
+        case FileOperation::exchange:
+            return "exchange";
+        case FileOperation::remove:
+            return "remove";
+        case FileOperation::trash:
+            return "trash";
+        case FileOperation::listFolder:
+            return "listFolder";
+        case FileOperation::changeTime:
+            return "changeTime";
+        case FileOperation::holdOwnFolder:
+            return "holdOwnFolder";
+        case FileOperation::readAll:
+            return "readAll";
+        case FileOperation::write:
+            return "write";
+        case FileOperation::create:
+            return "create";
+        case FileOperation::openForReading:
+            return "openForReading";
+        case FileOperation::openForWriting:
+            return "openForWriting";
+        case FileOperation::read:
+            return "read";
+    }
+    return "?";
+}
+
 Result<void> FaultyFiles::createDirectories(const Path& folder) {
-    if (auto e = check("createDirectories", folder)) return fail_with(*e);
+    if (auto e = check(FileOperation::createDirectories, folder)) return fail_with(*e);
     return real_.createDirectories(folder);
 }
 Result<std::int64_t> FaultyFiles::fileSize(const Path& path) {
-    if (auto e = check("fileSize", path)) return fail_with(*e);
+    if (auto e = check(FileOperation::fileSize, path)) return fail_with(*e);
     return real_.fileSize(path);
 }
 Result<void> FaultyFiles::move(const Path& from, const Path& to) {
-    if (auto e = check("move", from, to)) return fail_with(*e);
+    if (auto e = check(FileOperation::move, from, to)) return fail_with(*e);
     return real_.move(from, to);
 }
 Result<Files::Exchange> FaultyFiles::exchange(const Path& first, const Path& second) {
-    if (auto e = check("exchange", first, second)) return fail_with(*e);
+    if (auto e = check(FileOperation::exchange, first, second)) return fail_with(*e);
     if (exchangeUnsupported) return Exchange::unsupported;
     return real_.exchange(first, second);
 }
 Result<void> FaultyFiles::remove(const Path& path) {
-    if (auto e = check("remove", path)) return fail_with(*e);
+    if (auto e = check(FileOperation::remove, path)) return fail_with(*e);
     return real_.remove(path);
 }
 Result<void> FaultyFiles::trash(const Path& path) {
-    if (auto e = check("trash", path)) return fail_with(*e);
+    if (auto e = check(FileOperation::trash, path)) return fail_with(*e);
     return real_.trash(path);
 }
 Result<std::vector<std::string>> FaultyFiles::listFolder(const Path& folder) {
-    if (auto e = check("listFolder", folder)) return fail_with(*e);
+    if (auto e = check(FileOperation::listFolder, folder)) return fail_with(*e);
     return real_.listFolder(folder);
 }
 Result<std::chrono::system_clock::time_point> FaultyFiles::changeTime(const Path& path) {
-    if (auto e = check("changeTime", path)) return fail_with(*e);
+    if (auto e = check(FileOperation::changeTime, path)) return fail_with(*e);
     return real_.changeTime(path);
 }
 Result<std::unique_ptr<HeldFolder>> FaultyFiles::holdOwnFolder(const Path& path) {
-    if (auto e = check("holdOwnFolder", path)) return fail_with(*e);
+    if (auto e = check(FileOperation::holdOwnFolder, path)) return fail_with(*e);
     return real_.holdOwnFolder(path);
 }
 Result<Bytes> FaultyFiles::readAll(const Path& path) {
-    if (auto e = check("readAll", path)) return fail_with(*e);
+    if (auto e = check(FileOperation::readAll, path)) return fail_with(*e);
     return real_.readAll(path);
 }
 Result<void> FaultyFiles::write(const Path& path, std::span<const std::uint8_t> bytes, bool atomic) {
-    if (auto e = check("write", path)) return fail_with(*e);
+    if (auto e = check(FileOperation::write, path)) return fail_with(*e);
     return real_.write(path, bytes, atomic);
 }
 Result<void> FaultyFiles::create(const Path& path, std::span<const std::uint8_t> bytes) {
-    if (auto e = check("create", path)) return fail_with(*e);
+    if (auto e = check(FileOperation::create, path)) return fail_with(*e);
     return real_.create(path, bytes);
 }
 Result<std::unique_ptr<FileReader>> FaultyFiles::openForReading(const Path& path) {
-    if (auto e = check("openForReading", path)) return fail_with(*e);
+    if (auto e = check(FileOperation::openForReading, path)) return fail_with(*e);
     auto reader = real_.openForReading(path);
     if (!reader) return fail_with(reader.error());
     return std::unique_ptr<FileReader>(std::make_unique<FaultyReader>(std::move(*reader), fault, path));
 }
 Result<std::unique_ptr<FileAppender>> FaultyFiles::openForWriting(const Path& path) {
-    if (auto e = check("openForWriting", path)) return fail_with(*e);
+    if (auto e = check(FileOperation::openForWriting, path)) return fail_with(*e);
     return real_.openForWriting(path);
 }
 
-}  // namespace orbitreel::testing
+}  // namespace orbitreel::test_support

@@ -9,19 +9,38 @@
 
 #include "platform/files.h"
 
-namespace orbitreel::testing {
+namespace orbitreel::test_support {
+
+// The operations FaultyFiles can fail; `read` is each chunk read through a
+// reader it opened.
+enum class FileOperation {
+    createDirectories,
+    fileSize,
+    move,
+    exchange,
+    remove,
+    trash,
+    listFolder,
+    changeTime,
+    holdOwnFolder,
+    readAll,
+    write,
+    create,
+    openForReading,
+    openForWriting,
+    read,
+};
+
+// The operation's name, for a test's messages.
+const char* nameOf(FileOperation operation);
 
 class FaultyFiles : public Files {
 public:
     explicit FaultyFiles(Files& real) : real_(real) {}
 
-    // Asked before every operation with its name ("createDirectories",
-    // "move", "exchange", "remove", "trash", "listFolder", "changeTime",
-    // "holdOwnFolder", "readAll", "write", "create", "openForReading", "openForWriting",
-    // "fileSize", "read" for each chunk read) and its paths (`to` is empty
-    // but for "move" and "exchange"). An error fails the operation without
-    // running it.
-    using Fault = std::function<std::optional<Error>(const std::string& operation, const Path& from, const Path& to)>;
+    // Asked before every operation above with its paths (`to` is empty but
+    // for move and exchange). An error fails the operation without running it.
+    using Fault = std::function<std::optional<Error>(FileOperation operation, const Path& from, const Path& to)>;
     Fault fault;
     // Answers every exchange as a file system without one does.
     bool exchangeUnsupported = false;
@@ -48,10 +67,10 @@ public:
     Result<std::unique_ptr<FileAppender>> openForWriting(const Path& path) override;
 
 private:
-    std::optional<Error> check(const std::string& operation, const Path& from, const Path& to = {}) const {
+    std::optional<Error> check(FileOperation operation, const Path& from, const Path& to = {}) const {
         return fault ? fault(operation, from, to) : std::nullopt;
     }
     Files& real_;
 };
 
-}  // namespace orbitreel::testing
+}  // namespace orbitreel::test_support

@@ -11,7 +11,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace orbitreel::testing {
+namespace orbitreel::test_support {
 
 class ReachableFolder {
 public:
@@ -47,4 +47,4 @@ inline std::filesystem::path reachableCopy(const std::filesystem::path& program)
     return folder.copyOf(program);
 }
 
-}  // namespace orbitreel::testing
+}  // namespace orbitreel::test_support

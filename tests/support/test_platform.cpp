@@ -12,9 +12,9 @@
 #include "platform/linux/openssl_hashing.h"
 #include "platform/linux/qt_queues.h"
 #include "tests/support/bundle_in_folder.h"
-#include "tests/support/temporary_home.h"
+#include "tests/support/home_environment.h"
 
-namespace orbitreel::testing {
+namespace orbitreel::test_support {
 
 // Declared in the order they depend on one another, so that each goes after
 // the services it holds on to; the queues, whose jobs use the others, go first.
@@ -101,6 +101,11 @@ TestPlatform& TestPlatform::withSession(UrlSessions& sessions) {
     return *this;
 }
 
+TestPlatform& TestPlatform::withQueues(Queues& queues) {
+    chosen_.queues = &queues;
+    return *this;
+}
+
 Environment& TestPlatform::environment() {
     return once(real_->environment, [&]() -> std::unique_ptr<Environment> {
         if (!real_->home) return makeLinuxEnvironment();
@@ -139,7 +144,7 @@ Platform TestPlatform::build() {
     platform.runningApplications =
         chosen_.runningApplications ? chosen_.runningApplications : &realRunningApplications();
     platform.workspace = chosen_.workspace ? chosen_.workspace : &realWorkspace();
-    platform.queues = &queues();
+    platform.queues = chosen_.queues ? chosen_.queues : &queues();
     platform.hashing = &once(real_->hashing, makeOpenSslHashing);
     platform.urlSessions = chosen_.urlSessions ? chosen_.urlSessions : &realSessions();
     const Path helpers = real_->helpers.value_or(bundles().mainBundlePath() / "Contents/Helpers");
@@ -152,4 +157,4 @@ Queues& TestPlatform::queues() { return once(real_->queues, makeQtQueues); }
 
 void TestPlatform::stopQueues() { real_->queues.reset(); }
 
-}  // namespace orbitreel::testing
+}  // namespace orbitreel::test_support

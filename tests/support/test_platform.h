@@ -1,7 +1,8 @@
 #pragma once
 // The Platform a test hands the logic: the real Linux services, in folders of
 // the test's own, with any service swapped for one the test brings (a
-// decorator that injects faults, a scripted URL session).
+// decorator that injects faults, a scripted URL session, queues that hold
+// their background jobs).
 //
 //     TestPlatform services;
 //     FaultyFiles files{services.realFiles()};
@@ -11,7 +12,7 @@
 
 #include "platform/platform.h"
 
-namespace orbitreel::testing {
+namespace orbitreel::test_support {
 
 class TestPlatform {
 public:
@@ -38,6 +39,7 @@ public:
     TestPlatform& withRunningApplications(RunningApplications& running);
     TestPlatform& withWorkspace(Workspace& workspace);
     TestPlatform& withSession(UrlSessions& sessions);
+    TestPlatform& withQueues(Queues& queues);
 
     // The real services, made on first use, for a test's own service to wrap.
     // The running applications and the workspace look at the bundles, and
@@ -65,4 +67,4 @@ private:
     Platform chosen_;  // the test's own services and locations
 };
 
-}  // namespace orbitreel::testing
+}  // namespace orbitreel::test_support

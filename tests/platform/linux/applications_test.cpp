@@ -18,15 +18,16 @@
 #include "platform/linux/linux_bundles.h"
 #include "platform/linux/qt_queues.h"
 #include "tests/install/install_test_paths.h"
-#include "tests/support/temporary_home.h"
+#include "tests/support/temporary_folder.h"
+#include "tests/support/text_files.h"
 
 namespace orbitreel {
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using testing::readText;
-using testing::writeText;
+using test_support::readText;
+using test_support::writeText;
 
 std::string infoPlist(const std::string& identifier, const std::string& executable) {
     std::string plist =
@@ -43,7 +44,7 @@ Path makeBundle(const Path& folder, const std::string& name, const std::string& 
     const Path bundle = folder / (name + ".app");
     writeText(bundle / "Contents/Info.plist", infoPlist(identifier, name));
     fs::create_directories(bundle / "Contents/MacOS");
-    fs::copy_file(testing::probeToolPath(), bundle / "Contents/MacOS" / name);
+    fs::copy_file(test_support::probeToolPath(), bundle / "Contents/MacOS" / name);
     return bundle;
 }
 
@@ -100,7 +101,7 @@ protected:
         return fields;
     }
 
-    testing::TemporaryFolder folder;
+    test_support::TemporaryFolder folder;
     std::unique_ptr<Bundles> bundles = makeLinuxBundles();
     std::unique_ptr<RunningApplications> running = makeLinuxRunningApplications(*bundles);
     std::unique_ptr<Queues> queues = makeQtQueues();

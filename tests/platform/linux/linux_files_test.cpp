@@ -16,7 +16,8 @@
 #include "platform/linux/download/curl_errors.h"
 #include "platform/linux/linux_files.h"
 #include "platform/linux/posix_errors.h"
-#include "tests/support/temporary_home.h"
+#include "tests/support/temporary_folder.h"
+#include "tests/support/text_files.h"
 
 namespace orbitreel {
 namespace {
@@ -25,24 +26,24 @@ namespace fs = std::filesystem;
 
 class LinuxFilesTest : public ::testing::Test {
 protected:
-    testing::TemporaryFolder folder;
+    test_support::TemporaryFolder folder;
     std::unique_ptr<Files> files = makeLinuxFiles();
     Path at(const std::string& name) const { return folder.path() / name; }
 };
 
 TEST_F(LinuxFilesTest, MoveRefusesAnExistingDestinationAndLeavesBoth) {
-    testing::writeText(at("a"), "new");
-    testing::writeText(at("b"), "old");
+    test_support::writeText(at("a"), "new");
+    test_support::writeText(at("b"), "old");
     auto moved = files->move(at("a"), at("b"));
     ASSERT_FALSE(moved);
     EXPECT_EQ(moved.error().platformError()->code, EEXIST);
-    EXPECT_EQ(testing::readText(at("a")), "new");
-    EXPECT_EQ(testing::readText(at("b")), "old");
+    EXPECT_EQ(test_support::readText(at("a")), "new");
+    EXPECT_EQ(test_support::readText(at("b")), "old");
 
     // A folder moves whole; a dangling link still counts as "in the way".
-    testing::writeText(at("tree/inner/file"), "x");
+    test_support::writeText(at("tree/inner/file"), "x");
     ASSERT_TRUE(files->move(at("tree"), at("moved")));
-    EXPECT_EQ(testing::readText(at("moved/inner/file")), "x");
+    EXPECT_EQ(test_support::readText(at("moved/inner/file")), "x");
     fs::create_symlink("nowhere", at("dangling"));
     EXPECT_TRUE(files->exists(at("dangling")));
     EXPECT_FALSE(files->move(at("moved"), at("dangling")));
@@ -56,19 +57,19 @@ TEST_F(LinuxFilesTest, MoveAcrossFileSystemsCopiesThenRemoves) {
         GTEST_SKIP() << "no second file system (/dev/shm) here";
     Path source = shm / ("orbitreel-move-" + std::to_string(::getpid()));
     fs::remove_all(source);
-    testing::writeText(source / "Contents/MacOS/app", "binary");
+    test_support::writeText(source / "Contents/MacOS/app", "binary");
     fs::permissions(source / "Contents/MacOS/app", fs::perms::owner_all);
     fs::create_symlink("MacOS/app", source / "Contents/link");
 
-    testing::writeText(at("taken"), "keep");
+    test_support::writeText(at("taken"), "keep");
     auto refused = files->move(source, at("taken"));
     EXPECT_FALSE(refused);
-    EXPECT_EQ(testing::readText(at("taken")), "keep");
+    EXPECT_EQ(test_support::readText(at("taken")), "keep");
     EXPECT_TRUE(fs::exists(source)) << "a refused move keeps the source";
 
     ASSERT_TRUE(files->move(source, at("copied")));
     EXPECT_FALSE(fs::exists(source));
-    EXPECT_EQ(testing::readText(at("copied/Contents/MacOS/app")), "binary");
+    EXPECT_EQ(test_support::readText(at("copied/Contents/MacOS/app")), "binary");
     EXPECT_EQ(fs::status(at("copied/Contents/MacOS/app")).permissions() & fs::perms::owner_exec, fs::perms::owner_exec);
     EXPECT_EQ(fs::read_symlink(at("copied/Contents/link")), "MacOS/app");
     for (const auto& entry : fs::directory_iterator(folder.path()))
@@ -76,15 +77,15 @@ TEST_F(LinuxFilesTest, MoveAcrossFileSystemsCopiesThenRemoves) {
 }
 
 TEST_F(LinuxFilesTest, ExchangeSwapsTwoEntriesWholeOrNotAtAll) {
-    testing::writeText(at("Orbitreel.app/Contents/Info.plist"), "old");
-    testing::writeText(at("staging/Contents/Info.plist"), "new");
-    testing::writeText(at("staging/Contents/MacOS/app"), "binary");
+    test_support::writeText(at("Orbitreel.app/Contents/Info.plist"), "old");
+    test_support::writeText(at("staging/Contents/Info.plist"), "new");
+    test_support::writeText(at("staging/Contents/MacOS/app"), "binary");
     auto exchanged = files->exchange(at("staging"), at("Orbitreel.app"));
     ASSERT_TRUE(exchanged) << exchanged.error().localizedDescription();
     ASSERT_EQ(*exchanged, Files::Exchange::done);
-    EXPECT_EQ(testing::readText(at("Orbitreel.app/Contents/Info.plist")), "new");
-    EXPECT_EQ(testing::readText(at("Orbitreel.app/Contents/MacOS/app")), "binary");
-    EXPECT_EQ(testing::readText(at("staging/Contents/Info.plist")), "old");
+    EXPECT_EQ(test_support::readText(at("Orbitreel.app/Contents/Info.plist")), "new");
+    EXPECT_EQ(test_support::readText(at("Orbitreel.app/Contents/MacOS/app")), "binary");
+    EXPECT_EQ(test_support::readText(at("staging/Contents/Info.plist")), "old");
     EXPECT_FALSE(fs::exists(at("staging/Contents/MacOS")));
 
     // A missing side is a failure, not an unsupported exchange, and moves nothing.
@@ -92,14 +93,14 @@ TEST_F(LinuxFilesTest, ExchangeSwapsTwoEntriesWholeOrNotAtAll) {
     ASSERT_FALSE(missing);
     EXPECT_EQ(missing.error().platformError()->code, ENOENT);
     EXPECT_FALSE(files->exchange(at("Orbitreel.app"), at("nowhere")));
-    EXPECT_EQ(testing::readText(at("Orbitreel.app/Contents/Info.plist")), "new");
+    EXPECT_EQ(test_support::readText(at("Orbitreel.app/Contents/Info.plist")), "new");
     EXPECT_FALSE(fs::exists(at("nowhere")));
 }
 
 TEST_F(LinuxFilesTest, ListingChangeTimeAndRemovingALockedTree) {
     EXPECT_FALSE(files->listFolder(at("missing")));
-    testing::writeText(at("tree/.hidden"), "h");
-    testing::writeText(at("tree/locked/deeper/file"), "f");
+    test_support::writeText(at("tree/.hidden"), "h");
+    test_support::writeText(at("tree/locked/deeper/file"), "f");
     fs::create_symlink("../outside", at("tree/link"));
     auto names = files->listFolder(at("tree"));
     ASSERT_TRUE(names);
@@ -116,7 +117,7 @@ TEST_F(LinuxFilesTest, ListingChangeTimeAndRemovingALockedTree) {
 
     // Folders nobody may enter are opened and emptied; links lead nowhere,
     // and what they point at keeps its content and mode.
-    testing::writeText(at("outside/file"), "o");
+    test_support::writeText(at("outside/file"), "o");
     fs::permissions(at("outside"), static_cast<fs::perms>(0500));
     fs::create_directory_symlink(at("outside"), at("tree/locked/deeper/to-outside"));
     fs::permissions(at("tree/locked/deeper"), fs::perms::none);
@@ -127,16 +128,16 @@ TEST_F(LinuxFilesTest, ListingChangeTimeAndRemovingALockedTree) {
     ASSERT_TRUE(files->remove(at("tree")));
     EXPECT_FALSE(fs::exists(fs::symlink_status(at("tree"))));
     EXPECT_EQ(fs::status(at("outside")).permissions(), static_cast<fs::perms>(0500));
-    EXPECT_EQ(testing::readText(at("outside/file")), "o");
+    EXPECT_EQ(test_support::readText(at("outside/file")), "o");
     EXPECT_FALSE(files->isOwnFolder(at("outside/file")));
 
     // Another user's folder is not entered: the removal stops there.
     if (::geteuid() == 0) {
-        testing::writeText(at("mine/theirs/file"), "t");
+        test_support::writeText(at("mine/theirs/file"), "t");
         ASSERT_EQ(::chown(at("mine/theirs").c_str(), 65534, 65534), 0);
         EXPECT_FALSE(files->isOwnFolder(at("mine/theirs")));
         EXPECT_FALSE(files->remove(at("mine")));
-        EXPECT_EQ(testing::readText(at("mine/theirs/file")), "t");
+        EXPECT_EQ(test_support::readText(at("mine/theirs/file")), "t");
     }
 }
 
@@ -147,7 +148,7 @@ TEST_F(LinuxFilesTest, RemoveWriteAndReadContracts) {
     const std::string text = "primera";
     ASSERT_TRUE(files->write(at("f"), asBytes(text), false));
     ASSERT_TRUE(files->write(at("f"), asBytes(std::string("segunda")), true));
-    EXPECT_EQ(testing::readText(at("f")), "segunda");
+    EXPECT_EQ(test_support::readText(at("f")), "segunda");
     EXPECT_EQ(files->fileSize(at("f")).value(), 7);
     auto bytes = files->readAll(at("f"));
     ASSERT_TRUE(bytes);
@@ -160,7 +161,7 @@ TEST_F(LinuxFilesTest, RemoveWriteAndReadContracts) {
     ASSERT_TRUE((*appender)->seekToEnd());
     ASSERT_TRUE((*appender)->write(asBytes(std::string("!"))));
     ASSERT_TRUE((*appender)->close());
-    EXPECT_EQ(testing::readText(at("f")), "segunda!");
+    EXPECT_EQ(test_support::readText(at("f")), "segunda!");
 
     // Reads return fewer bytes only at the end, then nothing.
     auto reader = files->openForReading(at("f"));
@@ -182,7 +183,7 @@ TEST_F(LinuxFilesTest, TrashMovesTheItemIntoTheUsersTrash) {
     std::string saved = oldHome ? oldHome : "";
     ::setenv("HOME", folder.path().c_str(), 1);
     ::unsetenv("XDG_DATA_HOME");
-    testing::writeText(at(".Orbitreel-backup-1.app/Contents/Info.plist"), "plist");
+    test_support::writeText(at(".Orbitreel-backup-1.app/Contents/Info.plist"), "plist");
     auto trashed = files->trash(at(".Orbitreel-backup-1.app"));
     ::setenv("HOME", saved.c_str(), 1);
     ASSERT_TRUE(trashed) << trashed.error().localizedDescription();

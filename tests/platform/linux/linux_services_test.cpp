@@ -9,7 +9,8 @@
 
 #include "platform/linux/linux_bundles.h"
 #include "platform/linux/linux_environment.h"
-#include "tests/support/temporary_home.h"
+#include "tests/support/temporary_folder.h"
+#include "tests/support/text_files.h"
 
 namespace orbitreel {
 namespace {
@@ -34,9 +35,9 @@ TEST(LinuxBundles, BundleOfAnExecutableFollowsTheLayout) {
 }
 
 TEST(LinuxBundles, InfoPlistKeepsTopLevelStringsOnly) {
-    testing::TemporaryFolder folder;
+    test_support::TemporaryFolder folder;
     Path app = folder.path() / "Orbitreel.app";
-    testing::writeText(app / "Contents/Info.plist", R"(<?xml version="1.0" encoding="UTF-8"?>
+    test_support::writeText(app / "Contents/Info.plist", R"(<?xml version="1.0" encoding="UTF-8"?>
 <!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
 <plist version="1.0"><dict>
   <key>CFBundleIdentifier</key><string>app.orbitreel.Orbitreel</string>
@@ -54,10 +55,10 @@ TEST(LinuxBundles, InfoPlistKeepsTopLevelStringsOnly) {
     EXPECT_FALSE(bundles->bundleAt(folder.path() / "Missing.app"));
     for (const char* broken : {"<plist><dict><key>x</key>", "<plist><dict></dict></plist",
                                "<plist><dict><key>CFBundleIdentifier</key><string>x</string></dict></plst>"}) {
-        testing::writeText(folder.path() / "Broken.app/Contents/Info.plist", broken);
+        test_support::writeText(folder.path() / "Broken.app/Contents/Info.plist", broken);
         EXPECT_FALSE(bundles->bundleAt(folder.path() / "Broken.app")) << broken;
     }
-    testing::writeText(folder.path() / "Empty.app/readme", "no Info.plist here");
+    test_support::writeText(folder.path() / "Empty.app/readme", "no Info.plist here");
     EXPECT_FALSE(bundles->bundleAt(folder.path() / "Empty.app"));
 
     // Neither a pipe in the file's place (nobody will ever write to it) nor
@@ -67,7 +68,7 @@ TEST(LinuxBundles, InfoPlistKeepsTopLevelStringsOnly) {
     EXPECT_FALSE(bundles->bundleAt(folder.path() / "Pipe.app"));
     std::string padded = "<plist><dict><key>CFBundleIdentifier</key><string>app.orbitreel.Orbitreel</string>";
     padded += "<!--" + std::string(2 << 20, ' ') + "--></dict></plist>";
-    testing::writeText(folder.path() / "Large.app/Contents/Info.plist", padded);
+    test_support::writeText(folder.path() / "Large.app/Contents/Info.plist", padded);
     EXPECT_FALSE(bundles->bundleAt(folder.path() / "Large.app"));
 }
 

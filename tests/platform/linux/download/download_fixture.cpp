@@ -7,7 +7,7 @@
 
 #include "core/release.h"
 
-namespace orbitreel::testing {
+namespace orbitreel::test_support {
 
 TestReleaseHost::TestReleaseHost()
     : certificates_(release_host::makeCertificates(folder_.path() / "tls", {ReleaseHost, MirrorHost, SubdomainHost})),
@@ -88,4 +88,4 @@ bool RecordingDelegate::waitForCompletion(std::chrono::seconds timeout) {
     return completed_.wait_for(lock, timeout, [&] { return completions > 0; });
 }
 
-}  // namespace orbitreel::testing
+}  // namespace orbitreel::test_support

@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "platform/url_session.h"
-#include "tests/support/temporary_home.h"
 #include "stage/release_host/release_host.h"
+#include "tests/support/temporary_folder.h"
 
-namespace orbitreel::testing {
+namespace orbitreel::test_support {
 
 inline constexpr const char* MirrorHost = "mirror.example";
 inline constexpr const char* SubdomainHost = "cdn.orbitreel.app";
@@ -78,4 +78,4 @@ private:
     std::condition_variable completed_;
 };
 
-}  // namespace orbitreel::testing
+}  // namespace orbitreel::test_support

@@ -9,8 +9,10 @@
 #include "core/release.h"
 #include "platform/linux/download/curl_url_sessions.h"
 #include "tests/platform/linux/download/download_fixture.h"
+#include "tests/support/home_environment.h"
+#include "tests/support/text_files.h"
 
-namespace orbitreel::testing {
+namespace orbitreel::test_support {
 namespace {
 
 using ::testing::ElementsAre;
@@ -534,4 +536,4 @@ TEST_F(SessionTest, EndingTheSessionStopsARunningTransferWithoutFurtherCalls) {
 }
 
 }  // namespace
-}  // namespace orbitreel::testing
+}  // namespace orbitreel::test_support

@@ -18,8 +18,11 @@
 
 extern char** environ;
 
-namespace orbitreel::standins::testing {
+namespace orbitreel {
 namespace {
+
+// The stand-ins' test support runs the tools and reads what they leave.
+using namespace standins::test_support;
 
 std::string sha256Hex(const fs::path& file) {
     base::OpenSslSha256 hash;
@@ -162,4 +165,4 @@ TEST(BuildRelease, TheBuildsDemoReleaseMatchesItsManifestAndVerifies) {
 }
 
 }  // namespace
-}  // namespace orbitreel::standins::testing
+}  // namespace orbitreel
