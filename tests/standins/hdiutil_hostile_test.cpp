@@ -177,8 +177,24 @@ TEST_F(HostileImage, ContentBeyondTheBoundsIsRefused) {
 
 // Hard links and orders of entries that an ISO volume cannot express come
 // through a tar archive, which the same extraction reads.
+struct RefusedArchive {
+    std::string reason;
+    std::vector<ImageEntry> entries;
+};
+
 class HostileArchive : public HostileImage {
 protected:
+    // The extraction refuses for `reason` and leaves nothing outside; the
+    // mount point is emptied for the next archive.
+    void expectArchiveRefused(const RefusedArchive& archive) {
+        auto extracted = extract(archive.entries);
+        ASSERT_FALSE(extracted);
+        EXPECT_NE(extracted.error().find(archive.reason), std::string::npos) << extracted.error();
+        expectNothingOutside();
+        fs::remove_all(mount);
+        fs::create_directory(mount);
+    }
+
     Outcome<void> extract(const std::vector<ImageEntry>& entries) {
         const fs::path tar = dir / "archive.tar";
         writeTarArchive(tar, entries);
@@ -192,10 +208,6 @@ protected:
     }
 };
 
-struct RefusedArchive {
-    std::string reason;
-    std::vector<ImageEntry> entries;
-};
 
 TEST_F(HostileArchive, HardLinksOnlyToFilesExtractedBefore) {
     const std::vector<RefusedArchive> refused = {
@@ -209,12 +221,7 @@ TEST_F(HostileArchive, HardLinksOnlyToFilesExtractedBefore) {
     };
     for (const RefusedArchive& archive : refused) {
         SCOPED_TRACE(archive.entries.back().path + " -> " + archive.entries.back().hardlink);
-        auto extracted = extract(archive.entries);
-        ASSERT_FALSE(extracted);
-        EXPECT_NE(extracted.error().find(archive.reason), std::string::npos) << extracted.error();
-        expectNothingOutside();
-        fs::remove_all(mount);
-        fs::create_directory(mount);
+        expectArchiveRefused(archive);
     }
     auto shared = extract({{.path = "file", .content = "shared"}, {.path = "again", .hardlink = "file"}});
     ASSERT_TRUE(shared) << shared.error();
@@ -238,12 +245,7 @@ TEST_F(HostileArchive, NothingIsWrittenThroughALinkOrOverAnEarlierEntry) {
     };
     for (const RefusedArchive& archive : refused) {
         SCOPED_TRACE(archive.entries.back().path);
-        auto extracted = extract(archive.entries);
-        ASSERT_FALSE(extracted);
-        EXPECT_NE(extracted.error().find(archive.reason), std::string::npos) << extracted.error();
-        expectNothingOutside();
-        fs::remove_all(mount);
-        fs::create_directory(mount);
+        expectArchiveRefused(archive);
     }
 }
 
