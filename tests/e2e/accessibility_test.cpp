@@ -5,9 +5,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "tests/e2e/e2e_fixture.h"
 #include "stage/release_site.h"
 #include "stage/waiting.h"
+#include "tests/e2e/e2e_fixture.h"
 
 namespace orbitreel::e2e {
 namespace {
@@ -48,9 +48,14 @@ public:
             [&] {
                 stage::ProgramLaunch announce;
                 announce.program = send;
-                announce.arguments = {"--session", "--dest=org.a11y.Bus", "--print-reply", "/org/a11y/bus",
-                                      "org.freedesktop.DBus.Properties.Set", "string:org.a11y.Status",
-                                      "string:IsEnabled", "variant:boolean:true"};
+                announce.arguments = {"--session",
+                                      "--dest=org.a11y.Bus",
+                                      "--print-reply",
+                                      "/org/a11y/bus",
+                                      "org.freedesktop.DBus.Properties.Set",
+                                      "string:org.a11y.Status",
+                                      "string:IsEnabled",
+                                      "variant:boolean:true"};
                 announce.environment = environment();
                 return stage::ChildProcess(announce).waitFor(10s) == std::optional<int>(0);
             },
@@ -124,7 +129,8 @@ TEST_F(EndToEnd, AScreenReaderMeetsAFrameAndHearsEveryChange) {
     std::vector<double> values;
     for (const auto& line : lines(events)) {
         const std::string nameChange = "object:property-change:accessible-name label '";
-        if (line.starts_with(nameChange)) statuses.push_back(line.substr(nameChange.size(), line.size() - nameChange.size() - 1));
+        if (line.starts_with(nameChange))
+            statuses.push_back(line.substr(nameChange.size(), line.size() - nameChange.size() - 1));
         const std::string valueChange = "object:property-change:accessible-value progress bar value=";
         if (line.starts_with(valueChange)) values.push_back(std::stod(line.substr(valueChange.size())));
     }

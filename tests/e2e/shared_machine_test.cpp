@@ -10,9 +10,9 @@
 #include <cstring>
 #include <fstream>
 
-#include "tests/e2e/e2e_fixture.h"
 #include "stage/bundle_check.h"
 #include "stage/shared_machine.h"
+#include "tests/e2e/e2e_fixture.h"
 
 namespace orbitreel::e2e {
 namespace {
@@ -147,8 +147,9 @@ TEST_F(SharedMachine, TheNeighbourNeitherStopsNorSteersTheInstall) {
     // What the neighbour swapped never reached the person's files above; it
     // may at most leave one of the person's own chains unremoved.
     for (const auto& left : ownHiddenCopies())
-        EXPECT_TRUE(std::ranges::any_of(raced, [&](const fs::path& r) { return r.string().starts_with(left.string()); }))
-            << left;
+        EXPECT_TRUE(std::ranges::any_of(raced, [&](const fs::path& r) {
+            return r.string().starts_with(left.string());
+        })) << left;
     std::cerr << "neighbour bursts: " << stage::neighbourBursts(neighbourOutput) << "\n";
 }
 
