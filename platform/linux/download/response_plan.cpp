@@ -28,8 +28,10 @@ struct ContentRange {
     std::int64_t total = -1;  // unknown
 };
 
-// "bytes FIRST-LAST/TOTAL", TOTAL possibly "*". A range that does not fit its
-// total, or whose end is not a 64-bit size, is no range.
+// "bytes FIRST-LAST/TOTAL", TOTAL possibly "*", with nothing between the
+// parts, as the header is written: a number padded with blanks or line breaks
+// is no number here. A range that does not fit its total, or whose end is not
+// a 64-bit size, is no range.
 std::optional<ContentRange> parseContentRange(std::string_view text) {
     text = trim(text);
     if (!text.starts_with("bytes ")) return std::nullopt;
@@ -37,11 +39,11 @@ std::optional<ContentRange> parseContentRange(std::string_view text) {
     auto dash = text.find('-');
     auto slash = text.find('/');
     if (dash == std::string_view::npos || slash == std::string_view::npos || dash > slash) return std::nullopt;
-    auto first = parseNumber(trim(text.substr(0, dash)));
-    auto last = parseNumber(trim(text.substr(dash + 1, slash - dash - 1)));
+    auto first = parseNumber(text.substr(0, dash));
+    auto last = parseNumber(text.substr(dash + 1, slash - dash - 1));
     if (!first || !last || *last < *first || *last == INT64_MAX) return std::nullopt;
     ContentRange range{*first, *last + 1, -1};
-    auto total = trim(text.substr(slash + 1));
+    auto total = text.substr(slash + 1);
     if (total != "*") {
         auto value = parseNumber(total);
         if (!value || *value < range.end) return std::nullopt;
