@@ -8,19 +8,22 @@
 #   tools/fuzz.sh                      every target, 30 seconds each
 #   tools/fuzz.sh --seconds 600        longer
 #   tools/fuzz.sh --runs 1000000       this many inputs each (with --seconds too: whichever ends first)
+#   tools/fuzz.sh --seed 1             the same inputs in the same order on every run
 #   tools/fuzz.sh fuzz_url ...         only the targets named
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-usage() { sed -n '2,12s/^# \{0,1\}//p' "$0"; }
+usage() { sed -n '2,13s/^# \{0,1\}//p' "$0"; }
 
 seconds=""
 runs=""
+seed=""
 only=()
 while [ $# -gt 0 ]; do
     case $1 in
         --seconds) seconds=${2:?--seconds needs a number}; shift 2 ;;
         --runs) runs=${2:?--runs needs a number}; shift 2 ;;
+        --seed) seed=${2:?--seed needs a number}; shift 2 ;;
         -h | --help) usage; exit 0 ;;
         fuzz_*) only+=("$1"); shift ;;
         *) echo "fuzz: unknown argument: $1" >&2; usage >&2; exit 2 ;;
@@ -67,6 +70,7 @@ for name in "${targets[@]}"; do
     mkdir "$scratch/$name"
     options=(-max_total_time="$seconds" -artifact_prefix="$findings/$name-" -print_final_stats=1)
     [ -n "$runs" ] && options+=(-runs="$runs")
+    [ -n "$seed" ] && options+=(-seed="$seed")
     limit="$seconds s"
     [ -n "$runs" ] && limit="$runs runs$([ "$seconds" != 0 ] && echo " or $seconds s")"
     echo "== fuzz: $name ($limit)"
