@@ -41,7 +41,7 @@ std::string withTildeForHome(const std::string& path, std::string home) {
 
 }  // namespace
 
-void Installer::finishInstall(const Path& location) {
+void Installer::finishInstall(const InstalledApplication& application) {
     assertOn(Affinity::main);
     busy = false;
     installed = true;
@@ -52,7 +52,7 @@ void Installer::finishInstall(const Path& location) {
 
     status->setText(qt(texts::Installed));
     const Path home = platform_.environment->homeDirectory();
-    details->setText(qt(withTildeForHome(location.string(), home.string())));
+    details->setText(qt(withTildeForHome(application.location.string(), home.string())));
     if (action) {
         action->setText(qt(texts::Done));
         action->setEnabled(true);
@@ -60,7 +60,7 @@ void Installer::finishInstall(const Path& location) {
 
     Queues& queues = *platform_.queues;
     QPointer<Installer> self(this);
-    platform_.workspace->openApplication(location, [&queues, self](std::optional<Error> error) {
+    platform_.workspace->openApplication(application, [&queues, self](std::optional<Error> error) {
         if (!error) return;
         queues.onMain([self, text = error->localizedDescription()] {
             if (self) self->status->setText(qt(texts::notOpened(text)));

@@ -62,7 +62,7 @@ public:
     void fail(const Error& error);
     void showWindow();
     void verifyAndInstall();
-    void finishInstall(const Path& location);
+    void finishInstall(const InstalledApplication& application);
 
     // How the application terminates; tests replace it. By default it asks
     // the running application to quit.

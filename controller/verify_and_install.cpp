@@ -19,7 +19,7 @@ namespace {
 
 // An image that fails a check is deleted, so the next attempt downloads it
 // afresh; every other failure keeps it for a retry without the network.
-Result<Path> verifiedAndInstalled(const Platform& platform, const Release& release, const Path& image,
+Result<InstalledApplication> verifiedAndInstalled(const Platform& platform, const Release& release, const Path& image,
                                   Leftovers leftovers) {
     assertOn(Affinity::background);
     Files& files = *platform.files;

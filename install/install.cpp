@@ -62,7 +62,7 @@ Result<void> putInPlace(Files& files, const Path& staging, const Path& target, c
 // Copies, checks and swaps the application in. When this fails, the staging
 // name holds the new copy or nothing; after a success, nothing, or the
 // previous copy when it could be neither renamed nor trashed.
-Result<void> swapIn(const Platform& platform, const Path& source, const Path& staging, const Path& target,
+Result<ItemIdentity> swapIn(const Platform& platform, const Path& source, const Path& staging, const Path& target,
                     const Path& backup) {
     const auto& tools = platform.locations;
     Files& files = *platform.files;
@@ -78,11 +78,12 @@ Result<void> swapIn(const Platform& platform, const Path& source, const Path& st
         return fail_with(checked.error());
     }
     if (auto same = (*copy)->isStillAt(staging); !same) return fail_with(same.error());
-    return putInPlace(files, staging, target, backup);
+    if (auto placed = putInPlace(files, staging, target, backup); !placed) return fail_with(placed.error());
+    return (*copy)->identity();
 }
 
 // Everything that needs the image mounted; the caller detaches it afterwards.
-Result<Path> installFromMountedImage(const Platform& platform, const Release& release, const Path& home,
+Result<InstalledApplication> installFromMountedImage(const Platform& platform, const Release& release, const Path& home,
                                      const Path& mountPoint) {
     Files& files = *platform.files;
     const auto& tools = platform.locations;
@@ -115,18 +116,19 @@ Result<Path> installFromMountedImage(const Platform& platform, const Release& re
     const Path staging = *folder / hiddenName(StagingPrefix, platform.environment->newUuid(), BundleSuffix);
     const Path backup = *folder / hiddenName(BackupPrefix, platform.environment->newUuid(), BundleSuffix);
 
-    if (auto swapped = swapIn(platform, source, staging, target, backup); !swapped) {
+    auto swapped = swapIn(platform, source, staging, target, backup);
+    if (!swapped) {
         // Only after a failure: then the staging name holds our copy or
         // nothing, while after a success it may hold the person's old one.
         ignore(files.remove(staging));
         return fail_with(swapped.error());
     }
-    return target;
+    return InstalledApplication{target, *swapped};
 }
 
 }  // namespace
 
-Result<Path> install(const Platform& platform, const Release& release, Leftovers leftovers) {
+Result<InstalledApplication> install(const Platform& platform, const Release& release, Leftovers leftovers) {
     Files& files = *platform.files;
     const auto& tools = platform.locations;
     const Path home = platform.environment->homeDirectory();

@@ -5,6 +5,7 @@
 #include "base/error.h"
 #include "core/identity.h"
 #include "core/release.h"
+#include "platform/applications.h"
 #include "platform/files.h"
 
 namespace orbitreel {
@@ -16,7 +17,7 @@ struct Platform;
 // have the same shapes.
 enum class Leftovers { recover, leaveAlone };
 
-// Returns the location of the installed application.
-Result<Path> install(const Platform& platform, const Release& release, Leftovers leftovers);
+// Returns the installed copy: where it lies and which folder it is.
+Result<InstalledApplication> install(const Platform& platform, const Release& release, Leftovers leftovers);
 
 }  // namespace orbitreel

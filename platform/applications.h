@@ -17,13 +17,22 @@ public:
     virtual std::size_t countWithBundleIdentifier(const std::string& bundleIdentifier) = 0;
 };
 
+// An installed copy as the install left it: where it lies, and which folder
+// it is, so that a folder put at that name since is never taken for it.
+struct InstalledApplication {
+    Path location;
+    ItemIdentity identity;
+};
+
 class Workspace {
 public:
     virtual ~Workspace() = default;
     using OpenHandler = std::function<void(std::optional<Error>)>;
-    // Starts the application at `bundle` and returns at once; the handler runs
-    // later, on any thread, with an error that is absent on success.
-    virtual void openApplication(const Path& bundle, OpenHandler handler) = 0;
+    // Starts the installed application and returns at once; the handler runs
+    // later, on any thread, with an error that is absent on success. Only
+    // the very folder the install checked is started: when its location
+    // holds another one, nothing starts and the handler gets an error.
+    virtual void openApplication(const InstalledApplication& application, OpenHandler handler) = 0;
 };
 
 }  // namespace orbitreel

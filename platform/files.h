@@ -18,6 +18,18 @@ namespace orbitreel {
 using Path = std::filesystem::path;
 using Bytes = std::vector<std::uint8_t>;
 
+// Which item a name held when it was looked at. Names change hands, and an
+// inode number can be given to a new item once the old one is gone, but
+// not together with the same birth time.
+struct ItemIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t bornSeconds = 0;  // 0 and 0 where the file system keeps no birth time
+    std::uint32_t bornNanoseconds = 0;
+
+    friend bool operator==(const ItemIdentity&, const ItemIdentity&) = default;
+};
+
 // Sequential reader. `read` fills up to buffer.size() bytes and returns how
 // many it read; fewer only at the end, 0 at end of file.
 class FileReader {
@@ -43,6 +55,7 @@ public:
     virtual ~HeldFolder() = default;
     // Succeeds when `path` still names the very folder that was held.
     virtual Result<void> isStillAt(const Path& path) = 0;
+    virtual ItemIdentity identity() const = 0;
 };
 
 class Files {

@@ -269,9 +269,9 @@ class StagedWorkspace : public Workspace {
 public:
     StagedWorkspace(Workspace& real, Timeline& timeline) : real_(real), timeline_(timeline) {}
 
-    void openApplication(const Path& bundle, OpenHandler handler) override {
+    void openApplication(const InstalledApplication& application, OpenHandler handler) override {
         timeline_.begin(Stage::launch);
-        real_.openApplication(bundle, [&timeline = timeline_, handler = std::move(handler)](std::optional<Error> error) {
+        real_.openApplication(application, [&timeline = timeline_, handler = std::move(handler)](std::optional<Error> error) {
             timeline.noteOpened(error ? std::optional(error->localizedDescription()) : std::nullopt);
             handler(std::move(error));
         });

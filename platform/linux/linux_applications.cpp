@@ -163,7 +163,8 @@ public:
 
     // Starting waits until the program has replaced the child, so it runs as
     // a background job; the handler is called from that job.
-    void openApplication(const Path& bundle, OpenHandler handler) override {
+    void openApplication(const InstalledApplication& application, OpenHandler handler) override {
+        const Path& bundle = application.location;
         std::error_code error;
         Path location = std::filesystem::absolute(bundle, error);
         if (error) location = bundle;

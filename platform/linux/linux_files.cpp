@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "base/unique_fd.h"
+#include "platform/linux/item_identity.h"
 #include "platform/linux/own_tree.h"
 #include "platform/linux/posix_errors.h"
 
@@ -154,8 +155,9 @@ Result<void> copyTree(const Path& from, const Path& to) {
 // number from being given to another item meanwhile.
 class PosixHeldFolder : public HeldFolder {
 public:
-    PosixHeldFolder(base::UniqueFd fd, const struct stat& st)
-        : fd_(std::move(fd)), device_(st.st_dev), inode_(st.st_ino) {}
+    PosixHeldFolder(base::UniqueFd fd, const struct stat& st, ItemIdentity identity)
+        : fd_(std::move(fd)), device_(st.st_dev), inode_(st.st_ino), identity_(identity) {}
+    ItemIdentity identity() const override { return identity_; }
     Result<void> isStillAt(const Path& path) override {
         struct stat st {};
         if (::lstat(path.c_str(), &st) != 0) return posixFailure(errno, path);
@@ -170,6 +172,7 @@ private:
     base::UniqueFd fd_;
     dev_t device_;
     ino_t inode_;
+    ItemIdentity identity_;
 };
 
 class LinuxFiles : public Files {
@@ -281,7 +284,9 @@ public:
         struct stat st {};
         if (::fstat(fd.get(), &st) != 0) return posixFailure(errno, path);
         if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) return PosixHeldFolder::replaced(path);
-        return std::unique_ptr<HeldFolder>(std::make_unique<PosixHeldFolder>(std::move(fd), st));
+        auto identity = identityOf(fd.get(), path);
+        if (!identity) return fail_with(identity.error());
+        return std::unique_ptr<HeldFolder>(std::make_unique<PosixHeldFolder>(std::move(fd), st, *identity));
     }
 
     Result<Bytes> readAll(const Path& path) override {

@@ -266,7 +266,7 @@ TEST_F(ControllerTest, AFinishedInstallShowsWhereAndLaunchesAndTheButtonQuits) {
     run.launch();
     writeText(world.image(), "image");
     world.workspace.failure = PlatformError{"posix", 13, "No se pudo abrir."};
-    controller().finishInstall(world.home / "Applications/Orbitreel.app");
+    controller().finishInstall({world.home / "Applications/Orbitreel.app", {}});
 
     EXPECT_TRUE(controller().isInstalled());
     EXPECT_FALSE(controller().isBusy());
@@ -282,7 +282,7 @@ TEST_F(ControllerTest, AFinishedInstallShowsWhereAndLaunchesAndTheButtonQuits) {
     EXPECT_EQ(text(status()), "Instalado. Abrí Orbitreel desde Aplicaciones. No se pudo abrir.");
 
     world.workspace.failure.reset();
-    controller().finishInstall("/Applications/Orbitreel.app");
+    controller().finishInstall({"/Applications/Orbitreel.app", {}});
     EXPECT_EQ(text(controller().detailsLabel()), "/Applications/Orbitreel.app");
     EXPECT_EQ(text(status()), "Listo. Orbitreel queda en la barra de menú.");
 

@@ -171,6 +171,10 @@ void InstallTest::cacheImage(const Path& image) {
     fs::copy_file(image, cachedImage(), fs::copy_options::overwrite_existing);
 }
 
-Result<Path> InstallTest::install(const Platform& on, const Release& what) { return orbitreel::install(on, what, Leftovers::recover); }
+Result<Path> InstallTest::install(const Platform& on, const Release& what) {
+    auto installed = orbitreel::install(on, what, Leftovers::recover);
+    if (!installed) return fail_with(installed.error());
+    return installed->location;
+}
 
 }  // namespace orbitreel::test_support

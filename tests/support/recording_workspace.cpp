@@ -6,8 +6,8 @@ RecordingWorkspace::~RecordingWorkspace() {
     for (auto& answer : answers_) answer.join();
 }
 
-void RecordingWorkspace::openApplication(const Path& bundle, OpenHandler handler) {
-    opened.push_back(bundle);
+void RecordingWorkspace::openApplication(const InstalledApplication& application, OpenHandler handler) {
+    opened.push_back(application.location);
     answers_.emplace_back([handler = std::move(handler), error = failure] { handler(error); });
 }
 

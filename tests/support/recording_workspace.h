@@ -16,7 +16,7 @@ public:
     ~RecordingWorkspace() override;
     std::vector<Path> opened;
     std::optional<Error> failure;
-    void openApplication(const Path& bundle, OpenHandler handler) override;
+    void openApplication(const InstalledApplication& application, OpenHandler handler) override;
 
 private:
     std::vector<std::thread> answers_;

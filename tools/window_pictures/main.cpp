@@ -96,7 +96,7 @@ const std::vector<Picture> pictures{
      [](Scene& scene) {
          test_support::writeText(scene.world.image(), "image");
          scene.run.installer->start();
-         scene.run.installer->finishInstall(scene.world.home / "Applications/Orbitreel.app");
+         scene.run.installer->finishInstall({scene.world.home / "Applications/Orbitreel.app", {}});
          settle();
      }},
 };

@@ -72,7 +72,7 @@ protected:
     Opened open(const Path& bundle) {
         auto promise = std::make_shared<std::promise<Opened>>();
         auto future = promise->get_future();
-        workspace->openApplication(bundle, [promise](std::optional<Error> error) {
+        workspace->openApplication({bundle, {}}, [promise](std::optional<Error> error) {
             promise->set_value({std::move(error), std::this_thread::get_id()});
         });
         if (future.wait_for(30s) != std::future_status::ready) {
