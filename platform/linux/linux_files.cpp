@@ -1,6 +1,6 @@
 // Files on Linux: POSIX calls, renameat2(RENAME_NOREPLACE) for moves and
-// renameat2(RENAME_EXCHANGE) for exchanges, the freedesktop.org Trash through
-// Qt.
+// renameat2(RENAME_EXCHANGE) for exchanges; private folders and the Trash by
+// descriptor.
 
 #include "platform/linux/linux_files.h"
 
@@ -12,8 +12,6 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <QFile>
-#include <QString>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -23,6 +21,7 @@
 #include "base/unique_fd.h"
 #include "platform/linux/item_identity.h"
 #include "platform/linux/own_tree.h"
+#include "platform/linux/private_folder.h"
 #include "platform/linux/posix_errors.h"
 
 namespace orbitreel {
@@ -151,30 +150,6 @@ Result<void> copyTree(const Path& from, const Path& to) {
     return {};
 }
 
-// The person's own folder held by a descriptor, which also keeps its inode
-// number from being given to another item meanwhile.
-class PosixHeldFolder : public HeldFolder {
-public:
-    PosixHeldFolder(base::UniqueFd fd, const struct stat& st, ItemIdentity identity)
-        : fd_(std::move(fd)), device_(st.st_dev), inode_(st.st_ino), identity_(identity) {}
-    ItemIdentity identity() const override { return identity_; }
-    Result<void> isStillAt(const Path& path) override {
-        struct stat st {};
-        if (::lstat(path.c_str(), &st) != 0) return posixFailure(errno, path);
-        if (st.st_dev != device_ || st.st_ino != inode_) return replaced(path);
-        return {};
-    }
-    static Failure replaced(const Path& path) {
-        return fail_with(PlatformError{"files", 1, texts::folderReplaced(path.string())});
-    }
-
-private:
-    base::UniqueFd fd_;
-    dev_t device_;
-    ino_t inode_;
-    ItemIdentity identity_;
-};
-
 class LinuxFiles : public Files {
 public:
     Result<void> createDirectories(const Path& folder) override {
@@ -232,22 +207,6 @@ public:
 
     Result<void> remove(const Path& path) override { return removeOwnTree(path); }
 
-    Result<void> trash(const Path& path) override {
-        if (!exists(path)) return posixFailure(ENOENT, path);
-        // Qt needs the user's data folder to exist to find the Trash; without
-        // it, it may even move the item into the working folder.
-        const char* dataHome = std::getenv("XDG_DATA_HOME");
-        const char* home = std::getenv("HOME");
-        Path data = dataHome && *dataHome ? Path(dataHome) : Path(home ? home : "/") / ".local/share";
-        ignore(createDirectories(data));
-        QFile item(QString::fromStdString(path.string()));
-        PlatformError refused{"trash", 1, texts::notTrashed(path.string())};
-        if (!item.moveToTrash()) return fail_with(refused);
-        Path trashed = item.fileName().toStdString();
-        if (!trashed.is_absolute() || !exists(trashed)) return fail_with(refused);
-        return {};
-    }
-
     Result<std::vector<std::string>> listFolder(const Path& folder) override {
         DIR* dir = ::opendir(folder.c_str());
         if (dir == nullptr) return posixFailure(errno, folder);
@@ -268,25 +227,19 @@ public:
         return names;
     }
 
-    Result<std::chrono::system_clock::time_point> changeTime(const Path& path) override {
-        struct stat st {};
-        if (::lstat(path.c_str(), &st) != 0) return posixFailure(errno, path);
-        const auto since = std::chrono::seconds(st.st_ctim.tv_sec) + std::chrono::nanoseconds(st.st_ctim.tv_nsec);
-        return std::chrono::system_clock::time_point(
-            std::chrono::duration_cast<std::chrono::system_clock::duration>(since));
-    }
-
     bool isOwnFolder(const Path& path) override { return orbitreel::isOwnFolder(path); }
 
-    Result<std::unique_ptr<HeldFolder>> holdOwnFolder(const Path& path) override {
-        base::UniqueFd fd(::open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
-        if (!fd) return posixFailure(errno, path);
-        struct stat st {};
-        if (::fstat(fd.get(), &st) != 0) return posixFailure(errno, path);
-        if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) return PosixHeldFolder::replaced(path);
-        auto identity = identityOf(fd.get(), path);
-        if (!identity) return fail_with(identity.error());
-        return std::unique_ptr<HeldFolder>(std::make_unique<PosixHeldFolder>(std::move(fd), st, *identity));
+    Result<ItemIdentity> identityAt(const Path& path) override {
+        return orbitreel::identityAt(AT_FDCWD, path.string(), path);
+    }
+
+    Result<std::unique_ptr<PrivateFolder>> makePrivateFolder(const Path& path) override {
+        return makePrivateFolderAt(path);
+    }
+
+    Result<std::unique_ptr<PrivateFolder>> findPrivateFolder(const Path& parent,
+                                                             const ItemIdentity& identity) override {
+        return findPrivateFolderIn(parent, identity);
     }
 
     Result<Bytes> readAll(const Path& path) override {
@@ -324,6 +277,31 @@ public:
         if (auto closed = closeOnce(fd, temporary); !closed && written) written = closed;
         if (written && ::rename(temporary.c_str(), path.c_str()) != 0) written = posixFailure(errno, path);
         if (!written) ::unlink(temporary.c_str());
+        return written;
+    }
+
+    Result<void> writePrivately(const Path& path, std::span<const std::uint8_t> bytes) override {
+        const Path folder = path.parent_path();
+        if (auto made = createDirectories(folder.parent_path()); !made) return made;
+        if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return posixFailure(errno, folder);
+        base::UniqueFd folderFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!folderFd) return posixFailure(errno, folder);
+        struct stat st {};
+        if (::fstat(folderFd.get(), &st) != 0) return posixFailure(errno, folder);
+        if (st.st_uid != ::geteuid() || (st.st_mode & 077) != 0) return posixFailure(EPERM, folder);
+        const std::string name = path.filename().string();
+        const std::string temporary = "." + name + ".new";
+        ::unlinkat(folderFd.get(), temporary.c_str(), 0);
+        base::UniqueFd fd(
+            ::openat(folderFd.get(), temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!fd) return posixFailure(errno, path);
+        auto written = writeAll(fd.get(), bytes, path);
+        if (written && ::fsync(fd.get()) != 0) written = posixFailure(errno, path);
+        if (auto closed = closeOnce(fd, path); !closed && written) written = closed;
+        if (written && ::renameat(folderFd.get(), temporary.c_str(), folderFd.get(), name.c_str()) != 0)
+            written = posixFailure(errno, path);
+        if (written && ::fsync(folderFd.get()) != 0) written = posixFailure(errno, folder);
+        if (!written) ::unlinkat(folderFd.get(), temporary.c_str(), 0);
         return written;
     }
 
