@@ -96,39 +96,56 @@ private:
     Path path_;
 };
 
-// Copies one item (file, link or folder tree) to `to`, which must not exist,
-// keeping modes and times. Used only when a move crosses file systems. Not
-// ditto's tree copy: a move keeps modes exactly and sets them as best it can,
-// where ditto makes the copy the owner's to write and fails when it cannot;
-// and a move's failures carry the errno and item for the user's message,
-// where ditto's are English lines for stderr.
-Result<void> copyTree(const Path& from, const Path& to) {
-    struct stat st {};
-    if (::lstat(from.c_str(), &st) != 0) return posixFailure(errno, from);
-    const struct timespec times[2] = {st.st_atim, st.st_mtim};
-    if (S_ISLNK(st.st_mode)) {
-        std::error_code ec;
-        auto target = std::filesystem::read_symlink(from, ec);
-        if (ec) return posixFailure(ec.value(), from);
+// Copies the item `name` in the folder `fromDir` (file, link or folder tree;
+// `from` is its path, for errors) to `to`, which must not exist, keeping
+// permission bits and times. What is copied is what was opened, checked to
+// be the item looked at.
+Result<void> copyEntry(int fromDir, const std::string& name, const Path& from, const Path& to) {
+    struct stat seen {};
+    if (::fstatat(fromDir, name.c_str(), &seen, AT_SYMLINK_NOFOLLOW) != 0) return posixFailure(errno, from);
+    if (S_ISLNK(seen.st_mode)) {
+        std::string target(PATH_MAX, '\0');
+        ssize_t length = ::readlinkat(fromDir, name.c_str(), target.data(), target.size());
+        if (length < 0) return posixFailure(errno, from);
+        if (static_cast<std::size_t>(length) == target.size()) return posixFailure(ENAMETOOLONG, from);
+        target.resize(static_cast<std::size_t>(length));
         if (::symlink(target.c_str(), to.c_str()) != 0) return posixFailure(errno, to);
         // A link has no mode of its own, and its times are set on itself.
+        const struct timespec times[2] = {seen.st_atim, seen.st_mtim};
         ::utimensat(AT_FDCWD, to.c_str(), times, AT_SYMLINK_NOFOLLOW);
         return {};
     }
+    const bool folder = S_ISDIR(seen.st_mode);
+    if (!folder && !S_ISREG(seen.st_mode)) return posixFailure(ENOTSUP, from);
+    // Non-blocking: a pipe swapped in for a file must not hang the open.
+    base::UniqueFd in(
+        ::openat(fromDir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | (folder ? O_DIRECTORY : 0)));
+    if (!in) return posixFailure(errno, from);
+    struct stat st {};
+    if (::fstat(in.get(), &st) != 0) return posixFailure(errno, from);
+    if (st.st_dev != seen.st_dev || st.st_ino != seen.st_ino) return posixFailure(ESTALE, from);
+
     base::UniqueFd made;
-    if (S_ISDIR(st.st_mode)) {
+    if (folder) {
         if (::mkdir(to.c_str(), 0700) != 0) return posixFailure(errno, to);
-        std::error_code ec;
-        for (const auto& entry : std::filesystem::directory_iterator(from, ec)) {
-            auto copied = copyTree(entry.path(), to / entry.path().filename());
+        // The listing takes the descriptor over: one per level of the tree.
+        DIR* entries = ::fdopendir(in.get());
+        if (entries == nullptr) return posixFailure(errno, from);
+        std::unique_ptr<DIR, int (*)(DIR*)> closing(entries, ::closedir);
+        const int listed = in.release();
+        for (;;) {
+            errno = 0;
+            const dirent* entry = ::readdir(entries);
+            if (entry == nullptr) break;
+            const std::string child = entry->d_name;
+            if (child == "." || child == "..") continue;
+            auto copied = copyEntry(listed, child, from / child, to / child);
             if (!copied) return copied;
         }
-        if (ec) return posixFailure(ec.value(), from);
+        if (errno != 0) return posixFailure(errno, from);
         made.reset(::open(to.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (!made) return posixFailure(errno, to);
-    } else if (S_ISREG(st.st_mode)) {
-        base::UniqueFd in(::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-        if (!in) return posixFailure(errno, from);
+    } else {
         made.reset(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (!made) return posixFailure(errno, to);
         std::vector<std::uint8_t> buffer(1 << 20);
@@ -140,15 +157,24 @@ Result<void> copyTree(const Path& from, const Path& to) {
             auto written = writeAll(made.get(), std::span(buffer.data(), static_cast<std::size_t>(n)), to);
             if (!written) return written;
         }
-    } else {
-        return posixFailure(ENOTSUP, from);
     }
     // Through the descriptor of what was just made, never a name again.
-    ::fchmod(made.get(), st.st_mode & 07777);
+    // Permission bits only: a set-id or sticky bit is not carried to
+    // another file system's folders, which others may share.
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    ::fchmod(made.get(), st.st_mode & 0777);
     ::futimens(made.get(), times);
     if (::close(made.release()) != 0) return posixFailure(errno, to);
     return {};
 }
+
+// Copies one item (file, link or folder tree) to `to`, which must not exist,
+// keeping permission bits and times. Used only when a move crosses file
+// systems. Not ditto's tree copy: a move keeps permission bits exactly and
+// sets them as best it can, where ditto makes the copy the owner's to write
+// and fails when it cannot; and a move's failures carry the errno and item
+// for the user's message, where ditto's are English lines for stderr.
+Result<void> copyTree(const Path& from, const Path& to) { return copyEntry(AT_FDCWD, from.string(), from, to); }
 
 class LinuxFiles : public Files {
 public:

@@ -17,7 +17,19 @@ namespace orbitreel::standins {
 
 namespace {
 
-mode_t copiedMode(const struct stat& st) { return (st.st_mode & 07777) | S_IWUSR; }
+// Permission bits only, never set-id or sticky ones: a set-user-id program
+// copied where others can start it would run as its owner for them.
+mode_t copiedMode(const struct stat& st) { return (st.st_mode & 0777) | S_IWUSR; }
+
+// What `fd` holds, when it is the item seen before it was opened: the walk
+// decides by what it saw, so something swapped in meanwhile is refused.
+Outcome<struct stat> openedAsSeen(int fd, const struct stat& seen, const std::string& where) {
+    struct stat opened {};
+    if (::fstat(fd, &opened) != 0) return failure(posixMessage("cannot read " + where, errno));
+    if (opened.st_dev != seen.st_dev || opened.st_ino != seen.st_ino)
+        return failure("replaced while being copied: " + where);
+    return opened;
+}
 
 // The kernel copies without passing the bytes through us; where it cannot
 // (another file system on an old kernel, a special file system), a chunked
@@ -75,26 +87,31 @@ Outcome<void> fillFolder(int from, int to, const struct stat& st, const std::str
 }
 
 Outcome<void> copyFolder(int fromDir, const std::string& fromName, int toDir, const std::string& toName,
-                         const struct stat& st, const std::string& where, std::size_t depth) {
+                         const struct stat& seen, const std::string& where, std::size_t depth) {
     if (::mkdirat(toDir, toName.c_str(), S_IRWXU) != 0) return failure(posixMessage("cannot create " + where, errno));
     auto from = openFolder(fromDir, fromName);
     if (!from) return failure(from.error());
+    auto st = openedAsSeen(from->get(), seen, where);
+    if (!st) return failure(st.error());
     auto to = openFolder(toDir, toName);
     if (!to) return failure(to.error());
-    return fillFolder(from->get(), to->get(), st, where, depth);
+    return fillFolder(from->get(), to->get(), *st, where, depth);
 }
 
 Outcome<void> copyFile(int fromDir, const std::string& fromName, int toDir, const std::string& toName,
-                       const struct stat& st, const std::string& where) {
-    base::UniqueFd from(::openat(fromDir, fromName.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+                       const struct stat& seen, const std::string& where) {
+    // Non-blocking: a pipe swapped in for the file must not hang the open.
+    base::UniqueFd from(::openat(fromDir, fromName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (!from) return failure(posixMessage("cannot open " + where, errno));
+    auto st = openedAsSeen(from.get(), seen, where);
+    if (!st) return failure(st.error());
     base::UniqueFd to(
         ::openat(toDir, toName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR));
     if (!to) return failure(posixMessage("cannot create " + where, errno));
     auto copied = copyContent(from.get(), to.get(), where);
     if (!copied) return copied;
-    const struct timespec times[2] = {st.st_atim, st.st_mtim};
-    if (::fchmod(to.get(), copiedMode(st)) != 0 || ::futimens(to.get(), times) != 0)
+    const struct timespec times[2] = {st->st_atim, st->st_mtim};
+    if (::fchmod(to.get(), copiedMode(*st)) != 0 || ::futimens(to.get(), times) != 0)
         return failure(posixMessage("cannot finish " + where, errno));
     return {};
 }

@@ -58,7 +58,10 @@ TEST_F(LinuxFilesTest, MoveAcrossFileSystemsCopiesThenRemoves) {
     Path source = shm / ("orbitreel-move-" + std::to_string(::getpid()));
     fs::remove_all(source);
     test_support::writeText(source / "Contents/MacOS/app", "binary");
-    fs::permissions(source / "Contents/MacOS/app", fs::perms::owner_all);
+    fs::permissions(source / "Contents/MacOS/app", fs::perms(04700));
+    fs::permissions(source / "Contents/MacOS", fs::perms(02755));
+    fs::create_directory(source / "Contents/Shared");
+    fs::permissions(source / "Contents/Shared", fs::perms(01777));
     fs::create_symlink("MacOS/app", source / "Contents/link");
 
     test_support::writeText(at("taken"), "keep");
@@ -70,7 +73,10 @@ TEST_F(LinuxFilesTest, MoveAcrossFileSystemsCopiesThenRemoves) {
     ASSERT_TRUE(files->move(source, at("copied")));
     EXPECT_FALSE(fs::exists(source));
     EXPECT_EQ(test_support::readText(at("copied/Contents/MacOS/app")), "binary");
-    EXPECT_EQ(fs::status(at("copied/Contents/MacOS/app")).permissions() & fs::perms::owner_exec, fs::perms::owner_exec);
+    // Permission bits, and never a set-id or sticky bit.
+    EXPECT_EQ(fs::status(at("copied/Contents/MacOS/app")).permissions(), fs::perms(0700));
+    EXPECT_EQ(fs::status(at("copied/Contents/MacOS")).permissions(), fs::perms(0755));
+    EXPECT_EQ(fs::status(at("copied/Contents/Shared")).permissions(), fs::perms(0777));
     EXPECT_EQ(fs::read_symlink(at("copied/Contents/link")), "MacOS/app");
     for (const auto& entry : fs::directory_iterator(folder.path()))
         EXPECT_FALSE(entry.path().filename().string().starts_with(".moving-")) << "no staging copy left";
