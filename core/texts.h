@@ -96,9 +96,11 @@ std::string appNotOpened(std::string_view bundle, SystemCause cause, int code);
 std::string appNotOpened(std::string_view bundle, std::string_view reason);
 inline constexpr std::string_view NotAnApplication = "no es una aplicación.";
 inline constexpr std::string_view NoExecutable = "la aplicación no indica su ejecutable.";
+inline constexpr std::string_view ExecutableNotAFile = "su ejecutable no es un archivo común.";
 inline constexpr std::string_view NoProcess = "no se pudo crear el proceso.";
 std::string notTrashed(std::string_view path);
-// A folder held for a later step is no longer the one at its name.
+// A folder held for a later step, or the installed copy, is no longer the one
+// at its name.
 std::string folderReplaced(std::string_view path);
 
 // The transfer.

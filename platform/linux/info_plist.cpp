@@ -18,6 +18,22 @@ namespace {
 // A real Info.plist holds a few KiB; a larger one is not worth reading.
 constexpr std::size_t LargestInfoPlist = 1 << 20;
 
+std::optional<BundleInfo> readOpened(const base::UniqueFd& fd) {
+    struct stat info {};
+    if (!fd || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+    std::string document;
+    char buffer[16384];
+    for (;;) {
+        ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return std::nullopt;
+        if (n == 0) break;
+        document.append(buffer, static_cast<std::size_t>(n));
+        if (document.size() > LargestInfoPlist) return std::nullopt;
+    }
+    return parseInfoPlist(document);
+}
+
 }  // namespace
 
 std::optional<BundleInfo> parseInfoPlist(std::string_view document) {
@@ -48,36 +64,19 @@ std::optional<BundleInfo> parseInfoPlist(std::string_view document) {
     return info;
 }
 
-namespace {
-
-std::optional<BundleInfo> readOpenedInfoPlist(const base::UniqueFd& fd) {
-    struct stat info {};
-    if (!fd || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
-    std::string document;
-    char buffer[16384];
-    for (;;) {
-        ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return std::nullopt;
-        if (n == 0) break;
-        document.append(buffer, static_cast<std::size_t>(n));
-        if (document.size() > LargestInfoPlist) return std::nullopt;
-    }
-    return parseInfoPlist(document);
+// Opened without blocking: a pipe in the file's place must not hold us.
+std::optional<BundleInfo> readInfoPlist(const Path& plist) {
+    return readOpened(base::UniqueFd(::open(plist.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)));
 }
 
-}  // namespace
-
-std::optional<BundleInfo> readInfoPlist(const Path& plist) {
-    // Without blocking: a pipe in the file's place must not hold us.
-    return readOpenedInfoPlist(base::UniqueFd(::open(plist.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)));
+std::optional<BundleInfo> readInfoPlistAt(int folder, const char* name) {
+    return readOpened(base::UniqueFd(::openat(folder, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW)));
 }
 
 std::optional<BundleInfo> readInfoPlistOf(int bundle) {
     const base::UniqueFd contents(::openat(bundle, "Contents", O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!contents) return std::nullopt;
-    return readOpenedInfoPlist(
-        base::UniqueFd(::openat(contents.get(), "Info.plist", O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK)));
+    return readInfoPlistAt(contents.get(), "Info.plist");
 }
 
 }  // namespace orbitreel

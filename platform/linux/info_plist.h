@@ -19,6 +19,10 @@ std::optional<BundleInfo> parseInfoPlist(std::string_view document);
 // larger than any Info.plist.
 std::optional<BundleInfo> readInfoPlist(const Path& plist);
 
+// The same for the entry `name` of an open folder, itself: a link there is
+// not followed and reads as no property list.
+std::optional<BundleInfo> readInfoPlistAt(int folder, const char* name);
+
 // The Info.plist of the bundle folder open at `bundle`, reached through it
 // without following any link.
 std::optional<BundleInfo> readInfoPlistOf(int bundle);

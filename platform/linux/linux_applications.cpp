@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <cerrno>
@@ -12,6 +13,8 @@
 #include <vector>
 
 #include "base/unique_fd.h"
+#include "platform/linux/info_plist.h"
+#include "platform/linux/item_identity.h"
 #include "platform/linux/posix_errors.h"
 
 extern char** environ;
@@ -79,21 +82,78 @@ PlatformError openSystemError(const Path& bundle, int code) {
     return PlatformError{"workspace", code, texts::appNotOpened(bundle.string(), systemCause(code), code)};
 }
 
-// Starts `executable` in a session of its own through a short-lived middle
+PlatformError replacedError(const Path& bundle) {
+    return PlatformError{"workspace", 0, texts::folderReplaced(bundle.string())};
+}
+
+// Moved above the standard streams, so that dup2 onto them never meets it.
+base::UniqueFd aboveStandardStreams(base::UniqueFd fd) {
+    if (!fd || fd.get() > STDERR_FILENO) return fd;
+    return base::UniqueFd(fcntl(fd.get(), F_DUPFD_CLOEXEC, STDERR_FILENO + 1));
+}
+
+// The executable to start, open; only this descriptor goes to the child.
+struct Executable {
+    base::UniqueFd fd;
+    std::string path;  // the program's own name for itself (argv[0])
+    // Run by its interpreter, which reads it through /dev/fd: the descriptor
+    // must then survive the exec.
+    bool script = false;
+};
+
+// The executable of the very folder the install checked, reached through
+// descriptors from that folder down and never through a link: whoever may
+// rename entries beside the copy cannot put another program in its place.
+Result<Executable> openCheckedExecutable(const InstalledApplication& application) {
+    const Path& bundle = application.location;
+    const base::UniqueFd folder(::open(bundle.c_str(), O_PATH | O_NOFOLLOW | O_DIRECTORY | O_CLOEXEC));
+    if (!folder) {
+        const int code = errno;
+        // A link or a file where the copy was.
+        if (code == ELOOP || code == ENOTDIR) return fail_with(replacedError(bundle));
+        return fail_with(openSystemError(bundle, code));
+    }
+    auto identity = identityOf(folder.get(), bundle);
+    if (!identity) return fail_with(identity.error());
+    if (*identity != application.identity) return fail_with(replacedError(bundle));
+
+    const base::UniqueFd contents(::openat(folder.get(), "Contents", O_PATH | O_NOFOLLOW | O_DIRECTORY | O_CLOEXEC));
+    auto info = contents ? readInfoPlistAt(contents.get(), "Info.plist") : std::nullopt;
+    if (!info) return fail_with(openError(bundle, texts::NotAnApplication));
+    auto name = info->string("CFBundleExecutable");
+    if (!name || name->empty() || name->find('/') != std::string::npos) {
+        return fail_with(openError(bundle, texts::NoExecutable));
+    }
+
+    const base::UniqueFd macos(::openat(contents.get(), "MacOS", O_PATH | O_NOFOLLOW | O_DIRECTORY | O_CLOEXEC));
+    // Without blocking: a pipe in the executable's place must not hold us.
+    base::UniqueFd fd;
+    if (macos) fd.reset(::openat(macos.get(), name->c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!fd) {
+        const int code = errno;
+        if (code == ELOOP || code == ENOTDIR) return fail_with(openError(bundle, texts::ExecutableNotAFile));
+        return fail_with(openSystemError(bundle, code));
+    }
+    struct stat status {};
+    if (::fstat(fd.get(), &status) != 0) return fail_with(openSystemError(bundle, errno));
+    if (!S_ISREG(status.st_mode)) return fail_with(openError(bundle, texts::ExecutableNotAFile));
+    char start[2] = {};
+    const bool script = ::pread(fd.get(), start, sizeof start, 0) == sizeof start && start[0] == '#' && start[1] == '!';
+    fd = aboveStandardStreams(std::move(fd));
+    if (!fd) return fail_with(openSystemError(bundle, errno));
+    return Executable{std::move(fd), (bundle / "Contents/MacOS" / *name).string(), script};
+}
+
+// Starts the executable in a session of its own through a short-lived middle
 // process, so it outlives us and never lingers as our zombie. The exec
 // failure comes back through a close-on-exec pipe: end of file means the
 // program is running.
-std::optional<Error> startDetached(const Path& bundle, const std::string& executable) {
+std::optional<Error> startDetached(const Path& bundle, const Executable& executable) {
     // Everything the children need is prepared before fork: after it, only
     // async-signal-safe calls.
-    std::vector<char*> argv{const_cast<char*>(executable.c_str()), nullptr};
-    // Above the standard streams, so that dup2 onto them never meets itself.
-    base::UniqueFd devNull;
-    {
-        const base::UniqueFd opened(open("/dev/null", O_RDWR | O_CLOEXEC));
-        if (opened) devNull.reset(fcntl(opened.get(), F_DUPFD_CLOEXEC, 3));
-        if (!devNull) return openSystemError(bundle, errno);
-    }
+    std::vector<char*> argv{const_cast<char*>(executable.path.c_str()), nullptr};
+    const base::UniqueFd devNull = aboveStandardStreams(base::UniqueFd(open("/dev/null", O_RDWR | O_CLOEXEC)));
+    if (!devNull) return openSystemError(bundle, errno);
     // For kernels without close_range's close-on-exec mode (before 5.11).
     const long openMax = sysconf(_SC_OPEN_MAX);
     const int descriptorLimit = openMax > 0 && openMax < 65536 ? static_cast<int>(openMax) : 65536;
@@ -123,10 +183,11 @@ std::optional<Error> startDetached(const Path& bundle, const std::string& execut
             if (close_range(STDERR_FILENO + 1, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
                 for (int fd = STDERR_FILENO + 1; fd < descriptorLimit; ++fd) fcntl(fd, F_SETFD, FD_CLOEXEC);
             }
+            if (executable.script) fcntl(executable.fd.get(), F_SETFD, 0);
             if (chdir("/") != 0) {
                 // The folder does not matter to the application; start anyway.
             }
-            execve(executable.c_str(), argv.data(), environ);
+            execveat(executable.fd.get(), "", argv.data(), environ, AT_EMPTY_PATH);
             const int error = errno;
             (void)!write(reportWrite.get(), &error, sizeof error);
             _exit(127);
@@ -136,7 +197,6 @@ std::optional<Error> startDetached(const Path& bundle, const std::string& execut
     const int forkError = errno;
     // Ours closed, the pipe ends when the program's copy closes at its exec.
     reportWrite.reset();
-    devNull.reset();
     if (middle < 0) return openSystemError(bundle, forkError);
     int status = 0;
     while (waitpid(middle, &status, 0) < 0 && errno == EINTR) {
@@ -159,32 +219,23 @@ std::optional<Error> startDetached(const Path& bundle, const std::string& execut
 
 class LinuxWorkspace final : public Workspace {
 public:
-    LinuxWorkspace(Bundles& bundles, Queues& queues) : bundles_(bundles), queues_(queues) {}
+    explicit LinuxWorkspace(Queues& queues) : queues_(queues) {}
 
     // Starting waits until the program has replaced the child, so it runs as
     // a background job; the handler is called from that job.
     void openApplication(const InstalledApplication& application, OpenHandler handler) override {
-        const Path& bundle = application.location;
+        InstalledApplication target = application;
         std::error_code error;
-        Path location = std::filesystem::absolute(bundle, error);
-        if (error) location = bundle;
-        queues_.onUserInitiated([&bundles = bundles_, location = std::move(location), handler = std::move(handler)] {
-            handler(open(bundles, location));
+        Path location = std::filesystem::absolute(application.location, error);
+        if (!error) target.location = std::move(location);
+        queues_.onUserInitiated([target = std::move(target), handler = std::move(handler)] {
+            auto executable = openCheckedExecutable(target);
+            if (!executable) return handler(executable.error());
+            handler(startDetached(target.location, *executable));
         });
     }
 
 private:
-    static std::optional<Error> open(Bundles& bundles, const Path& bundle) {
-        auto info = bundles.bundleAt(bundle);
-        if (!info) return openError(bundle, texts::NotAnApplication);
-        auto name = info->string("CFBundleExecutable");
-        if (!name || name->empty() || name->find('/') != std::string::npos) {
-            return openError(bundle, texts::NoExecutable);
-        }
-        return startDetached(bundle, (bundle / "Contents/MacOS" / *name).string());
-    }
-
-    Bundles& bundles_;
     Queues& queues_;
 };
 
@@ -194,8 +245,6 @@ std::unique_ptr<RunningApplications> makeLinuxRunningApplications(Bundles& bundl
     return std::make_unique<LinuxRunningApplications>(bundles);
 }
 
-std::unique_ptr<Workspace> makeLinuxWorkspace(Bundles& bundles, Queues& queues) {
-    return std::make_unique<LinuxWorkspace>(bundles, queues);
-}
+std::unique_ptr<Workspace> makeLinuxWorkspace(Queues& queues) { return std::make_unique<LinuxWorkspace>(queues); }
 
 }  // namespace orbitreel

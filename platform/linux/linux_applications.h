@@ -10,10 +10,9 @@
 
 namespace orbitreel {
 
-// Both read Info.plist files through `bundles`, which must outlive them. The
-// workspace starts applications as background jobs on `queues`, which must
-// outlive it; `bundles` must outlive those jobs too.
+// Reads Info.plist files through `bundles`, which must outlive it.
 std::unique_ptr<RunningApplications> makeLinuxRunningApplications(Bundles& bundles);
-std::unique_ptr<Workspace> makeLinuxWorkspace(Bundles& bundles, Queues& queues);
+// Starts applications as background jobs on `queues`, which must outlive it.
+std::unique_ptr<Workspace> makeLinuxWorkspace(Queues& queues);
 
 }  // namespace orbitreel

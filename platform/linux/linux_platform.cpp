@@ -21,7 +21,7 @@ struct LinuxPlatform::Services {
     std::unique_ptr<Processes> processes = makeLinuxProcesses();
     std::unique_ptr<RunningApplications> runningApplications = makeLinuxRunningApplications(*bundles);
     std::unique_ptr<Queues> queues = makeQtQueues();
-    std::unique_ptr<Workspace> workspace = makeLinuxWorkspace(*bundles, *queues);
+    std::unique_ptr<Workspace> workspace = makeLinuxWorkspace(*queues);
     std::unique_ptr<UrlSessions> urlSessions = makeCurlUrlSessions(*environment);
 };
 

@@ -20,6 +20,7 @@
 #include "install/install.h"
 #include "install/run_record.h"
 #include "tests/install/install_fixture.h"
+#include "tests/support/identity_of_path.h"
 #include "tests/support/reachable_copy.h"
 
 namespace orbitreel::test_support {
@@ -258,7 +259,8 @@ TEST_F(InstallFlowTest, RunningOrbitreelIsRefusedWithoutCopying) {
     fs::create_directories(runningCopy.parent_path());
     ASSERT_TRUE(runTool(platform.locations.ditto, {DemoImages::shared().signedApp().string(), runningCopy.string()}));
     std::promise<std::optional<Error>> opened;
-    platform.workspace->openApplication({runningCopy, {}}, [&](std::optional<Error> error) { opened.set_value(error); });
+    platform.workspace->openApplication({runningCopy, test_support::identityOfPath(runningCopy)},
+                                        [&](std::optional<Error> error) { opened.set_value(error); });
     auto answer = opened.get_future();
     ASSERT_EQ(answer.wait_for(30s), std::future_status::ready);
     ASSERT_FALSE(answer.get());

@@ -8,7 +8,8 @@
 //                                            floods its output, exits with STATUS
 //   probe_tool signal                       ends itself with SIGKILL
 //   probe_tool                              (started as an application) writes
-//                                            its pid to ARGV0.pid and waits
+//                                            its pid to EXE.pid, beside the file
+//                                            /proc/self/exe names, and waits
 //                                            until it is terminated
 
 #include <dirent.h>
@@ -66,7 +67,8 @@ int main(int argc, char** argv) {
         raise(SIGKILL);
         return 0;
     }
-    const std::string pidFile = std::string(argv[0]) + ".pid";
+    // Found as an application finds its bundle.
+    const std::string pidFile = linkTarget("/proc/self/exe") + ".pid";
     std::ofstream(pidFile + ".part") << getpid() << '\n';
     std::rename((pidFile + ".part").c_str(), pidFile.c_str());
     for (;;) pause();

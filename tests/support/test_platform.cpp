@@ -128,7 +128,7 @@ RunningApplications& TestPlatform::realRunningApplications() {
 }
 
 Workspace& TestPlatform::realWorkspace() {
-    return once(real_->workspace, [&] { return makeLinuxWorkspace(bundles(), queues()); });
+    return once(real_->workspace, [&] { return makeLinuxWorkspace(queues()); });
 }
 
 UrlSessions& TestPlatform::realSessions() {

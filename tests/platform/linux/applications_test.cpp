@@ -9,15 +9,18 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <set>
 #include <sstream>
 #include <thread>
 
+#include "core/texts.h"
 #include "platform/linux/linux_applications.h"
 #include "platform/linux/linux_bundles.h"
 #include "platform/linux/qt_queues.h"
 #include "tests/install/install_test_paths.h"
+#include "tests/support/identity_of_path.h"
 #include "tests/support/temporary_folder.h"
 #include "tests/support/text_files.h"
 
@@ -38,8 +41,8 @@ std::string infoPlist(const std::string& identifier, const std::string& executab
     return plist + "</dict>\n</plist>\n";
 }
 
-// A bundle whose executable is the probe tool, which records its pid and
-// waits to be terminated.
+// A bundle whose executable is the probe tool, which records its pid beside
+// the file it runs from and waits to be terminated.
 Path makeBundle(const Path& folder, const std::string& name, const std::string& identifier) {
     const Path bundle = folder / (name + ".app");
     writeText(bundle / "Contents/Info.plist", infoPlist(identifier, name));
@@ -69,10 +72,13 @@ protected:
         for (pid_t pid : started) ::kill(pid, SIGKILL);
     }
 
-    Opened open(const Path& bundle) {
+    // The copy at `bundle` as it is now, as the install hands it over.
+    Opened open(const Path& bundle) { return open({bundle, test_support::identityOfPath(bundle)}); }
+
+    Opened open(const InstalledApplication& application) {
         auto promise = std::make_shared<std::promise<Opened>>();
         auto future = promise->get_future();
-        workspace->openApplication({bundle, {}}, [promise](std::optional<Error> error) {
+        workspace->openApplication(application, [promise](std::optional<Error> error) {
             promise->set_value({std::move(error), std::this_thread::get_id()});
         });
         if (future.wait_for(30s) != std::future_status::ready) {
@@ -105,7 +111,7 @@ protected:
     std::unique_ptr<Bundles> bundles = makeLinuxBundles();
     std::unique_ptr<RunningApplications> running = makeLinuxRunningApplications(*bundles);
     std::unique_ptr<Queues> queues = makeQtQueues();
-    std::unique_ptr<Workspace> workspace = makeLinuxWorkspace(*bundles, *queues);
+    std::unique_ptr<Workspace> workspace = makeLinuxWorkspace(*queues);
     const std::string id = "app.orbitreel.test" + std::to_string(getpid());
     std::vector<pid_t> started;
 };
@@ -174,6 +180,99 @@ TEST_F(ApplicationsTest, StartFailuresReachTheHandlerOnAnotherThread) {
             << opened.error->localizedDescription();
     }
     EXPECT_EQ(running->countWithBundleIdentifier(id), 0u);
+}
+
+TEST_F(ApplicationsTest, OnlyTheCheckedCopyStartsOrNothingDoes) {
+    const Path location = folder.path() / "Probe.app";
+    const Path aside = folder.path() / "aside";
+    const std::string theirId = id + ".theirs";
+    // What a neighbour who may rename entries beside the copy puts in its
+    // way, once the install has taken the copy's identity.
+    struct Planting {
+        const char* what;
+        std::function<void(const Path& copy, const Path& theirs)> plant;
+        bool replaced;  // the copy itself is no longer at its name
+    };
+    const std::vector<Planting> plantings = {
+        {"another folder at its name",
+         [&](const Path& copy, const Path& theirs) {
+             fs::rename(copy, aside);
+             fs::rename(theirs, copy);
+         },
+         true},
+        {"a link at its name, to the very copy",
+         [&](const Path& copy, const Path&) {
+             fs::rename(copy, aside);
+             fs::create_directory_symlink(aside, copy);
+         },
+         true},
+        {"a link at Contents",
+         [](const Path& copy, const Path& theirs) {
+             fs::remove_all(copy / "Contents");
+             fs::create_directory_symlink(theirs / "Contents", copy / "Contents");
+         },
+         false},
+        {"a link at Info.plist",
+         [](const Path& copy, const Path& theirs) {
+             fs::remove(copy / "Contents/Info.plist");
+             fs::create_symlink(theirs / "Contents/Info.plist", copy / "Contents/Info.plist");
+         },
+         false},
+        {"a link at MacOS",
+         [](const Path& copy, const Path& theirs) {
+             fs::remove_all(copy / "Contents/MacOS");
+             fs::create_directory_symlink(theirs / "Contents/MacOS", copy / "Contents/MacOS");
+         },
+         false},
+        {"a link at the executable",
+         [](const Path& copy, const Path& theirs) {
+             fs::remove(copy / "Contents/MacOS/Probe");
+             fs::create_symlink(theirs / "Contents/MacOS/Probe", copy / "Contents/MacOS/Probe");
+         },
+         false},
+    };
+    for (const Planting& planting : plantings) {
+        SCOPED_TRACE(planting.what);
+        fs::remove_all(location);
+        fs::remove_all(aside);
+        fs::remove_all(folder.path() / "theirs");
+        makeBundle(folder.path(), "Probe", id);
+        const Path theirs = makeBundle(folder.path() / "theirs", "Probe", theirId);
+        const InstalledApplication checked{location, test_support::identityOfPath(location)};
+        planting.plant(location, theirs);
+
+        const Opened opened = open(checked);
+        ASSERT_TRUE(opened.error);
+        if (planting.replaced) {
+            EXPECT_EQ(opened.error->localizedDescription(), texts::folderReplaced(location.string()));
+        } else {
+            EXPECT_NE(opened.error->localizedDescription().find(location.string()), std::string::npos)
+                << opened.error->localizedDescription();
+        }
+        // Nothing started, neither theirs nor, through a link, the copy.
+        EXPECT_EQ(running->countWithBundleIdentifier(theirId), 0u);
+        EXPECT_EQ(running->countWithBundleIdentifier(id), 0u);
+        for (const auto& entry : fs::recursive_directory_iterator(folder.path()))
+            EXPECT_NE(entry.path().extension(), ".pid") << entry.path();
+    }
+
+    // The copy left as it was checked starts, and finds its bundle.
+    fs::remove_all(location);
+    makeBundle(folder.path(), "Probe", id);
+    EXPECT_FALSE(open(location).error);
+    EXPECT_NE(startedPid(location, "Probe"), 0);
+}
+
+TEST_F(ApplicationsTest, AScriptStartsThroughTheDescriptorOfTheCheckedFile) {
+    const Path bundle = folder.path() / "Script.app";
+    const Path marker = folder.path() / "script-ran";
+    writeText(bundle / "Contents/Info.plist", infoPlist(id, "Script"));
+    writeText(bundle / "Contents/MacOS/Script", "#!/bin/sh\necho \"$0\" > '" + marker.string() + "'\n");
+    fs::permissions(bundle / "Contents/MacOS/Script", fs::perms::owner_all);
+
+    const Opened opened = open(bundle);
+    ASSERT_FALSE(opened.error) << opened.error->localizedDescription();
+    EXPECT_TRUE(eventually([&] { return fs::exists(marker) && !readText(marker).empty(); }));
 }
 
 }  // namespace
