@@ -12,6 +12,7 @@
 
 #include "base/unique_fd.h"
 #include "stage/home_view.h"
+#include "stage/sandbox.h"
 #include "stage/waiting.h"
 
 namespace orbitreel::stage {
@@ -86,7 +87,7 @@ std::vector<fs::path> plantRaces(const fs::path& personHome, int neighbourChains
 
 ChildProcess startNeighbour(const fs::path& program, const std::vector<fs::path>& raced, const fs::path& output) {
     ProgramLaunch launch;
-    launch.program = program;
+    launch.program = seenByEveryone(program);
     for (const auto& folder : raced) launch.arguments.push_back(folder.string());
     launch.output = output;
     launch.user = Neighbour;
