@@ -394,9 +394,10 @@ protected:
         looking.environment = bus_->environment();
         looking.output = work() / "tree.txt";
         looking.user = Person;
-        if (stage::ChildProcess(looking).waitFor(Patience) != std::optional<int>(0)) return false;
+        fs::remove(looking.output);
+        const bool read = stage::ChildProcess(looking).waitFor(Patience) == std::optional<int>(0);
         lastTree_ = stage::readWholeFile(looking.output);
-        return lastTree_.find("label 'Instalado. Abrí Orbitreel desde Aplicaciones. ") != std::string::npos;
+        return read && lastTree_.find("label 'Instalado. Abrí Orbitreel desde Aplicaciones. ") != std::string::npos;
     }
     // What the reader last saw of the window, for failure messages.
     std::string lastTree_;
