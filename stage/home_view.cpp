@@ -1,6 +1,7 @@
 #include "stage/home_view.h"
 
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <fstream>
@@ -79,13 +80,27 @@ std::vector<fs::path> HomeView::hiddenCopies() const {
 
 std::vector<fs::path> HomeView::trashedApplications() const {
     std::vector<fs::path> found;
-    std::error_code error;
-    for (auto& entry : fs::directory_iterator(home_ / ".local/share/Trash/files", error)) {
-        const auto name = entry.path().filename().string();
-        // The backup goes to the Trash under the hidden name it had beside
-        // the new copy.
-        if (name.rfind("Orbitreel", 0) == 0 || name.rfind(".Orbitreel-backup-", 0) == 0) found.push_back(entry.path());
-    }
+    auto lookIn = [&found](const fs::path& trash) {
+        std::error_code error;
+        for (auto& entry : fs::directory_iterator(trash / "files", error)) {
+            const auto name = entry.path().filename().string();
+            // The backup goes to the Trash under the hidden name it had beside
+            // the new copy.
+            if (name.rfind("Orbitreel", 0) == 0 || name.rfind(".Orbitreel-backup-", 0) == 0)
+                found.push_back(entry.path());
+        }
+    };
+    lookIn(home_ / ".local/share/Trash");
+    // On a volume of its own the system Applications folder has its Trash at
+    // its top; it counts only as the person's own, which nobody else could
+    // have planted: their folder, mode 0700, not a link.
+    struct stat owner {};
+    if (::stat(home_.c_str(), &owner) != 0) return found;
+    const fs::path topTrash = "/Applications/.Trash-" + std::to_string(owner.st_uid);
+    struct stat trash {};
+    if (::lstat(topTrash.c_str(), &trash) == 0 && S_ISDIR(trash.st_mode) && trash.st_uid == owner.st_uid &&
+        (trash.st_mode & 07777) == 0700)
+        lookIn(topTrash);
     return found;
 }
 

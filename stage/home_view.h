@@ -42,7 +42,9 @@ public:
     int applicationStarts() const;
     // ".Orbitreel-install-…" and ".Orbitreel-backup-…" left in Applications.
     std::vector<std::filesystem::path> hiddenCopies() const;
-    // Orbitreel copies in the freedesktop.org Trash, under either name.
+    // Orbitreel copies in the freedesktop.org Trash, under either name: the
+    // home's, and the one of the home's owner at the top of the system
+    // Applications folder's volume.
     std::vector<std::filesystem::path> trashedApplications() const;
 
 private:

@@ -25,6 +25,10 @@ namespace orbitreel::stage {
 
 namespace {
 
+// Where the sandbox's root shows the build to every user (see seenByEveryone).
+const std::filesystem::path BuildForEveryone = "/stage-build";
+bool buildShownToEveryone = false;
+
 volatile sig_atomic_t forwardTo = 0;
 
 void forwardSignal(int signal) {
@@ -156,6 +160,12 @@ void enterRootWithApplications(const std::vector<std::filesystem::path>& keptTre
     }
     fs::create_directory(root / "Applications");
     fs::permissions(root / "Applications", fs::perms(0755));
+    // Users who exist only in here cannot pass the folders above a build in
+    // a home such as /root; the programs they run are shown again at a path
+    // every user may walk.
+    fs::create_directory(root / BuildForEveryone.relative_path());
+    bindInto(ORBITREEL_STAGE_BINARY_DIR, root / BuildForEveryone.relative_path());
+    buildShownToEveryone = true;
     if (::chroot(root.c_str()) != 0 || ::chdir("/") != 0)
         throw std::runtime_error(errorText("entering the sandbox's root"));
 }
@@ -211,6 +221,14 @@ SandboxEntry enterSandbox(const SandboxOptions& options) {
     // zombie that would look like a running program.
     forwardStopSignals(driver);
     waitAndExit(driver);
+}
+
+std::filesystem::path seenByEveryone(const std::filesystem::path& path) {
+    const std::filesystem::path build = ORBITREEL_STAGE_BINARY_DIR;
+    if (!buildShownToEveryone) return path;
+    const auto relative = path.lexically_relative(build);
+    if (relative.empty() || *relative.begin() == "..") return path;
+    return relative == "." ? BuildForEveryone : BuildForEveryone / relative;
 }
 
 void bindOver(const std::filesystem::path& source, const std::filesystem::path& target) {

@@ -35,6 +35,11 @@ struct SandboxEntry {
 // namespaces. Call before any thread exists.
 SandboxEntry enterSandbox(const SandboxOptions& options);
 
+// `path`, a file of the build, where every user in the sandbox may reach it
+// (a build in root's home is closed to the others); `path` itself outside a
+// root of the sandbox's own, or when it lies outside the build.
+std::filesystem::path seenByEveryone(const std::filesystem::path& path);
+
 // Lays `source` over `target` for this sandbox only.
 void bindOver(const std::filesystem::path& source, const std::filesystem::path& target);
 

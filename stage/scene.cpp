@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "stage/sandbox.h"
 #include "stage/waiting.h"
 
 namespace orbitreel::stage {
@@ -41,7 +42,8 @@ void handOver(const fs::path& top, const UserIdentity& user) {
 
 Scene::Scene(const SceneOptions& options)
     : work_(options.work),
-      bundle_(options.installerBundle),
+      // Another user may not reach the build where root keeps it.
+      bundle_(options.user ? seenByEveryone(options.installerBundle) : options.installerBundle),
       user_(options.user),
       environment_(options.environment),
       release_(readRelease(options.installerBundle / "Contents/Resources/release.json")),

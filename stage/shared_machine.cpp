@@ -1,17 +1,20 @@
 #include "stage/shared_machine.h"
 
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <random>
 #include <stdexcept>
 
 #include "base/unique_fd.h"
 #include "stage/home_view.h"
+#include "stage/sandbox.h"
 #include "stage/waiting.h"
 
 namespace orbitreel::stage {
@@ -34,8 +37,20 @@ base::UniqueFd makeFolder(int parent, const std::string& name, const UserIdentit
 }  // namespace
 
 void shareSystemApplications() {
-    if (::chown("/Applications", 0, SharedGroup) != 0 || ::chmod("/Applications", 0775) != 0)
-        failed("sharing /Applications");
+    // A volume of its own, as on a machine with more than one disk: the
+    // previous copy cannot reach the home Trash by a rename from here.
+    const std::string options = "mode=0775,uid=0,gid=" + std::to_string(SharedGroup) + ",size=512m";
+    if (::mount("tmpfs", "/Applications", "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) != 0)
+        failed("mounting /Applications");
+}
+
+void writeInfoPlist(const fs::path& bundle, const std::string& identifier, const std::string& executable) {
+    fs::create_directories(bundle / "Contents");
+    std::ofstream plist(bundle / "Contents/Info.plist");
+    plist << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
+          << "\t<key>CFBundleIdentifier</key>\n\t<string>" << identifier << "</string>\n";
+    if (!executable.empty()) plist << "\t<key>CFBundleExecutable</key>\n\t<string>" << executable << "</string>\n";
+    plist << "\t<key>CFBundlePackageType</key>\n\t<string>APPL</string>\n</dict>\n</plist>\n";
 }
 
 void plantChain(const fs::path& top, int depth, const UserIdentity& owner, mode_t mode, const fs::path& home) {
@@ -60,7 +75,7 @@ fs::path racedFolder(const fs::path& top, int depth) {
     return folder;
 }
 
-std::string hiddenCopyName(const std::string& prefix) {
+std::string hiddenCopyName(const std::string& prefix, const std::string& suffix) {
     static std::mt19937_64 random{std::random_device{}()};
     const char* digits = "0123456789ABCDEF";
     std::string uuid;
@@ -68,7 +83,28 @@ std::string hiddenCopyName(const std::string& prefix) {
         if (i == 8 || i == 12 || i == 16 || i == 20) uuid += '-';
         uuid += digits[random() % 16];
     }
-    return prefix + uuid + ".app";
+    return prefix + uuid + suffix;
+}
+
+ItemIdentity identityOf(const fs::path& item) {
+    struct stat st {};
+    if (::lstat(item.c_str(), &st) != 0) failed("lstat " + item.string());
+    return {st.st_dev, st.st_ino};
+}
+
+fs::path whereIs(const ItemIdentity& item, const std::vector<fs::path>& roots) {
+    auto is = [&](const fs::path& path) {
+        struct stat st {};
+        return ::lstat(path.c_str(), &st) == 0 && st.st_dev == item.device && st.st_ino == item.inode;
+    };
+    for (const auto& root : roots) {
+        if (is(root)) return root;
+        std::error_code error;
+        for (auto it = fs::recursive_directory_iterator(root, error); it != fs::recursive_directory_iterator();
+             it.increment(error))
+            if (is(it->path())) return it->path();
+    }
+    return {};
 }
 
 std::vector<fs::path> plantRaces(const fs::path& personHome, int neighbourChains, int depth, int personChains,
@@ -84,20 +120,26 @@ std::vector<fs::path> plantRaces(const fs::path& personHome, int neighbourChains
     return raced;
 }
 
-ChildProcess startNeighbour(const fs::path& program, const std::vector<fs::path>& raced, const fs::path& output) {
+ChildProcess startNeighbourWith(const fs::path& program, const std::vector<std::string>& arguments,
+                                const fs::path& output) {
     ProgramLaunch launch;
-    launch.program = program;
-    for (const auto& folder : raced) launch.arguments.push_back(folder.string());
+    launch.program = seenByEveryone(program);
+    launch.arguments = arguments;
     launch.output = output;
     launch.user = Neighbour;
     ChildProcess neighbour(launch);
     // Its watches are in place once it says so.
-    const std::string ready = "watching " + std::to_string(raced.size()) + "\n";
-    if (!waitUntil([&] { return readWholeFile(output).starts_with(ready) || neighbour.exited(); },
+    if (!waitUntil([&] { return readWholeFile(output).starts_with("watching ") || neighbour.exited(); },
                    std::chrono::seconds(20)) ||
         neighbour.exited())
         throw std::runtime_error("the neighbour did not start watching: " + readWholeFile(output));
     return neighbour;
+}
+
+ChildProcess startNeighbour(const fs::path& program, const std::vector<fs::path>& raced, const fs::path& output) {
+    std::vector<std::string> arguments;
+    for (const auto& folder : raced) arguments.push_back(folder.string());
+    return startNeighbourWith(program, arguments, output);
 }
 
 int neighbourBursts(const fs::path& output) {

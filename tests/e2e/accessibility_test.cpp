@@ -6,77 +6,12 @@
 #include <sstream>
 
 #include "stage/release_site.h"
+#include "tests/e2e/accessibility_bus.h"
 #include "stage/waiting.h"
 #include "tests/e2e/e2e_fixture.h"
 
 namespace orbitreel::e2e {
 namespace {
-
-// A session bus with an accessibility bus launched on it, and a screen
-// reader's announcement that it listens (org.a11y.Status IsEnabled).
-class AccessibilityBus {
-public:
-    explicit AccessibilityBus(const fs::path& work) {
-        const fs::path daemon = stage::findProgram("dbus-daemon");
-        const fs::path send = stage::findProgram("dbus-send");
-        fs::path launcher;
-        for (const char* candidate : {"/usr/libexec/at-spi-bus-launcher", "/usr/lib/at-spi2-core/at-spi-bus-launcher"})
-            if (fs::exists(candidate)) launcher = candidate;
-        if (daemon.empty() || send.empty() || launcher.empty()) {
-            missing_ = "no session bus or accessibility bus here (Debian packages dbus-daemon, dbus-bin, at-spi2-core)";
-            return;
-        }
-        stage::ProgramLaunch bus;
-        bus.program = daemon;
-        bus.arguments = {"--session", "--nofork", "--print-address"};
-        bus.output = work / "session-bus.txt";
-        bus_ = stage::ChildProcess(bus);
-        if (!stage::waitUntil([&] { return stage::readWholeFile(bus.output).find('\n') != std::string::npos; }, 10s)) {
-            missing_ = "the session bus did not start";
-            return;
-        }
-        const std::string address = stage::readWholeFile(bus.output);
-        variable_ = "DBUS_SESSION_BUS_ADDRESS=" + address.substr(0, address.find('\n'));
-        stage::ProgramLaunch accessibility;
-        accessibility.program = launcher;
-        accessibility.arguments = {"--launch-immediately"};
-        accessibility.environment = environment();
-        accessibility.output = work / "accessibility-bus.txt";
-        launcher_ = stage::ChildProcess(accessibility);
-        // The launcher answers once it owns its name; until then the call fails.
-        const bool enabled = stage::waitUntil(
-            [&] {
-                stage::ProgramLaunch announce;
-                announce.program = send;
-                announce.arguments = {"--session",
-                                      "--dest=org.a11y.Bus",
-                                      "--print-reply",
-                                      "/org/a11y/bus",
-                                      "org.freedesktop.DBus.Properties.Set",
-                                      "string:org.a11y.Status",
-                                      "string:IsEnabled",
-                                      "variant:boolean:true"};
-                announce.environment = environment();
-                return stage::ChildProcess(announce).waitFor(10s) == std::optional<int>(0);
-            },
-            10s, 100ms);
-        if (!enabled) missing_ = "the accessibility bus did not start";
-    }
-
-    // Why there is no bus; empty when there is one.
-    const std::string& missing() const { return missing_; }
-    std::vector<std::string> environment() const {
-        std::vector<std::string> all{"PATH=/usr/local/bin:/usr/bin:/bin", variable_};
-        return all;
-    }
-    const std::string& variable() const { return variable_; }
-
-private:
-    std::string missing_;
-    std::string variable_;
-    stage::ChildProcess bus_;
-    stage::ChildProcess launcher_;
-};
 
 std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> all;
