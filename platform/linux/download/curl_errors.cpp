@@ -15,8 +15,8 @@ bool isNoNetwork(long osErrno) { return systemCause(static_cast<int>(osErrno)) =
 // The proxy's part in a failure, when it has one. Never the proxy's address:
 // it may carry the user and password.
 std::optional<std::string> proxyCause(CURLcode code, long osErrno, const ProxyTrace& proxy) {
-    // A CONNECT answered with anything but success; libcurl 7.88 reports it
-    // as a receive error, later ones otherwise.
+    // A CONNECT answered with anything but success, whatever code libcurl
+    // gives it (7.88 calls it a receive error).
     if (proxy.connectStatus == 407) return std::string(texts::ProxyCredentialsRefused);
     if (proxy.connectStatus != 0 && (proxy.connectStatus < 200 || proxy.connectStatus >= 300))
         return texts::proxyRefused(static_cast<int>(proxy.connectStatus));
