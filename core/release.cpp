@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+
 #include "core/texts.h"
 #include "core/url.h"
 #include "platform/platform.h"
@@ -38,37 +40,12 @@ Result<std::int64_t> member<std::int64_t>(const nlohmann::json& object, const ch
     return it->get<std::int64_t>();
 }
 
-// Decodes one UTF-8 scalar at `i`, advancing it; nlohmann has already checked
-// that the text is valid UTF-8.
-char32_t nextScalar(const std::string& text, std::size_t& i) {
-    auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    unsigned char lead = byte(i);
-    if (lead < 0x80) return text[i++];
-    int extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : 1;
-    char32_t value = lead & (0x3F >> extra);
-    for (int k = 1; k <= extra && i + k < text.size(); ++k) value = (value << 6) | (byte(i + k) & 0x3F);
-    i += extra + 1;
-    return value;
-}
-
-bool isHexScalar(char32_t c) {
-    return (c >= U'0' && c <= U'9') || (c >= U'A' && c <= U'F') || (c >= U'a' && c <= U'f') ||
-           (c >= 0xFF10 && c <= 0xFF19) || (c >= 0xFF21 && c <= 0xFF26) || (c >= 0xFF41 && c <= 0xFF46);
-}
-
-// 64 characters, each a hexadecimal digit (ASCII or fullwidth). A character
-// made of several scalars is never a digit, so counting scalars gives the
-// same verdict as counting characters.
+// 64 lowercase ASCII hexadecimal digits: the install compares the digest
+// exactly with the lowercase one it computes, so capitals or fullwidth digits
+// would pass here and fail every install.
 bool isDigestText(const std::string& text) {
-    std::size_t count = 0;
-    std::size_t i = 0;
-    bool allHex = true;
-    while (i < text.size()) {
-        char32_t c = nextScalar(text, i);
-        ++count;
-        if (allHex && !isHexScalar(c)) allHex = false;
-    }
-    return count == 64 && allHex;
+    return text.size() == 64 &&
+           std::ranges::all_of(text, [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
 // The version names one folder of the cache, so it may not leave it.

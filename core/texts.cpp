@@ -126,6 +126,11 @@ std::string cannotContinue(int statusCode) {
     return "El servidor no pudo continuar la descarga (respuesta " + std::to_string(statusCode) + ").";
 }
 
+std::string proxyRefused(int statusCode) {
+    return "El proxy no dejó pasar la conexión con el servidor (respuesta " + std::to_string(statusCode) +
+           "). Revisá la configuración del proxy.";
+}
+
 std::string transferFailure(int code) { return "Error de conexión número " + std::to_string(code) + "."; }
 
 std::string selfTestPassed(std::string_view version) {

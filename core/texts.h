@@ -119,6 +119,16 @@ std::string cannotContinue(int statusCode);
 inline constexpr std::string_view InvalidResponse = "El servidor mandó una respuesta que no tiene sentido.";
 inline constexpr std::string_view TooMuchData = "El servidor mandó mucho más de lo que pesa la descarga.";
 inline constexpr std::string_view TooManyRedirects = "El servidor redirigió la descarga demasiadas veces.";
+// The proxy that the environment names is the cause.
+inline constexpr std::string_view ProxyCredentialsRefused =
+    "El proxy rechazó el usuario o la contraseña. Revisá la configuración del proxy.";
+inline constexpr std::string_view ProxyNotFound = "No se encontró el proxy. Revisá la configuración del proxy.";
+inline constexpr std::string_view ProxyUnreachable =
+    "No se pudo conectar con el proxy. Revisá la configuración del proxy.";
+inline constexpr std::string_view ProxyFailed =
+    "El proxy no dejó pasar la conexión con el servidor. Revisá la configuración del proxy.";
+// The proxy answered the request for a tunnel with `statusCode`.
+std::string proxyRefused(int statusCode);
 // A transfer failure without a description of its own.
 std::string transferFailure(int code);
 

@@ -23,5 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!url->path.starts_with("/downloads/Orbitreel-Mac-")) std::abort();
     if (url->path.find("/../") != std::string::npos || valid->version.find('/') != std::string::npos) std::abort();
     if (valid->bytes <= 0 || valid->bytes >= 2000000000) std::abort();
+    // The install compares the digest exactly with the lowercase one it computes.
+    if (valid->sha256.size() != 64 || valid->sha256.find_first_not_of("0123456789abcdef") != std::string::npos)
+        std::abort();
     return 0;
 }

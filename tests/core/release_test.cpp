@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <utility>
+#include <vector>
 
 #include "core/release.h"
 
@@ -52,8 +54,6 @@ TEST_P(ManifestTable, DecodesAndValidatesAsExpected) {
     }
 }
 
-const std::string Full = "ＡＢＣＤＥＦ０１２３４５６７８９ａｂｃｄｅｆ";  // 22 fullwidth digits
-
 INSTANTIATE_TEST_SUITE_P(
     Manifests, ManifestTable,
     ::testing::Values(
@@ -98,9 +98,6 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"empty version", manifest("", "https://orbitreel.app/downloads/Orbitreel-Mac-.dmg"), Outcome::Valid},
         Case{"empty version needs the hyphen", manifest("", "https://orbitreel.app/downloads/Orbitreel-Mac.dmg"),
              Outcome::Invalid},
-        Case{"capital digest passes", manifest("1.4.2", urlFor("1.4.2"), std::string(64, 'A')), Outcome::Valid},
-        Case{"fullwidth digits pass", manifest("1.4.2", urlFor("1.4.2"), Full + Full + std::string(20, 'a')),
-             Outcome::Valid},
         Case{"63 digits", manifest("1.4.2", urlFor("1.4.2"), Good64.substr(1)), Outcome::Invalid},
         Case{"65 digits", manifest("1.4.2", urlFor("1.4.2"), Good64 + "0"), Outcome::Invalid},
         Case{"letter beyond f", manifest("1.4.2", urlFor("1.4.2"), "g" + Good64.substr(1)), Outcome::Invalid},
@@ -123,6 +120,28 @@ INSTANTIATE_TEST_SUITE_P(
             name.push_back(std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_');
         return name;
     });
+
+TEST(ManifestValidation, TakesTheDigestOnlyInLowercaseAsciiDigits) {
+    // Each is 64 characters that a fold to lowercase ASCII would accept; the
+    // install compares with the lowercase digest it computes, so none could
+    // ever install.
+    const std::string Fullwidth = "ＡＢＣＤＥＦ０１２３４５６７８９ａｂｃｄｅｆ";  // 22 fullwidth digits
+    const std::vector<std::pair<const char*, std::string>> digests{
+        {"all capitals", std::string(64, 'A')},
+        {"the good digest in capitals", "BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD"},
+        {"one capital", Good64.substr(0, 63) + "D"},
+        {"fullwidth digits", Fullwidth + Fullwidth + std::string(20, 'a')},
+        {"one fullwidth digit", Good64.substr(0, 63) + "ｄ"},
+    };
+    for (const auto& [what, digest] : digests) {
+        auto decoded = decodeRelease(manifest("1.4.2", urlFor("1.4.2"), digest));
+        ASSERT_TRUE(decoded) << what;
+        auto validated = validatedRelease(*decoded);
+        ASSERT_FALSE(validated) << what;
+        ASSERT_TRUE(validated.error().isInstallError()) << what;
+        EXPECT_EQ(validated.error().localizedDescription(), "La información del instalador no es válida.") << what;
+    }
+}
 
 TEST(ManifestDecoding, ReportsTheFirstBadMemberInOrder) {
     // Both "url" and "bytes" are wrong; "url" comes first.

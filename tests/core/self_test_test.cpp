@@ -117,6 +117,20 @@ TEST_F(SelfTest, ReportsManifestFailuresOnStandardError) {
     EXPECT_EQ(zero.out, "");
     EXPECT_EQ(zero.err, "Installer verification failed: message(\"La información del instalador no es válida.\")\n");
 
+    // A digest in capitals or fullwidth digits could never match the computed one.
+    for (const char* digest : {"BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD",
+                               "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ａｄ"}) {
+        test_support::writeText(manifest(),
+                                std::string(R"({"version":"1.4.2","url":"https://orbitreel.app/downloads/)") +
+                                    R"(Orbitreel-Mac-1.4.2.dmg","sha256":")" + digest + R"(","bytes":48213405})");
+        auto refused = run({"--verify-release"});
+        EXPECT_EQ(refused.status, 1) << digest;
+        EXPECT_EQ(refused.out, "") << digest;
+        EXPECT_EQ(refused.err,
+                  "Installer verification failed: message(\"La información del instalador no es válida.\")\n")
+            << digest;
+    }
+
     test_support::writeText(manifest(), R"({"version":"1.4.2"})");
     auto undecodable = run({"--verify-release"});
     EXPECT_EQ(undecodable.status, 1);

@@ -2,6 +2,8 @@
 
 #include <curl/curl.h>
 
+#include <optional>
+
 #include "platform/linux/posix_errors.h"
 
 namespace orbitreel {
@@ -10,13 +12,36 @@ namespace {
 
 bool isNoNetwork(long osErrno) { return systemCause(static_cast<int>(osErrno)) == texts::SystemCause::noNetwork; }
 
+// The proxy's part in a failure, when it has one. Never the proxy's address:
+// it may carry the user and password.
+std::optional<std::string> proxyCause(CURLcode code, long osErrno, const ProxyTrace& proxy) {
+    // A CONNECT answered with anything but success, whatever code libcurl
+    // gives it (7.88 calls it a receive error).
+    if (proxy.connectStatus == 407) return std::string(texts::ProxyCredentialsRefused);
+    if (proxy.connectStatus != 0 && (proxy.connectStatus < 200 || proxy.connectStatus >= 300))
+        return texts::proxyRefused(static_cast<int>(proxy.connectStatus));
+    switch (code) {
+        case CURLE_COULDNT_RESOLVE_PROXY:
+            return std::string(texts::ProxyNotFound);
+        case CURLE_COULDNT_CONNECT:
+            if (proxy.used && !isNoNetwork(osErrno)) return std::string(texts::ProxyUnreachable);
+            return std::nullopt;
+        case CURLE_PROXY:
+            if (proxy.socksError == CURLPX_USER_REJECTED) return std::string(texts::ProxyCredentialsRefused);
+            return std::string(texts::ProxyFailed);
+        default:
+            return std::nullopt;
+    }
+}
+
 }  // namespace
 
-PlatformError curlTransferError(int code, long osErrno) {
+PlatformError curlTransferError(int code, long osErrno, const ProxyTrace& proxy) {
+    if (auto cause = proxyCause(static_cast<CURLcode>(code), osErrno, proxy))
+        return PlatformError{"curl", code, std::move(*cause)};
     std::string_view text;
     switch (static_cast<CURLcode>(code)) {
         case CURLE_COULDNT_RESOLVE_HOST:
-        case CURLE_COULDNT_RESOLVE_PROXY:
             text = texts::HostNotFound;
             break;
         case CURLE_COULDNT_CONNECT:

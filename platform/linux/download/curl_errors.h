@@ -8,9 +8,16 @@
 
 namespace orbitreel {
 
+// What a failed request shows of the proxy it went through, if any.
+struct ProxyTrace {
+    bool used = false;       // the environment sent the request through a proxy
+    long connectStatus = 0;  // the proxy's answer to CONNECT; 0: none came
+    long socksError = 0;     // libcurl's CURLPX_* detail of a CURLE_PROXY
+};
+
 // A transfer that libcurl ended with `code`. `osErrno` is the socket error
-// libcurl saw (0 when none).
-PlatformError curlTransferError(int code, long osErrno);
+// libcurl saw (0 when none). A failure the proxy caused names the proxy.
+PlatformError curlTransferError(int code, long osErrno, const ProxyTrace& proxy = {});
 
 // The session's own file work on the partial download failed with `errnoValue`.
 PlatformError downloadFileError(int errnoValue);

@@ -6,6 +6,7 @@
 #include "core/identity.h"
 #include "core/thread_affinity.h"
 #include "platform/linux/download/curl_errors.h"
+#include "platform/linux/download/curl_proxy.h"
 #include "platform/linux/download/curl_resume_data.h"
 #include "platform/linux/download/curl_sockets.h"
 #include "platform/linux/download/response_plan.h"
@@ -293,7 +294,11 @@ std::optional<Error> Transfer::requestError(CURLcode result) {
         if (result == CURLE_UNSUPPORTED_PROTOCOL || result == CURLE_URL_MALFORMAT) resumable_ = false;
         long osErrno = 0;
         curl_easy_getinfo(easy_, CURLINFO_OS_ERRNO, &osErrno);
-        return Error(curlTransferError(result, osErrno));
+        ProxyTrace proxy;
+        proxy.used = !settings_.direct && environmentProxyFor(requestUrl_);
+        curl_easy_getinfo(easy_, CURLINFO_HTTP_CONNECTCODE, &proxy.connectStatus);
+        curl_easy_getinfo(easy_, CURLINFO_PROXY_ERROR, &proxy.socksError);
+        return Error(curlTransferError(result, osErrno, proxy));
     }
     if (body_ == Body::waiting) return Error(curlTransferError(CURLE_GOT_NOTHING, 0));
     return std::nullopt;
