@@ -20,6 +20,7 @@
 #include "standins/hdiutil/folder_cursor.h"
 #include "standins/hdiutil/image_seal.h"
 #include "standins/hdiutil/sealed_image_reader.h"
+#include "standins/hdiutil/volume_dates.h"
 
 namespace orbitreel::standins {
 
@@ -179,15 +180,29 @@ Outcome<void> writeVolume(int sourceFd, const std::vector<PlannedEntry>& entries
     return {};
 }
 
+// No time later than the source date; the access time is the modification
+// time, since reading the entry for the image moves it.
+void clampTimes(std::vector<PlannedEntry>& entries, std::int64_t sourceDate) {
+    const timespec latest{static_cast<time_t>(sourceDate), 0};
+    const auto clamped = [&](const timespec& time) { return time.tv_sec < latest.tv_sec ? time : latest; };
+    for (PlannedEntry& entry : entries) {
+        entry.st.st_mtim = clamped(entry.st.st_mtim);
+        entry.st.st_atim = entry.st.st_mtim;
+        entry.st.st_ctim = clamped(entry.st.st_ctim);
+    }
+}
+
 }  // namespace
 
-Outcome<void> createImage(const std::filesystem::path& srcFolder, const std::filesystem::path& image) {
+Outcome<void> createImage(const std::filesystem::path& srcFolder, const std::filesystem::path& image,
+                          std::optional<std::int64_t> sourceDate) {
     struct stat st {};
     if (::lstat(image.c_str(), &st) == 0) return failure("cannot create " + image.string() + ": it exists");
     auto source = openFolder(srcFolder);
     if (!source) return failure(source.error());
     auto entries = Plan().make(source->get());
     if (!entries) return failure(entries.error());
+    if (sourceDate) clampTimes(*entries, *sourceDate);
 
     // A temporary name beside the image, so that the rename stays on one
     // file system and nothing takes the image's name before it is sealed.
@@ -196,6 +211,7 @@ Outcome<void> createImage(const std::filesystem::path& srcFolder, const std::fil
     base::UniqueFd imageFd(::mkostemp(temporary.data(), O_CLOEXEC));
     if (!imageFd) return failure(posixMessage("cannot create " + image.string(), errno));
     auto written = writeVolume(source->get(), *entries, imageFd.get());
+    if (written && sourceDate) written = pinVolumeDates(imageFd.get(), *sourceDate);
     if (written && (::fchmod(imageFd.get(), 0644) != 0 || ::fsync(imageFd.get()) != 0))
         written = failure(posixMessage("cannot write " + image.string(), errno));
     imageFd.reset();

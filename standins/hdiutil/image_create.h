@@ -1,7 +1,9 @@
 #pragma once
 // Writes a folder's content into a new sealed disk image (release engineering).
 
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 
 #include "standins/common/outcome.h"
 
@@ -14,6 +16,13 @@ namespace orbitreel::standins {
 // trees are refused before anything is written. The image is written under
 // a temporary name beside `image` and takes its name only when whole and
 // sealed; fails when `image` exists, and leaves no image behind.
-Outcome<void> createImage(const std::filesystem::path& srcFolder, const std::filesystem::path& image);
+//
+// With a `sourceDate` (seconds since 1970) the image comes out the same from
+// the same content whatever the clock and time zone: no time in it is later
+// than the source date, those the writer takes from its clock are the source
+// date, and all are written in UTC (volume_dates.h). An entry's access time,
+// which reading it for the image changes, is taken to be its modification time.
+Outcome<void> createImage(const std::filesystem::path& srcFolder, const std::filesystem::path& image,
+                          std::optional<std::int64_t> sourceDate = std::nullopt);
 
 }  // namespace orbitreel::standins

@@ -4,6 +4,7 @@
 //   hdiutil attach IMAGE -readonly -nobrowse -mountpoint DIR
 //   hdiutil detach DIR
 //   hdiutil create -srcfolder DIR IMAGE
+// create honours SOURCE_DATE_EPOCH (seconds since 1970) for reproducible images.
 // Exit status 0 on success, 1 on failure, 2 for a command line it does not take.
 
 #include <cstdio>
@@ -15,6 +16,7 @@
 #include "standins/hdiutil/image_create.h"
 #include "standins/hdiutil/image_mount.h"
 #include "standins/hdiutil/image_verify.h"
+#include "standins/hdiutil/source_date.h"
 
 namespace {
 
@@ -76,7 +78,9 @@ int run(const std::vector<std::string>& args) {
     }
     if (verb == "create") {
         if (args.size() != 4 || args[1] != "-srcfolder") return usage("create takes -srcfolder DIR IMAGE");
-        return report(verb, createImage(args[2], args[3]));
+        auto sourceDate = sourceDateFromEnvironment();
+        if (!sourceDate) return report(verb, failure(sourceDate.error()));
+        return report(verb, createImage(args[2], args[3], *sourceDate));
     }
     return usage("unknown verb: " + verb);
 }

@@ -1,14 +1,18 @@
 // The release tool: a demo image and manifest that the stand-ins accept, the
-// variants tests need, and the demo application that it packs.
+// variants tests need, the demo application that it packs, and the same
+// image again from the same sources.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <nlohmann/json.hpp>
 
 #include <chrono>
+#include <cstdio>
 #include <regex>
 #include <thread>
 
@@ -155,6 +159,73 @@ TEST_F(ReleaseTool, RefusesUnusableOptions) {
         EXPECT_FALSE(made.errors.empty());
     }
     EXPECT_FALSE(fs::exists(out / "release.json"));
+}
+
+std::int64_t modified(const fs::path& path) {
+    struct stat st {};
+    EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
+    return st.st_mtim.tv_sec;
+}
+
+// The time of the last commit of the checkout the release tool lies in.
+std::int64_t lastCommitTime() {
+    const std::string command = "git -C '" + fs::path(MakeRelease).parent_path().string() + "' log -1 --format=%ct";
+    FILE* git = ::popen(command.c_str(), "r");
+    if (git == nullptr) return -1;
+    char line[64] = {};
+    const bool read = std::fgets(line, sizeof line, git) != nullptr;
+    ::pclose(git);
+    return read ? std::stoll(line) : -1;
+}
+
+TEST_F(ReleaseTool, TwoBuildsOfTheSameSourcesGiveTheSameImageAndManifest) {
+    // Inputs of the test's own, whose times it changes.
+    const fs::path binary = dir / "Orbitreel", key = dir / "key.pem", script = dir / "elsewhere" / "make_release.sh";
+    fs::copy_file(DemoApp, binary);
+    fs::copy_file(DevelopmentKey, key);
+    fs::create_directories(script.parent_path());
+    fs::copy_file(MakeRelease, script);
+    auto build = [&](std::vector<std::string> environment, const fs::path& into,
+                     const std::string& tool = MakeRelease) {
+        // git looks for a checkout no higher than the test's folder.
+        environment.push_back("GIT_CEILING_DIRECTORIES=" + dir.path().string());
+        environment.insert(environment.end(),
+                           {"/bin/bash", tool, "--helpers", fs::path(Hdiutil).parent_path().string(), "--app-binary",
+                            binary.string(), "--key", key.string(), "--out", into.string()});
+        return runTool("/usr/bin/env", environment);
+    };
+    const std::string image = "Orbitreel-Mac-1.4.2.dmg";
+
+    ToolRun made = build({"-u", "SOURCE_DATE_EPOCH", "TZ=UTC"}, dir / "first");
+    ASSERT_EQ(made.status, 0) << made.errors;
+    // Another second on the clock, new times on the inputs, another zone.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    for (const fs::path& input : {binary, key}) ASSERT_EQ(::utimensat(AT_FDCWD, input.c_str(), nullptr, 0), 0);
+    made = build({"-u", "SOURCE_DATE_EPOCH", "TZ=Asia/Kolkata"}, dir / "second");
+    ASSERT_EQ(made.status, 0) << made.errors;
+    EXPECT_TRUE(readFile(dir / "first" / image) == readFile(dir / "second" / image)) << "the two images differ";
+    EXPECT_EQ(readFile(dir / "first/release.json"), readFile(dir / "second/release.json"));
+
+    // Dated by the last commit.
+    ASSERT_EQ(attachAndVerify(dir / "first" / image), 0);
+    EXPECT_EQ(modified(mount / "Orbitreel.app/Contents/Info.plist"), lastCommitTime());
+    detach();
+
+    // Outside a checkout only the caller's date will do, and theirs wins.
+    made = build({"-u", "SOURCE_DATE_EPOCH"}, dir / "refused", script.string());
+    EXPECT_NE(made.status, 0);
+    EXPECT_NE(made.errors.find("SOURCE_DATE_EPOCH"), std::string::npos) << made.errors;
+    EXPECT_FALSE(fs::exists(dir / "refused" / image));
+    made = build({"SOURCE_DATE_EPOCH=1700000000"}, dir / "dated", script.string());
+    ASSERT_EQ(made.status, 0) << made.errors;
+    ASSERT_EQ(attachAndVerify(dir / "dated" / image), 0);
+    EXPECT_EQ(modified(mount / "Orbitreel.app/Contents/Info.plist"), 1700000000);
+    detach();
+
+    made = build({"SOURCE_DATE_EPOCH=tomorrow"}, dir / "malformed");
+    EXPECT_NE(made.status, 0);
+    EXPECT_NE(made.errors.find("SOURCE_DATE_EPOCH"), std::string::npos) << made.errors;
+    EXPECT_FALSE(fs::exists(dir / "malformed/release.json"));
 }
 
 TEST(BuildRelease, TheBuildsDemoReleaseMatchesItsManifestAndVerifies) {

@@ -22,6 +22,11 @@
 #   --after-signing CMD   after signing, runs CMD with bash inside the staged
 #                         Orbitreel.app (any other tampering a test needs)
 #   --keep-staging        leaves the image's folder as OUT/staging
+#
+# The image is reproducible: every time in it is pinned to SOURCE_DATE_EPOCH,
+# the caller's when set, else the time of this checkout's last commit; outside
+# a git checkout the caller must set it (see README.md). Only --payload-bytes,
+# which is random, makes two builds of the same sources differ.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -59,6 +64,13 @@ done
 [[ -n "$version" && "$version" != */* && "$version" != *[[:cntrl:]]* && "$version" != *[\"\\]* ]] || die "unusable version: '$version'"
 [[ "$payload_bytes" =~ ^[0-9]+$ ]] || die "--payload-bytes takes a number of bytes"
 [ -n "$bundle_version" ] || bundle_version=$version
+
+# The caller's value wins, even a malformed one, which hdiutil refuses.
+if [ -z "${SOURCE_DATE_EPOCH+set}" ]; then
+  SOURCE_DATE_EPOCH=$(git -C "$here" log -1 --format=%ct) ||
+    die "no git checkout with a commit to date the release by: set SOURCE_DATE_EPOCH to the sources' date in seconds since 1970, e.g. SOURCE_DATE_EPOCH=\$(date -d 2026-01-31 +%s)"
+fi
+export SOURCE_DATE_EPOCH
 
 xml_escape() {
   local s=${1//&/&amp;}
@@ -134,4 +146,4 @@ if [ "$keep_staging" = 1 ]; then
   rm -rf "$out/staging"
   mv "$staging" "$out/staging"
 fi
-echo "make_release: $image ($bytes bytes, sha256 $sha256)"
+echo "make_release: $image ($bytes bytes, sha256 $sha256, SOURCE_DATE_EPOCH $SOURCE_DATE_EPOCH)"
