@@ -596,7 +596,8 @@ int main(int argc, char** argv) {
     const double sweepFps = sweepSeconds > 0 ? double(sweepFrames) / sweepSeconds : 0;
     framesMet = framesMet && sweepFps >= FramesTarget;
     if (removal) {
-        std::printf("the removal of the cached image took %.1f ms %s\n", Millis(removal->finish - removal->start).count(),
+        std::printf("the removal of the cached image took %.1f ms %s\n",
+                    Millis(removal->finish - removal->start).count(),
                     removal->onMainThread ? "on the main thread" : "in the background");
     }
     std::printf("whole job: %.2f s from the press to the launch; bar %.1f frames/s over the %.2f s it swept\n",

@@ -142,8 +142,9 @@ private:
     // task completes first, so the handler's word is the last.
     void cancel(const Queue::Cancel& request) {
         assertOn(Affinity::session);
-        auto found = std::ranges::find_if(
-            transfers_, [&](const std::unique_ptr<Transfer>& transfer) { return transfer->taskPointer() == request.task; });
+        auto found = std::ranges::find_if(transfers_, [&](const std::unique_ptr<Transfer>& transfer) {
+            return transfer->taskPointer() == request.task;
+        });
         if (found == transfers_.end()) return request.handler(std::nullopt);
         Transfer& transfer = **found;
         curl_multi_remove_handle(multi_, transfer.handle());
