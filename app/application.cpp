@@ -71,9 +71,14 @@ int runInteractiveInstaller(char* programName, const Platform& platform) {
         if (state == Qt::ApplicationActive) delegate->applicationDidBecomeActive();
     });
     // A quit request from the system ends the installer in every state, busy
-    // or not: only closing the window is guarded.
-    new QuitSignals([delegate] { delegate->terminate(); }, app);
-    QObject::connect(app, &QGuiApplication::commitDataRequest, delegate, [delegate] { delegate->terminate(); });
+    // or not: only closing the window is guarded. A download is first cut
+    // short so that it can continue at the next run, which the delegate
+    // answers by replying later.
+    auto quitRequested = [delegate] {
+        if (delegate->applicationShouldTerminate() == Installer::TerminateReply::now) delegate->terminate();
+    };
+    new QuitSignals(quitRequested, app);
+    QObject::connect(app, &QGuiApplication::commitDataRequest, delegate, quitRequested);
 
     delegate->applicationWillFinishLaunching();
     QTimer::singleShot(0, delegate, [delegate] { delegate->applicationDidFinishLaunching(); });

@@ -1,5 +1,6 @@
 // The end of a successful run: final state, the installed path, the launch
-// of the installed application and the removal of the cached image.
+// of the installed application and the removal of the cached image, in the
+// background.
 
 #include <QPointer>
 
@@ -67,7 +68,13 @@ void Installer::finishInstall(const InstalledApplication& application) {
         });
     });
 
-    if (release) ignore(fm.remove(cachedImage(home, release->version)));
+    // Freeing a 1 GiB file takes the file system a good part of a second: off
+    // the main thread, which has just shown "Listo". A quit before it ends may
+    // leave the image, which the next run verifies again.
+    if (release) {
+        platform_.queues->onUserInitiated(
+            [&files = fm, image = cachedImage(home, release->version)] { ignore(files.remove(image)); });
+    }
 }
 
 }  // namespace orbitreel

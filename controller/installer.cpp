@@ -24,6 +24,7 @@ Installer::Installer(const Platform& platform, Leftovers leftovers, QObject* par
       fm(*platform.files) {
     assertOn(Affinity::main);
     terminate = [] { QCoreApplication::exit(0); };
+    replyToApplicationShouldTerminate = [] { QCoreApplication::exit(0); };
     runAlert = [this](const QString& message, const QString& informative) {
         QMessageBox alert(window);
         alert.setText(message);

@@ -5,14 +5,15 @@
 //
 // One class split over controller/ by concern: installer.cpp (construction),
 // launch.cpp, window.cpp (the window, reopen, activation, close guard),
-// start.cpp, session_calls.cpp, verify_and_install.cpp, finish_install.cpp and
-// fail.cpp.
+// start.cpp, session_calls.cpp, verify_and_install.cpp, finish_install.cpp,
+// fail.cpp and quit.cpp (a quit request from the system).
 
 #include <QLabel>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -46,6 +47,14 @@ public:
     void applicationDidBecomeActive();
     // Window delegate: the close guard. True when the window may close.
     bool windowShouldClose();
+    // Application delegate: asked before the application ends for a quit
+    // request. While a download runs the answer is `later`: the transfer is
+    // cancelled so that it leaves resume data, the data is kept, and then,
+    // or after QuitWait at the latest, `replyToApplicationShouldTerminate`
+    // is called once. Otherwise the answer is `now`.
+    enum class TerminateReply { now, later };
+    TerminateReply applicationShouldTerminate();
+    static constexpr std::chrono::milliseconds QuitWait{2000};
 
     // The primary button's action.
     void start();
@@ -67,6 +76,9 @@ public:
     // How the application terminates; tests replace it. By default it asks
     // the running application to quit.
     std::function<void()> terminate;
+    // How a `later` answer ends the application; tests replace it. By
+    // default it ends the running application as `terminate` does.
+    std::function<void()> replyToApplicationShouldTerminate;
     // Runs the close guard's alert modally; tests replace it so nothing blocks.
     std::function<void(const QString& message, const QString& informative)> runAlert;
 
@@ -87,6 +99,11 @@ private:
     void delayedLaunchCheck();
     // Shows a launch failure and leaves the button disabled for the run.
     void failLaunch(const Error& error);
+    // Writes the resume data to the cache, or removes the kept file when there
+    // is none; on any thread, touching only the fixed fields.
+    void keepResumeData(const std::optional<Bytes>& resumeData) const;
+    // The one reply to a quit request answered `later`.
+    void replyToQuit();
 
     const Platform& platform_;
     const Leftovers leftovers_;
@@ -102,6 +119,11 @@ private:
     std::shared_ptr<DownloadTask> task;
     bool busy = false;
     bool installed = false;
+    // Busy with a download task, not with a verification or an install.
+    bool downloading = false;
+    // A quit request is waiting for the resume data; `quitReplied` once it ended.
+    bool quitting = false;
+    bool quitReplied = false;
     Files& fm;
 };
 

@@ -1,7 +1,7 @@
-// The URL session's four delegate calls. They arrive one at a time on the
-// session's own thread: there they touch only the cache files and the fixed
-// fields `release` and `fm`; everything the window shows is posted to the
-// main queue.
+// The URL session's four delegate calls, and the keeping of resume data
+// they share with a quit request. They arrive one at a time on the session's
+// own thread: there they touch only the cache files and the fixed fields
+// `release` and `fm`; everything the window shows is posted to the main queue.
 
 #include <QPointer>
 #include <QString>
@@ -60,6 +60,9 @@ void Installer::didFinishDownloading(DownloadTask& task, const Path& location) {
     auto post = [this](std::optional<Error> error) {
         platform_.queues->onMain([self = QPointer<Installer>(this), error = std::move(error)] {
             if (!self) return;
+            self->downloading = false;
+            // The installer is ending: a kept image is verified by the next run.
+            if (self->quitting) return;
             if (error) self->fail(*error);
             else self->verifyAndInstall();
         });
@@ -83,14 +86,21 @@ void Installer::didComplete(DownloadTask&, const std::optional<TransferError>& e
     assertOn(Affinity::session);
     if (!error) return;  // a finished transfer, already handled
 
-    const Path resumeData = resumeDataFile(platform_.environment->homeDirectory(), release->version);
-    if (error->resumeData) ignore(fm.write(resumeData, *error->resumeData, true));
-    else ignore(fm.remove(resumeData));
+    keepResumeData(error->resumeData);
 
     const std::string text = texts::downloadCut(error->error.localizedDescription());
     platform_.queues->onMain([self = QPointer<Installer>(this), text] {
-        if (self) self->fail(InstallError{text});
+        if (!self) return;
+        self->downloading = false;
+        // Cancelled for a quit request: nothing to show on the way out.
+        if (!self->quitting) self->fail(InstallError{text});
     });
+}
+
+void Installer::keepResumeData(const std::optional<Bytes>& resumeData) const {
+    const Path file = resumeDataFile(platform_.environment->homeDirectory(), release->version);
+    if (resumeData) ignore(fm.write(file, *resumeData, true));
+    else ignore(fm.remove(file));
 }
 
 }  // namespace orbitreel

@@ -28,6 +28,7 @@ void Installer::start() {
     }
 
     busy = true;
+    downloading = false;
     if (action) action->setEnabled(false);
     status->setText(qt(texts::Downloading));
 
@@ -51,6 +52,7 @@ void Installer::start() {
         }
     }
     task = resumes ? session->downloadTaskWithResumeData(*resumeData) : session->downloadTask(release->url);
+    downloading = true;
     task->resume();
 }
 

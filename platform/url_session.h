@@ -54,6 +54,13 @@ public:
     // The response the task received, once there is one. Read on the
     // session's thread inside delegate calls.
     virtual std::optional<HttpResponse> response() const = 0;
+    // Ends a running transfer so that it can continue later; returns at once.
+    // `handler` is called once, on a thread of the session's choosing, with
+    // the resume data, or with none when the bytes so far cannot be
+    // continued or the task is not running. A running task also completes
+    // with an error that carries the same resume data.
+    using ResumeDataHandler = std::function<void(std::optional<Bytes>)>;
+    virtual void cancelByProducingResumeData(ResumeDataHandler handler) = 0;
 };
 
 // A task's completion error: the description the user sees and, when the

@@ -41,7 +41,8 @@ TEST_F(EndToEnd, RoadFromTheButtonToTheRunningApplication) {
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].status, 200);
     EXPECT_EQ(requests[0].bodyBytesSent, static_cast<std::uint64_t>(scene().release().bytes));
-    EXPECT_FALSE(fs::exists(home().cachedImage()));
+    // The image goes in the background.
+    EXPECT_TRUE(stage::waitUntil([&] { return !fs::exists(home().cachedImage()); }, Patience));
     EXPECT_FALSE(fs::exists(home().resumeData()));
     EXPECT_TRUE(home().hiddenCopies().empty());
     EXPECT_TRUE(home().trashedApplications().empty());
@@ -65,7 +66,7 @@ TEST_F(EndToEnd, ACachedImageIsInstalledWithoutTheNetworkAndTheWindowOutlivesThe
     ASSERT_TRUE(waitForInstalled()) << diagnosis();
     EXPECT_TRUE(installedIntact());
     EXPECT_TRUE(scene().host().requests().empty());
-    EXPECT_FALSE(fs::exists(home().cachedImage()));
+    EXPECT_TRUE(stage::waitUntil([&] { return !fs::exists(home().cachedImage()); }, Patience));
     EXPECT_EQ(stage::orbitreelProcesses().size(), 1u);
     EXPECT_EQ(home().applicationStarts(), 1);
 

@@ -1,10 +1,12 @@
 // The window and the process: closing is refused with an alert while the
 // installer works (the work goes on) and ends it otherwise; a second start
-// hands over to the running installer; a quit request ends it in any state.
+// hands over to the running installer; a quit request ends it in any state,
+// keeping what a download under way had fetched.
 
 #include <signal.h>
 
 #include <algorithm>
+#include <nlohmann/json.hpp>
 
 #include "tests/e2e/e2e_fixture.h"
 #include "stage/child_process.h"
@@ -89,20 +91,58 @@ TEST_F(EndToEnd, QuitRequestsWhenReadyEndTheInstallerWithSuccessAndFreeItsPlace)
     EXPECT_TRUE(scene().host().requests().empty());
 }
 
-TEST_F(EndToEnd, QuitRequestWhileDownloadingEndsTheInstallerAndTheNextRunInstalls) {
-    scene().serveRelease(stage::paced(scene().releaseImage(), 3s));
+// The bound of a quit request: generous beside the installer's own wait for
+// its resume data, short beside the minutes a stalled host would hold it.
+constexpr auto QuitBound = 10s;
+
+// How far the kept download came, by the session's resume data.
+std::optional<std::uint64_t> resumedFrom(const fs::path& resumeData) {
+    auto json = nlohmann::json::parse(stage::readWholeFile(resumeData), nullptr, false);
+    if (!json.is_object() || !json["bytes"].is_number_unsigned()) return std::nullopt;
+    return json["bytes"].get<std::uint64_t>();
+}
+
+TEST_F(EndToEnd, QuitRequestWhileDownloadingEndsTheInstallerAndKeepsWhatArrived) {
+    const auto size = static_cast<std::uint64_t>(scene().release().bytes);
+    scene().serveRelease(stage::paced(scene().releaseImage(), 8s));
     openAndPress();
-    ASSERT_TRUE(stage::waitUntil([&] { return scene().host().bodyBytesSent() > 0; }, Patience)) << diagnosis();
-    // The desktop session ends: busy or not, the installer goes.
+    ASSERT_TRUE(stage::waitUntil([&] { return scene().host().bodyBytesSent() >= size / 2; }, Patience))
+        << diagnosis();
+    // The desktop session ends: busy or not, the installer goes, soon.
     scene().installer().signal(SIGTERM);
-    ASSERT_TRUE(scene().waitForInstallerExit(Patience).has_value()) << diagnosis();
+    ASSERT_EQ(scene().waitForInstallerExit(QuitBound), std::optional<int>(0)) << diagnosis();
     EXPECT_FALSE(fs::exists(home().installedApp()));
     EXPECT_TRUE(home().hiddenCopies().empty());
+    EXPECT_TRUE(home().errorEntries().empty()) << diagnosis();
+    ASSERT_TRUE(fs::exists(home().resumeData())) << diagnosis();
+    const auto kept = resumedFrom(home().resumeData());
+    ASSERT_TRUE(kept.has_value());
+    EXPECT_GT(*kept, 0u);
 
+    // The next run asks for the rest only, from where the quit left it.
     scene().serveRelease(scene().releaseImage());
     openAndPress();
     ASSERT_TRUE(waitForInstalled()) << diagnosis();
     EXPECT_TRUE(installedIntact());
+    auto requests = scene().host().requests();
+    ASSERT_EQ(requests.size(), 2u) << diagnosis();
+    EXPECT_LE(*kept, requests[0].bodyBytesSent);
+    EXPECT_EQ(requests[1].range, "bytes=" + std::to_string(*kept) + "-");
+    EXPECT_EQ(requests[1].status, 206);
+    EXPECT_EQ(requests[1].bodyBytesSent, size - *kept);
+}
+
+TEST_F(EndToEnd, QuitRequestEndsTheInstallerWhileTheHostSendsNothing) {
+    // The headers, then not one byte until the host stops.
+    const std::string path = stage::pathOfUrl(scene().release().url);
+    scene().serveRelease(scene().releaseImage());
+    scene().host().fault(path, release_host::Fault::stall(0));
+    openAndPress();
+    ASSERT_TRUE(scene().host().waitForStall(path, Patience)) << diagnosis();
+    scene().installer().signal(SIGTERM);
+    ASSERT_EQ(scene().waitForInstallerExit(QuitBound), std::optional<int>(0)) << diagnosis();
+    // Nothing arrived, so nothing is kept.
+    EXPECT_FALSE(fs::exists(home().resumeData()));
 }
 
 }  // namespace

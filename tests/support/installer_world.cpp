@@ -81,6 +81,7 @@ std::vector<std::string> InstallerWorld::logLines() const {
 InstallerRun::InstallerRun(InstallerWorld& world)
     : installer(std::make_unique<Installer>(world.platform, Leftovers::recover)) {
     installer->terminate = [this] { ++terminations; };
+    installer->replyToApplicationShouldTerminate = [this] { ++quitReplies; };
     installer->runAlert = [this](const QString& message, const QString& informative) {
         alerts.push_back((message + "/" + informative).toStdString());
     };

@@ -79,9 +79,9 @@ struct InstallerWorld {
     std::vector<std::string> logLines() const;
 };
 
-// One installer in the world, with termination and the alert recorded
-// instead of carried out. A test may make a second one, as after closing
-// the installer and opening it again.
+// One installer in the world, with termination, the reply to a quit request
+// and the alert recorded instead of carried out. A test may make a second
+// one, as after closing the installer and opening it again.
 struct InstallerRun {
     explicit InstallerRun(InstallerWorld& world);
     ~InstallerRun();
@@ -90,6 +90,7 @@ struct InstallerRun {
 
     std::unique_ptr<Installer> installer;
     int terminations = 0;
+    int quitReplies = 0;  // replies to a quit request answered later
     std::vector<std::string> alerts;  // "message/informative"
 
     // Launches it as the application does: will-finish, then did-finish.

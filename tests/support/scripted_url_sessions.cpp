@@ -1,6 +1,17 @@
 #include "tests/support/scripted_url_sessions.h"
 
+#include "tests/support/installer_world.h"
+
 namespace orbitreel::test_support {
+
+void ScriptedTask::cancelByProducingResumeData(ResumeDataHandler handler) {
+    ++cancelled;
+    if (holdCancel) {
+        heldCancel = std::move(handler);
+        return;
+    }
+    onSessionQueue([&] { handler(resumeDataOnCancel); });
+}
 
 std::shared_ptr<DownloadTask> ScriptedSession::downloadTask(const std::string& url) {
     auto task = std::make_shared<ScriptedTask>();

@@ -21,6 +21,15 @@ public:
     int resumed = 0;
     void resume() override { ++resumed; }
     std::optional<HttpResponse> response() const override { return std::nullopt; }
+
+    // A cancel hands `resumeDataOnCancel` to its handler at once, from a
+    // thread of its own as the session would; with `holdCancel` the handler
+    // waits in `heldCancel` for the test to call, or never.
+    std::optional<Bytes> resumeDataOnCancel;
+    bool holdCancel = false;
+    ResumeDataHandler heldCancel;
+    int cancelled = 0;
+    void cancelByProducingResumeData(ResumeDataHandler handler) override;
 };
 
 class ScriptedSession : public UrlSession {

@@ -36,6 +36,11 @@ std::chrono::milliseconds toMilliseconds(double seconds) {
 struct CurlSession::Queue {
     std::mutex mutex;
     std::deque<std::shared_ptr<CurlTask>> pending;
+    struct Cancel {
+        std::shared_ptr<CurlTask> task;
+        DownloadTask::ResumeDataHandler handler;
+    };
+    std::deque<Cancel> cancels;
     // Every task made by this session, so clean-ups spare the partial files
     // that unfinished tasks will continue.
     std::vector<std::weak_ptr<CurlTask>> made;
@@ -46,6 +51,13 @@ struct CurlSession::Queue {
         std::lock_guard lock(mutex);
         if (stopping || !multi) return;
         pending.push_back(std::move(task));
+        curl_multi_wakeup(multi);
+    }
+
+    void cancel(Cancel request) {
+        std::lock_guard lock(mutex);
+        if (stopping || !multi) return;
+        cancels.push_back(std::move(request));
         curl_multi_wakeup(multi);
     }
 };
@@ -84,12 +96,16 @@ public:
     void run() {
         for (;;) {
             std::deque<std::shared_ptr<CurlTask>> starting;
+            std::deque<Queue::Cancel> cancelling;
             {
                 std::lock_guard lock(queue_.mutex);
                 if (queue_.stopping) break;
                 starting.swap(queue_.pending);
+                cancelling.swap(queue_.cancels);
             }
+            // Starts first: a cancel asked for after a start finds the transfer.
             for (auto& task : starting) start(std::move(task));
+            for (auto& request : cancelling) cancel(request);
 
             int running = 0;
             curl_multi_perform(multi_, &running);
@@ -120,6 +136,22 @@ private:
         const std::string& url = task->fromResumeData() ? task->resumeState()->url : task->url();
         Transfer& added = *transfers_.emplace_back(std::move(transfer));
         begin(added, url);
+    }
+
+    // The transfer ends as a cut one does, keeping what a cut would keep; the
+    // task completes first, so the handler's word is the last.
+    void cancel(const Queue::Cancel& request) {
+        assertOn(Affinity::session);
+        auto found = std::ranges::find_if(transfers_, [&](const std::unique_ptr<Transfer>& transfer) {
+            return transfer->taskPointer() == request.task;
+        });
+        if (found == transfers_.end()) return request.handler(std::nullopt);
+        Transfer& transfer = **found;
+        curl_multi_remove_handle(multi_, transfer.handle());
+        auto resumeData = transfer.abandon();
+        // The library's own code for a transfer its caller stopped.
+        complete(transfer, TransferError{Error(curlTransferError(CURLE_ABORTED_BY_CALLBACK, 0)), resumeData});
+        request.handler(std::move(resumeData));
     }
 
     std::set<std::string> partialsInUse() {
@@ -252,11 +284,15 @@ CurlSession::~CurlSession() {
     worker_.reset();
 }
 
-CurlTask::Enqueue CurlSession::enqueuer() const {
+CurlTask::Requests CurlSession::requests() const {
     // A task outliving its session is never run.
-    return [queue = std::weak_ptr<Queue>(queue_)](std::shared_ptr<CurlTask> task) {
-        if (auto q = queue.lock()) q->enqueue(std::move(task));
-    };
+    const std::weak_ptr<Queue> queue = queue_;
+    return {[queue](std::shared_ptr<CurlTask> task) {
+                if (auto q = queue.lock()) q->enqueue(std::move(task));
+            },
+            [queue](std::shared_ptr<CurlTask> task, DownloadTask::ResumeDataHandler handler) {
+                if (auto q = queue.lock()) q->cancel({std::move(task), std::move(handler)});
+            }};
 }
 
 std::shared_ptr<DownloadTask> CurlSession::kept(std::shared_ptr<CurlTask> task) {
@@ -266,11 +302,11 @@ std::shared_ptr<DownloadTask> CurlSession::kept(std::shared_ptr<CurlTask> task) 
 }
 
 std::shared_ptr<DownloadTask> CurlSession::downloadTask(const std::string& url) {
-    return kept(std::make_shared<CurlTask>(enqueuer(), url));
+    return kept(std::make_shared<CurlTask>(requests(), url));
 }
 
 std::shared_ptr<DownloadTask> CurlSession::downloadTaskWithResumeData(const Bytes& resumeData) {
-    return kept(std::make_shared<CurlTask>(enqueuer(), decodeResumeData(resumeData)));
+    return kept(std::make_shared<CurlTask>(requests(), decodeResumeData(resumeData)));
 }
 
 std::optional<std::string> CurlSession::resumeDataUrl(const Bytes& resumeData) const {

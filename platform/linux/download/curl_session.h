@@ -14,7 +14,8 @@ class CurlSession : public UrlSession {
 public:
     // `partialFolder` holds the partial downloads that resume data names.
     CurlSession(const SessionConfiguration& configuration, SessionDelegate& delegate, Path partialFolder);
-    // Stops the worker; running transfers end without further delegate calls.
+    // Stops the worker; running transfers end without further delegate calls,
+    // and cancels not yet carried out without their handlers.
     ~CurlSession() override;
     CurlSession(const CurlSession&) = delete;
     CurlSession& operator=(const CurlSession&) = delete;
@@ -26,8 +27,8 @@ public:
 private:
     struct Queue;
     class Worker;
-    // What a new task calls to be run by this session's worker.
-    CurlTask::Enqueue enqueuer() const;
+    // What a new task calls to be run, or cancelled, by this session's worker.
+    CurlTask::Requests requests() const;
     // Keeps `task` among the session's tasks and hands it out.
     std::shared_ptr<DownloadTask> kept(std::shared_ptr<CurlTask> task);
     std::shared_ptr<Queue> queue_;

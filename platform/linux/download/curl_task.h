@@ -17,18 +17,29 @@ namespace orbitreel {
 
 class CurlTask : public DownloadTask, public std::enable_shared_from_this<CurlTask> {
 public:
-    using Enqueue = std::function<void(std::shared_ptr<CurlTask>)>;
+    // What a task asks of its session's worker, from any thread; a session
+    // that is gone does neither.
+    struct Requests {
+        std::function<void(std::shared_ptr<CurlTask>)> start;
+        std::function<void(std::shared_ptr<CurlTask>, ResumeDataHandler)> cancel;
+    };
 
     // A fresh download of `url`.
-    CurlTask(Enqueue enqueue, std::string url) : enqueue_(std::move(enqueue)), url_(std::move(url)) {}
+    CurlTask(Requests requests, std::string url) : requests_(std::move(requests)), url_(std::move(url)) {}
     // A download that continues from resume data; absent state means the blob
     // was unusable and the task will fail when started.
-    CurlTask(Enqueue enqueue, std::optional<ResumeState> state)
-        : enqueue_(std::move(enqueue)), fromResumeData_(true), resumeState_(std::move(state)) {}
+    CurlTask(Requests requests, std::optional<ResumeState> state)
+        : requests_(std::move(requests)), fromResumeData_(true), resumeState_(std::move(state)) {}
 
     void resume() override {
         if (started_.exchange(true)) return;
-        enqueue_(shared_from_this());
+        requests_.start(shared_from_this());
+    }
+
+    void cancelByProducingResumeData(ResumeDataHandler handler) override {
+        // A task cancelled before it was resumed never starts.
+        started_ = true;
+        requests_.cancel(shared_from_this(), std::move(handler));
     }
 
     std::optional<HttpResponse> response() const override {
@@ -49,7 +60,7 @@ public:
     bool finished = false;
 
 private:
-    Enqueue enqueue_;
+    Requests requests_;
     std::string url_;
     bool fromResumeData_ = false;
     std::optional<ResumeState> resumeState_;
