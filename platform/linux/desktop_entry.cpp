@@ -33,8 +33,7 @@ bool blank(std::string_view text) { return text.find_first_not_of(' ') == std::s
 
 // A file name inside a folder: no separator, not a walk up.
 bool plainName(std::string_view name) {
-    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos &&
-           writable(name);
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos && writable(name);
 }
 
 // The general escaping of a value; the rest is refused by `writable`.

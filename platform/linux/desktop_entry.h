@@ -47,7 +47,6 @@ enum class EntryWrite { written, leftAlone, nothingToWrite };
 Result<EntryWrite> writeDesktopEntry(const Path& folder, const std::string& fileName, const std::string& text);
 
 // The entry for the application at `bundle`, in the person's folder.
-Result<EntryWrite> registerApplication(Bundles& bundles, const Path& bundle, const Path& home,
-                                       const char* xdgDataHome);
+Result<EntryWrite> registerApplication(Bundles& bundles, const Path& bundle, const Path& home, const char* xdgDataHome);
 
 }  // namespace orbitreel

@@ -65,20 +65,23 @@ int run(const std::vector<std::string>& arguments, const Path& log) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-bool installed(const char* program) { return run({"sh", "-c", std::string("command -v ") + program}, "/dev/null") == 0; }
+bool installed(const char* program) {
+    return run({"sh", "-c", std::string("command -v ") + program}, "/dev/null") == 0;
+}
 
 TEST(DesktopEntry, TheTextQuotesTheExecutableAndEscapesEveryValue) {
     const Path bundle = Path("/home") / AwkwardName / "Applications/Orbitreel.app";
     DesktopEntry entry{"Orbit\\reel", bundle / "Contents/MacOS/Orbitreel", bundle / "Contents/Resources/Orbitreel.png"};
-    EXPECT_EQ(desktopEntryText(entry),
-              "[Desktop Entry]\nType=Application\nName=Orbit\\\\reel\n"
-              "Exec=/bin/sh -c \"exec \\\\\"\\\\$0\\\\\"\" "
-              "\"/home/a home 100%% \\\\\"ours\\\\\" \\\\`x\\\\` \\\\$HOME \\\\\\\\ back"
-              "/Applications/Orbitreel.app/Contents/MacOS/Orbitreel\"\n"
-              "TryExec=/home/a home 100% \"ours\" `x` $HOME \\\\ back/Applications/Orbitreel.app/Contents/MacOS/Orbitreel\n"
-              "Icon=/home/a home 100% \"ours\" `x` $HOME \\\\ back"
-              "/Applications/Orbitreel.app/Contents/Resources/Orbitreel.png\n"
-              "Terminal=false\nX-OrbitreelInstaller-Written=true\n");
+    EXPECT_EQ(
+        desktopEntryText(entry),
+        "[Desktop Entry]\nType=Application\nName=Orbit\\\\reel\n"
+        "Exec=/bin/sh -c \"exec \\\\\"\\\\$0\\\\\"\" "
+        "\"/home/a home 100%% \\\\\"ours\\\\\" \\\\`x\\\\` \\\\$HOME \\\\\\\\ back"
+        "/Applications/Orbitreel.app/Contents/MacOS/Orbitreel\"\n"
+        "TryExec=/home/a home 100% \"ours\" `x` $HOME \\\\ back/Applications/Orbitreel.app/Contents/MacOS/Orbitreel\n"
+        "Icon=/home/a home 100% \"ours\" `x` $HOME \\\\ back"
+        "/Applications/Orbitreel.app/Contents/Resources/Orbitreel.png\n"
+        "Terminal=false\nX-OrbitreelInstaller-Written=true\n");
 
     // Without a percent sign the program is started directly.
     entry.icon.reset();
@@ -123,13 +126,13 @@ TEST(DesktopEntry, NameIconAndPlaceComeFromTheBundleAndTheEnvironment) {
 
     // The icon only when its content is a PNG or an SVG, in a plain file.
     for (const auto& [file, usable] : std::map<std::string, bool>{{"real.png", true},
-                                                                   {"drawing.svg", true},
-                                                                   {"fake.png", false},
-                                                                   {"text.svg", false},
-                                                                   {"link.png", false},
-                                                                   {"folder.png", false},
-                                                                   {"missing.png", false},
-                                                                   {"../Resources/real.png", false}}) {
+                                                                  {"drawing.svg", true},
+                                                                  {"fake.png", false},
+                                                                  {"text.svg", false},
+                                                                  {"link.png", false},
+                                                                  {"folder.png", false},
+                                                                  {"missing.png", false},
+                                                                  {"../Resources/real.png", false}}) {
         auto withIcon = of({{"CFBundleExecutable", "Orbitreel"}, {"CFBundleIconFile", file}});
         EXPECT_EQ(withIcon->icon, usable ? std::optional<Path>(resources / file) : std::nullopt) << file;
     }
@@ -192,9 +195,9 @@ TEST_F(DesktopEntryWriting, LeavesAloneWhatItDidNotWrite) {
 
     // The person's own entries, even ones that mention the mark.
     fs::create_directories(folder);
-    for (const std::string& text : {std::string("[Desktop Entry]\nName=Mine\n"),
-                                   std::string("[Desktop Entry]\n# ") + DesktopEntryMark + "\n",
-                                   std::string("[Desktop Entry]\n") + DesktopEntryMark + "s\n"}) {
+    for (const std::string& text :
+         {std::string("[Desktop Entry]\nName=Mine\n"), std::string("[Desktop Entry]\n# ") + DesktopEntryMark + "\n",
+          std::string("[Desktop Entry]\n") + DesktopEntryMark + "s\n"}) {
         writeText(entry, text);
         leftAlone(text);
         EXPECT_EQ(readText(entry), text);
