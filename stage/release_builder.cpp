@@ -19,6 +19,8 @@ fs::path makeRelease(const ReleaseRecipe& recipe) {
                         ORBITREEL_STAGE_HELPERS,
                         "--app-binary",
                         ORBITREEL_STAGE_DEMO_APP,
+                        "--icon",
+                        ORBITREEL_STAGE_DEMO_ICON,
                         "--out",
                         recipe.out.string(),
                         "--version",

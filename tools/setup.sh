@@ -20,6 +20,7 @@ PACKAGES=(
   xvfb xauth x11-utils fontconfig fonts-dejavu-core
   iproute2 util-linux procps
   at-spi2-core libatspi2.0-dev dbus-daemon dbus-bin
+  desktop-file-utils libglib2.0-bin
 )
 
 missing=()

@@ -2,6 +2,11 @@
 
 #include "platform/linux/linux_platform.h"
 
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+#include "platform/linux/desktop_entry.h"
 #include "platform/linux/download/curl_url_sessions.h"
 #include "platform/linux/linux_applications.h"
 #include "platform/linux/linux_bundles.h"
@@ -13,6 +18,43 @@
 
 namespace orbitreel {
 
+namespace {
+
+// The workspace opens only a freshly installed copy: each open also gives
+// that copy a desktop entry, so the person finds it again once the installer
+// is closed. The entry is written as a background job and its outcome
+// dropped: it never fails an install nor changes what the window shows.
+class RegisteringWorkspace final : public Workspace {
+public:
+    RegisteringWorkspace(std::unique_ptr<Workspace> inner, Bundles& bundles, Environment& environment, Queues& queues)
+        : inner_(std::move(inner)), bundles_(bundles), environment_(environment), queues_(queues) {}
+
+    void openApplication(const InstalledApplication& application, OpenHandler handler) override {
+        registerWithDesktop(application.location);
+        inner_->openApplication(application, std::move(handler));
+    }
+
+private:
+    void registerWithDesktop(const Path& bundle) {
+        std::error_code error;
+        Path location = std::filesystem::absolute(bundle, error);
+        if (error) return;
+        std::optional<std::string> dataHome;
+        if (const char* value = std::getenv("XDG_DATA_HOME")) dataHome = value;
+        queues_.onUserInitiated([&bundles = bundles_, location = std::move(location),
+                                 home = environment_.homeDirectory(), dataHome = std::move(dataHome)] {
+            ignore(registerApplication(bundles, location, home, dataHome ? dataHome->c_str() : nullptr));
+        });
+    }
+
+    std::unique_ptr<Workspace> inner_;
+    Bundles& bundles_;
+    Environment& environment_;
+    Queues& queues_;
+};
+
+}  // namespace
+
 struct LinuxPlatform::Services {
     std::unique_ptr<Files> files = makeLinuxFiles();
     std::unique_ptr<Environment> environment = makeLinuxEnvironment();
@@ -21,7 +63,8 @@ struct LinuxPlatform::Services {
     std::unique_ptr<Processes> processes = makeLinuxProcesses();
     std::unique_ptr<RunningApplications> runningApplications = makeLinuxRunningApplications(*bundles);
     std::unique_ptr<Queues> queues = makeQtQueues();
-    std::unique_ptr<Workspace> workspace = makeLinuxWorkspace(*queues);
+    std::unique_ptr<Workspace> workspace =
+        std::make_unique<RegisteringWorkspace>(makeLinuxWorkspace(*queues), *bundles, *environment, *queues);
     std::unique_ptr<UrlSessions> urlSessions = makeCurlUrlSessions(*environment);
 };
 

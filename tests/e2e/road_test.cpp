@@ -1,5 +1,6 @@
 // The road a user takes when nothing goes wrong, also with an older copy in
-// the way and with Orbitreel still running.
+// the way and with Orbitreel still running; and the way back to the installed
+// copy through the desktop's launcher.
 
 #include <fstream>
 #include <thread>
@@ -137,6 +138,81 @@ TEST_F(EndToEnd, OrbitreelRunningIsRefusedThenInstalledOnceItQuits) {
     scene().pressButton();  // "Volver a intentar"
     ASSERT_TRUE(waitForInstalled()) << diagnosis();
     EXPECT_TRUE(installedIntact());
+}
+
+// The desktop's launcher finds the copy once the installer is closed: after
+// an install to the home folder, a reinstall over it, and an install to the
+// system folder, the entry validates, names the copy and starts it. The home's
+// name has a space and a percent sign, which the entry must quote.
+TEST_F(EndToEnd, TheDesktopsLauncherFindsTheInstalledCopyWhereverItLives) {
+    for (const char* tool : {"gio", "desktop-file-validate"})
+        if (stage::findProgram(tool).empty())
+            GTEST_SKIP() << tool << " is not installed (Debian packages libglib2.0-bin, desktop-file-utils)";
+    stage::SceneOptions options;
+    options.home = work() / "home %s 100%";
+    scene(options);
+    scene().serveRelease(scene().releaseImage());
+    const fs::path entry = home().home() / ".local/share/applications/app.orbitreel.Orbitreel.desktop";
+    const fs::path toolOutput = work() / "tool.txt";
+    auto run = [&](const std::string& tool, std::vector<std::string> arguments) {
+        stage::ProgramLaunch launch;
+        launch.program = stage::findProgram(tool);
+        launch.arguments = std::move(arguments);
+        launch.environment = stage::userEnvironment(home().home(), scene().displayName());
+        launch.output = toolOutput;
+        return stage::ChildProcess(launch).waitFor(Patience);
+    };
+
+    // Installs, ends the installer and Orbitreel, then starts Orbitreel the
+    // way the launcher does; what started, for the caller to check.
+    auto installThenLaunch = [&](const fs::path& copy) -> fs::path {
+        const fs::path executable = copy / "Contents/MacOS/Orbitreel";
+        const int starts = home().applicationStarts();
+        openAndPress();
+        EXPECT_TRUE(stage::waitUntil([&] { return home().applicationStarts() > starts; }, Patience)) << diagnosis();
+        // Written beside the launch, as a background job.
+        EXPECT_TRUE(stage::waitUntil(
+            [&] {
+                return stage::readWholeFile(entry).find("\nTryExec=" + executable.string() + "\n") != std::string::npos;
+            },
+            10s))
+            << stage::readWholeFile(entry);
+        scene().pressButton();
+        EXPECT_EQ(scene().waitForInstallerExit(Patience), std::optional<int>(0));
+        stage::stopOrbitreel();
+
+        EXPECT_EQ(run("desktop-file-validate", {entry.string()}), std::optional<int>(0))
+            << stage::readWholeFile(toolOutput);
+        EXPECT_EQ(stage::readWholeFile(toolOutput), "");
+        EXPECT_EQ(run("gio", {"launch", entry.string()}), std::optional<int>(0)) << stage::readWholeFile(toolOutput);
+        fs::path started;
+        stage::waitUntil([&] { return home().applicationStarts() > starts + 1; }, Patience);
+        for (pid_t pid : stage::orbitreelProcesses())
+            started = fs::read_symlink("/proc/" + std::to_string(pid) + "/exe");
+        stage::stopOrbitreel();
+        return started;
+    };
+
+    EXPECT_EQ(installThenLaunch(home().installedApp()), home().installedApp() / "Contents/MacOS/Orbitreel");
+    EXPECT_NE(stage::readWholeFile(entry).find(
+                  "\nIcon=" + (home().installedApp() / "Contents/Resources/Orbitreel.png").string() + "\n"),
+              std::string::npos)
+        << stage::readWholeFile(entry);
+
+    // A reinstall writes the entry anew.
+    std::ofstream(entry, std::ios::app) << "X-Left=by hand\n";
+    EXPECT_EQ(installThenLaunch(home().installedApp()), home().installedApp() / "Contents/MacOS/Orbitreel");
+    EXPECT_EQ(stage::readWholeFile(entry).find("X-Left"), std::string::npos);
+
+    // A copy in the system folder is replaced there, and the entry follows it.
+    const fs::path systemCopy = "/Applications/Orbitreel.app";
+    fs::create_directories(systemCopy / "Contents/MacOS");
+    std::ofstream(systemCopy / "Contents/Info.plist")
+        << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+           "<key>CFBundleIdentifier</key><string>app.orbitreel.Orbitreel</string>"
+           "<key>CFBundleShortVersionString</key><string>1.3.0</string></dict></plist>\n";
+    EXPECT_EQ(installThenLaunch(systemCopy), systemCopy / "Contents/MacOS/Orbitreel");
+    fs::remove_all(systemCopy);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #   --bundle-version V    CFBundleShortVersionString, when it must differ from V
 #   --bundle-id ID        CFBundleIdentifier (default app.orbitreel.Orbitreel)
 #   --payload-bytes N     adds Contents/Resources/payload.bin of N random bytes
+#   --icon FILE           copied to Contents/Resources, named by CFBundleIconFile
 #   --key PEM             signing key (default tools/keys/development-private.pem)
 #   --unsigned            leaves the application unsigned
 #   --no-app              the image holds a README and no Orbitreel.app
@@ -33,7 +34,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 helpers="" app_binary="" out=""
 version="1.4.2" bundle_version="" bundle_id="app.orbitreel.Orbitreel" payload_bytes=0
 key="$here/../keys/development-private.pem"
-unsigned=0 no_app=0 tamper=0 after_signing="" keep_staging=0
+unsigned=0 no_app=0 tamper=0 after_signing="" keep_staging=0 icon=""
 
 die() { echo "make_release: $*" >&2; exit 1; }
 need_value() { [ "$#" -ge 2 ] || die "$1 needs a value"; }
@@ -47,6 +48,7 @@ while [ "$#" -gt 0 ]; do
     --bundle-version) need_value "$@"; bundle_version=$2; shift 2 ;;
     --bundle-id) need_value "$@"; bundle_id=$2; shift 2 ;;
     --payload-bytes) need_value "$@"; payload_bytes=$2; shift 2 ;;
+    --icon) need_value "$@"; icon=$2; shift 2 ;;
     --key) need_value "$@"; key=$2; shift 2 ;;
     --unsigned) unsigned=1; shift ;;
     --no-app) no_app=1; shift ;;
@@ -108,11 +110,16 @@ else
 	<key>CFBundleShortVersionString</key>
 	<string>$(xml_escape "$bundle_version")</string>
 	<key>LSUIElement</key>
-	<true/>
+	<true/>${icon:+
+	<key>CFBundleIconFile</key>
+	<string>$(xml_escape "$(basename "$icon")")</string>}
 </dict>
 </plist>
 PLIST
   install -m 0755 "$app_binary" "$app/Contents/MacOS/Orbitreel"
+  if [ -n "$icon" ]; then
+    install -m 0644 "$icon" "$app/Contents/Resources/"
+  fi
   if [ "$payload_bytes" -gt 0 ]; then
     head -c "$payload_bytes" /dev/urandom > "$app/Contents/Resources/payload.bin"
   fi
