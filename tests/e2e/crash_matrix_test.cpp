@@ -380,8 +380,9 @@ TEST_F(CrashMatrix, KilledRightAfterEachCallOfTheSwapOverAnOlderCopy) {
                 << "the run past the last kill point did not install" << diagnosis();
             std::cout << "    " << expectSettled() << std::endl;
         } else {
-            ASSERT_EQ(status, 128 + SIGKILL) << "the installer was not killed (the trap counts from its first syncfs); the trap reported:\n"
-                                             << trapped << diagnosis();
+            ASSERT_EQ(status, 128 + SIGKILL)
+                << "the installer was not killed (the trap counts from its first syncfs); the trap reported:\n"
+                << trapped << diagnosis();
             const std::string afterKill = versionOf(home().installedApp());
             std::cout << "kill point " << nth << ": right after " << inHome(reportedCall(trapped, nth))
                       << "\n    the target then held " << afterKill << std::endl;
