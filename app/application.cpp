@@ -3,6 +3,8 @@
 
 #include "app/application.h"
 
+#include <unistd.h>
+
 #include <QApplication>
 #include <QGuiApplication>
 #include <QStyleFactory>
@@ -45,11 +47,12 @@ int runInteractiveInstaller(char* programName, const Platform& platform) {
     QApplication::setQuitOnLastWindowClosed(false);
 
     // Opening the installer again while it runs brings the running one's
-    // window forward instead of starting a second one on the same cache.
-    const Path home = platform.environment->homeDirectory();
-    const auto folder = instanceFolder(home);
+    // window forward instead of starting a second one on the same cache. The
+    // lock is the person's, not their home's text: "/home/ann/" is
+    // "/home/ann".
+    const auto folder = instanceFolder(platform.environment->homeDirectory());
     auto* instance = new SingleInstance(folder ? QString::fromStdString(folder->string()) : QString(),
-                                        SingleInstance::keyFor(QString::fromStdString(home.string())), app);
+                                        SingleInstance::keyFor(::getuid()), app);
     const auto claim = instance->claim();
     if (claim == SingleInstance::Claim::elsewhere) return 0;
     // Another installer of the person's may be mid-swap unless the lock is

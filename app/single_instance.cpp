@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QCryptographicHash>
 #include <QFile>
 #include <QLocalSocket>
 #include <QThread>
@@ -60,11 +59,7 @@ SingleInstance::SingleInstance(const QString& folder, const QString& key, QObjec
 
 SingleInstance::~SingleInstance() { release(); }
 
-QString SingleInstance::keyFor(const QString& homeFolder) {
-    const auto hash = QCryptographicHash::hash(homeFolder.toUtf8(), QCryptographicHash::Sha256).toHex().left(16);
-    // Short: the socket's whole path must fit in a socket address.
-    return QString::fromLatin1(hash);
-}
+QString SingleInstance::keyFor(uid_t user) { return QStringLiteral("user-%1").arg(user); }
 
 SingleInstance::Claim SingleInstance::claim() {
     // Nowhere safe to coordinate: run rather than refuse to run.

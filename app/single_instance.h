@@ -4,6 +4,8 @@
 // installer again while it runs asks the running one to show its window; the
 // new process then leaves.
 
+#include <sys/types.h>
+
 #include <QLocalServer>
 #include <QObject>
 #include <QString>
@@ -21,8 +23,9 @@ public:
     SingleInstance(const QString& folder, const QString& key, QObject* parent = nullptr);
     ~SingleInstance() override;
 
-    // A short name unique to the home folder.
-    static QString keyFor(const QString& homeFolder);
+    // The name of `user`'s lock: one person, one installer, however their
+    // home is spelled.
+    static QString keyFor(uid_t user);
 
     enum class Claim {
         held,       // this process is now the one installer and listens for reopen requests

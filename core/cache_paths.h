@@ -17,4 +17,6 @@ inline Path resumeDataFile(const Path& home, const std::string& version) {
     return versionDirectory(home, version) / "resume.data";
 }
 
+inline Path recordsDirectory(const Path& home) { return home / RecordsFolder; }
+
 }  // namespace orbitreel

@@ -20,6 +20,8 @@ inline constexpr std::string_view InstallerName = "OrbitreelInstaller";
 // Below the home folder.
 inline constexpr std::string_view CacheFolder = "Library/Caches/OrbitreelInstaller";
 inline constexpr std::string_view SessionFolder = "Library/Caches/OrbitreelInstaller-Session";
+// What each install made, written down for the next run's recovery.
+inline constexpr std::string_view RecordsFolder = "Library/Caches/OrbitreelInstaller-Records";
 inline constexpr std::string_view InstanceFolder = "Library/Caches/OrbitreelInstaller-Instance";
 inline constexpr std::string_view LogFolder = "Library/Logs";
 inline constexpr std::string_view LogFileName = "OrbitreelInstaller.log";

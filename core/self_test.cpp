@@ -25,8 +25,11 @@ SelfTestOutcome runSelfTest(const Platform& platform) {
     auto release = checkedRelease(platform);
     if (!release) return failed(release.error());
 
+    // A fresh name each run, so a killed run's leftover never stands in the
+    // way; anything at it was put there by someone else, and is neither
+    // followed nor removed.
     Path file = platform.environment->temporaryDirectory() / platform.environment->newUuid();
-    auto written = platform.files->write(file, asBytes("abc"), false);
+    auto written = platform.files->create(file, asBytes("abc"));
     if (!written) return failed(written.error());
 
     auto text = digest(*platform.files, *platform.hashing, file);

@@ -1,5 +1,6 @@
 #include "install/install.h"
 
+#include <optional>
 #include <string>
 
 #include "core/cache_paths.h"
@@ -7,6 +8,7 @@
 #include "install/command.h"
 #include "install/hidden_names.h"
 #include "install/leftovers.h"
+#include "install/run_record.h"
 #include "platform/platform.h"
 
 namespace orbitreel {
@@ -15,76 +17,94 @@ namespace {
 
 Failure versionMismatch() { return fail_with(InstallError{texts::VersionMismatch}); }
 
-// Where the new copy goes: the home Applications folder, unless a copy
-// already lies in the system folder, which is then replaced in place — but
-// only when the user may replace it, since we never ask for administrator
-// rights.
-Result<Path> destinationFolder(const Platform& platform, const Path& home) {
+// Where the new copy goes, and the copy it replaces: the home Applications
+// folder, unless Orbitreel already lies in the system folder, which is then
+// replaced in place — but only when the user may replace it, since we never
+// ask for administrator rights. Only a real copy counts there: a folder, not
+// a link, whose Info.plist, read through that folder, names Orbitreel.
+// Anything else at that name belongs to whoever put it there.
+struct Destination {
+    Path folder;
+    std::optional<ItemIdentity> previous;
+};
+
+Result<Destination> destinationFor(const Platform& platform, const Path& home) {
     Files& files = *platform.files;
     const Path systemCopy = platform.locations.systemApplications / ApplicationFolderName;
-    if (!files.exists(systemCopy)) return home / "Applications";
-    const Path systemFolder = systemCopy.parent_path();
-    if (!files.isWritable(systemCopy) || !files.isWritable(systemFolder)) {
-        return fail_with(InstallError{texts::NeedsAdmin});
+    auto system = platform.bundles->bundleFolderAt(systemCopy);
+    if (system && system->info.identifier == TargetBundleId) {
+        const Path systemFolder = systemCopy.parent_path();
+        if (!files.isWritable(systemCopy) || !files.isWritable(systemFolder)) {
+            return fail_with(InstallError{texts::NeedsAdmin});
+        }
+        return Destination{systemFolder, system->identity};
     }
-    return systemFolder;
+    const Path folder = home / "Applications";
+    if (auto created = files.createDirectories(folder); !created) return fail_with(created.error());
+    std::optional<ItemIdentity> previous;
+    if (files.exists(folder / ApplicationFolderName)) {
+        auto identity = files.identityAt(folder / ApplicationFolderName);
+        if (!identity) return fail_with(identity.error());
+        previous = *identity;
+    }
+    return Destination{folder, previous};
 }
 
-// For a file system that cannot exchange: the previous copy steps aside to
-// the backup name and comes back if the staging copy cannot take its place.
-Result<void> replaceByRenames(Files& files, const Path& staging, const Path& target, const Path& backup) {
-    if (auto aside = files.move(target, backup); !aside) return fail_with(aside.error());
-    if (auto swapped = files.move(staging, target); !swapped) {
-        // The user sees why the swap failed, not whether the restore worked too.
-        ignore(files.move(backup, target));
-        return fail_with(swapped.error());
+// For a file system that cannot exchange: the previous copy steps into the
+// private folder, then the new copy out to the target. Whatever fails half
+// way is put right when the run is settled.
+Result<void> replaceByRenames(PrivateFolder& folder, const Path& target, const ItemIdentity& previous) {
+    static const std::string previousName = "Previous.app";
+    if (auto aside = folder.moveIn(target, previousName); !aside) return aside;
+    auto came = folder.identityOf(previousName);
+    if (!came || *came != previous) {
+        ignore(folder.moveOut(previousName, target));
+        return fail_with(PlatformError{"files", 1, texts::folderReplaced(target.string())});
     }
-    ignore(files.trash(backup));
-    return {};
+    return folder.moveOut(std::string(ApplicationFolderName), target);
 }
 
-// The checked staging copy takes the target's place. With a previous copy
-// the two are exchanged in one step, so that an application lies at the
-// target at every moment, also for a run killed half-way.
-Result<void> putInPlace(Files& files, const Path& staging, const Path& target, const Path& backup) {
-    if (!files.exists(target)) return files.move(staging, target);
-    auto exchanged = files.exchange(staging, target);
+// The checked copy takes the target's place. With a previous copy the two
+// are exchanged in one step, so that an application lies at the target at
+// every moment, also for a run killed half-way; what comes out must be the
+// copy that was chosen, or it goes back.
+Result<void> putInPlace(PrivateFolder& folder, const Path& target, const std::optional<ItemIdentity>& previous) {
+    const std::string copy(ApplicationFolderName);
+    if (!previous) return folder.moveOut(copy, target);
+    auto exchanged = folder.exchangeWith(copy, target);
     if (!exchanged) return fail_with(exchanged.error());
-    if (*exchanged == Files::Exchange::unsupported) return replaceByRenames(files, staging, target, backup);
-    // Should the rename to the backup name fail, the previous copy goes to
-    // the Trash from where it lies, or stays there; either way the staging
-    // clean-up must not take it for the new copy.
-    const Path previous = files.move(staging, backup) ? backup : staging;
-    ignore(files.trash(previous));
+    if (*exchanged == Files::Exchange::unsupported) return replaceByRenames(folder, target, *previous);
+    auto came = folder.identityOf(copy);
+    if (!came || *came != *previous) {
+        ignore(folder.exchangeWith(copy, target));
+        return fail_with(PlatformError{"files", 1, texts::folderReplaced(target.string())});
+    }
     return {};
 }
 
-// Copies, checks and swaps the application in. When this fails, the staging
-// name holds the new copy or nothing; after a success, nothing, or the
-// previous copy when it could be neither renamed nor trashed.
-Result<ItemIdentity> swapIn(const Platform& platform, const Path& source, const Path& staging, const Path& target,
-                    const Path& backup) {
+// Fills the private folder's copy, checks it and swaps it in. The tools
+// reach the copy through the held folder, so they fill and check the very
+// copy that goes in place, whatever others rename meanwhile.
+Result<void> copyCheckAndSwap(const Platform& platform, const Path& source, PrivateFolder& folder,
+                              const Path& target, const std::optional<ItemIdentity>& previous) {
     const auto& tools = platform.locations;
-    Files& files = *platform.files;
-    if (auto copied = command(platform, tools.ditto, {source.string(), staging.string()}); !copied) {
+    const Path copy = folder.pathInside(std::string(ApplicationFolderName));
+    if (auto copied = command(platform, tools.ditto, {source.string(), copy.string()}); !copied) {
         return fail_with(copied.error());
     }
-    // Others who may write the folder may rename its entries: what goes in
-    // place must be the very copy that passed the check.
-    auto copy = files.holdOwnFolder(staging);
-    if (!copy) return fail_with(copy.error());
-    if (auto checked = command(platform, tools.codesign, {"--verify", "--deep", "--strict", staging.string()});
+    if (auto checked = command(platform, tools.codesign, {"--verify", "--deep", "--strict", copy.string()});
         !checked) {
         return fail_with(checked.error());
     }
-    if (auto same = (*copy)->isStillAt(staging); !same) return fail_with(same.error());
-    if (auto placed = putInPlace(files, staging, target, backup); !placed) return fail_with(placed.error());
-    return (*copy)->identity();
+    // On disk before anyone can see it, so a power cut never leaves a copy
+    // of empty files in place.
+    if (auto flushed = folder.flush(); !flushed) return flushed;
+    return putInPlace(folder, target, previous);
 }
 
 // Everything that needs the image mounted; the caller detaches it afterwards.
-Result<InstalledApplication> installFromMountedImage(const Platform& platform, const Release& release, const Path& home,
-                                     const Path& mountPoint) {
+Result<InstalledApplication> installFromMountedImage(const Platform& platform, const Release& release,
+                                                     const Path& home, const Path& mountPoint) {
     Files& files = *platform.files;
     const auto& tools = platform.locations;
     const Path source = mountPoint / ApplicationFolderName;
@@ -106,24 +126,37 @@ Result<InstalledApplication> installFromMountedImage(const Platform& platform, c
         return fail_with(InstallError{texts::AppRunning});
     }
 
-    auto folder = destinationFolder(platform, home);
+    auto destination = destinationFor(platform, home);
+    if (!destination) return fail_with(destination.error());
+
+    // The copy is made in a private folder in the destination folder
+    // itself, so the swap stays within one file system. Both folders are
+    // recorded before any tool writes there.
+    RunRecord record;
+    record.uuid = platform.environment->newUuid();
+    record.destination = destination->folder;
+    record.previous = destination->previous;
+    auto folder = files.makePrivateFolder(destination->folder / hiddenName(StagingPrefix, record.uuid));
     if (!folder) return fail_with(folder.error());
-    if (auto created = files.createDirectories(*folder); !created) return fail_with(created.error());
-
-    // Staging copy and backup lie in the destination folder itself, so the
-    // exchange and every rename of the swap stay within one folder.
-    const Path target = *folder / ApplicationFolderName;
-    const Path staging = *folder / hiddenName(StagingPrefix, platform.environment->newUuid(), BundleSuffix);
-    const Path backup = *folder / hiddenName(BackupPrefix, platform.environment->newUuid(), BundleSuffix);
-
-    auto swapped = swapIn(platform, source, staging, target, backup);
-    if (!swapped) {
-        // Only after a failure: then the staging name holds our copy or
-        // nothing, while after a success it may hold the person's old one.
-        ignore(files.remove(staging));
-        return fail_with(swapped.error());
+    record.folder = (*folder)->identity();
+    const Path recordPath = recordFile(home, record.uuid);
+    auto staging = (*folder)->makeFolder(std::string(ApplicationFolderName));
+    if (staging) {
+        record.staging = *staging;
+        if (auto written = files.writePrivately(recordPath, asBytes(formatRecord(record))); !written)
+            staging = fail_with(written.error());
     }
-    return InstalledApplication{target, *swapped};
+    if (!staging) {
+        ignore((*folder)->removeInside(std::string(ApplicationFolderName)));
+        ignore((*folder)->removeFrom(destination->folder));
+        return fail_with(staging.error());
+    }
+
+    const Path target = destination->folder / ApplicationFolderName;
+    auto swapped = copyCheckAndSwap(platform, source, **folder, target, destination->previous);
+    settleRun(platform, **folder, record, recordPath);
+    if (!swapped) return fail_with(swapped.error());
+    return InstalledApplication{target, record.staging};
 }
 
 }  // namespace

@@ -1,67 +1,81 @@
 #include "install/leftovers.h"
 
-#include <algorithm>
-#include <tuple>
+#include <string>
 #include <vector>
 
+#include "core/cache_paths.h"
 #include "core/identity.h"
+#include "core/note.h"
 #include "install/command.h"
 #include "install/hidden_names.h"
+#include "install/run_record.h"
 #include "platform/platform.h"
 
 namespace orbitreel {
 
 namespace {
 
-// Newest means the latest change time: every backup got its name by a
-// rename, which sets it. Equal times go by name, so the choice is stable.
-std::vector<Path>::iterator newestBackup(Files& files, std::vector<Path>& backups) {
-    using Time = std::chrono::system_clock::time_point;
-    auto key = [&files](const Path& backup) {
-        return std::make_tuple(files.changeTime(backup).value_or(Time::min()), backup.filename().string());
-    };
-    return std::max_element(backups.begin(), backups.end(),
-                            [&key](const Path& a, const Path& b) { return key(a) < key(b); });
-}
-
-// Staging copies are unchecked or half-made, so they go. Backups are copies
-// the person had: when the target is empty the newest one returns there, and
-// the others go to the Trash as after a successful swap. Only the person's
-// own folders count: in a folder shared with others, items of these shapes
-// may be anyone's, or links planted to lead elsewhere.
-void recoverDestination(Files& files, const Path& folder) {
-    auto names = files.listFolder(folder);
+// Each recorded run's private folder, wherever it lies now in its
+// destination folder, is settled as the run would have settled it. A record
+// whose folder is gone has nothing left to act on.
+void recoverRecordedRuns(const Platform& platform, const Path& home) {
+    Files& files = *platform.files;
+    const Path records = recordsDirectory(home);
+    auto names = files.listFolder(records);
     if (!names) {
-        ignore(names);  // no such folder yet: nothing was left in it
+        ignore(names);  // no install has recorded anything yet
         return;
     }
-    std::vector<Path> backups;
     for (const auto& name : *names) {
-        const Path item = folder / name;
-        const bool staging = isHiddenName(name, StagingPrefix, BundleSuffix);
-        const bool backup = isHiddenName(name, BackupPrefix, BundleSuffix);
-        if ((!staging && !backup) || !files.isOwnFolder(item)) continue;
-        if (staging) {
-            ignore(files.remove(item));
+        if (!name.ends_with(RecordSuffix)) continue;
+        const Path recordPath = records / name;
+        auto text = files.readAll(recordPath);
+        if (!text) {
+            ignore(text);
+            continue;
+        }
+        auto record = parseRecord(std::string(text->begin(), text->end()));
+        // A record cut short was being written when its run was killed,
+        // before any tool wrote into its folder.
+        if (!record || recordFile(home, record->uuid) != recordPath) {
+            note(platform, "recovery: unreadable record left alone: " + name);
+            continue;
+        }
+        auto folder = files.findPrivateFolder(record->destination, record->folder);
+        if (folder && *folder) {
+            settleRun(platform, **folder, *record, recordPath);
         } else {
-            backups.push_back(item);
+            ignore(folder);
+            ignore(files.remove(recordPath));
         }
     }
-    const Path target = folder / ApplicationFolderName;
-    if (!backups.empty() && !files.exists(target)) {
-        auto newest = newestBackup(files, backups);
-        const Path restored = *newest;
-        backups.erase(newest);
-        // Should the rename fail, the copy stays under its hidden name for
-        // the next run rather than going to the Trash.
-        ignore(files.move(restored, target));
+}
+
+// Items of the installer's hidden shapes that no record names: an older
+// installer's, which kept no record, or anyone's look-alikes. They stay
+// where they are.
+void noteUnrecorded(const Platform& platform, const std::vector<Path>& folders) {
+    Files& files = *platform.files;
+    std::string found;
+    for (const auto& folder : folders) {
+        auto names = files.listFolder(folder);
+        if (!names) {
+            ignore(names);
+            continue;
+        }
+        for (const auto& name : *names) {
+            if (isHiddenName(name, StagingPrefix) || isHiddenName(name, StagingPrefix, BundleSuffix) ||
+                isHiddenName(name, BackupPrefix, BundleSuffix))
+                found += " " + (folder / name).string();
+        }
     }
-    for (const auto& backup : backups) ignore(files.trash(backup));
+    if (!found.empty()) note(platform, "recovery: left alone, no record of ours:" + found);
 }
 
 // A mount folder that holds anything still has an image, or part of one,
 // attached; its run is gone. Detach it, and remove the folder only when that
-// worked. Empty ones stay, as a failed verify or attach leaves them.
+// worked. Empty ones stay, as a failed verify or attach leaves them. The
+// cache is the person's own, in their home.
 void recoverMountPoints(const Platform& platform, const Path& versionDirectory) {
     Files& files = *platform.files;
     auto names = files.listFolder(versionDirectory);
@@ -84,9 +98,8 @@ void recoverMountPoints(const Platform& platform, const Path& versionDirectory) 
 }  // namespace
 
 void recoverLeftovers(const Platform& platform, const Path& home, const Path& versionDirectory) {
-    Files& files = *platform.files;
-    recoverDestination(files, home / "Applications");
-    recoverDestination(files, platform.locations.systemApplications);
+    recoverRecordedRuns(platform, home);
+    noteUnrecorded(platform, {home / "Applications", platform.locations.systemApplications});
     recoverMountPoints(platform, versionDirectory);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // What a killed install leaves behind, put right at the start of the next
-// one: staging copies, backups and attached images.
+// one: the items each recorded run made, and attached images. Nothing that
+// no record names is touched.
 
 #include "platform/files.h"
 

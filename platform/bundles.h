@@ -22,6 +22,12 @@ struct BundleInfo {
     }
 };
 
+// A bundle folder and what its Info.plist said, read through that very folder.
+struct BundleFolder {
+    ItemIdentity identity;
+    BundleInfo info;
+};
+
 class Bundles {
 public:
     virtual ~Bundles() = default;
@@ -32,6 +38,10 @@ public:
     virtual std::optional<Path> mainBundleResource(const std::string& name, const std::string& extension) = 0;
     // The bundle at a location; absent when the folder holds no bundle.
     virtual std::optional<BundleInfo> bundleAt(const Path& location) = 0;
+    // The bundle that is the folder at `location` itself, not a link to one,
+    // its Info.plist read through that folder; absent when it is anything
+    // else or holds no bundle.
+    virtual std::optional<BundleFolder> bundleFolderAt(const Path& location) = 0;
 };
 
 }  // namespace orbitreel

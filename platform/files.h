@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -48,15 +49,7 @@ public:
     virtual Result<void> close() = 0;
 };
 
-// The person's own folder, held open: its name may change hands (a folder
-// others may write lets them rename entries), the folder itself does not.
-class HeldFolder {
-public:
-    virtual ~HeldFolder() = default;
-    // Succeeds when `path` still names the very folder that was held.
-    virtual Result<void> isStillAt(const Path& path) = 0;
-    virtual ItemIdentity identity() const = 0;
-};
+class PrivateFolder;
 
 class Files {
 public:
@@ -88,30 +81,80 @@ public:
     // read-only image can hold folders nobody may write); anyone else's
     // folder inside stops the removal.
     virtual Result<void> remove(const Path& path) = 0;
-    // Moves the item to the current user's Trash.
-    virtual Result<void> trash(const Path& path) = 0;
     // The names in a folder, in no particular order, without "." and "..".
     virtual Result<std::vector<std::string>> listFolder(const Path& folder) = 0;
-    // When the item's own entry last changed (the item itself, not what a
-    // link points at). Renaming the item counts as a change.
-    virtual Result<std::chrono::system_clock::time_point> changeTime(const Path& path) = 0;
     // Whether the item is a folder itself (not a link to one) that belongs
     // to the current user.
     virtual bool isOwnFolder(const Path& path) = 0;
-    // Holds the current user's own folder at `path` (not a link to one), so
-    // that a later step can tell whether the name still holds it.
-    virtual Result<std::unique_ptr<HeldFolder>> holdOwnFolder(const Path& path) = 0;
+    // Which item is at `path` (itself, never what a link points at).
+    virtual Result<ItemIdentity> identityAt(const Path& path) = 0;
+    // Makes a new folder at `path`, the person's own, mode 0700, and holds
+    // it; fails when anything holds the name.
+    virtual Result<std::unique_ptr<PrivateFolder>> makePrivateFolder(const Path& path) = 0;
+    // Holds the item `identity` among the entries of `parent`, under
+    // whatever name it lies now, when it is a private folder of the
+    // person's own; null when no entry is that item.
+    virtual Result<std::unique_ptr<PrivateFolder>> findPrivateFolder(const Path& parent,
+                                                                     const ItemIdentity& identity) = 0;
     // The whole file as stored.
     virtual Result<Bytes> readAll(const Path& path) = 0;
     // Writes the whole file, creating or replacing it. An atomic write
     // replaces the file whole or not at all.
     virtual Result<void> write(const Path& path, std::span<const std::uint8_t> bytes, bool atomic) = 0;
+    // Writes the whole file atomically, readable by the person alone, in a
+    // folder of the person's alone (made when missing, refused when anyone
+    // else may enter it), and flushes both to disk before it returns.
+    virtual Result<void> writePrivately(const Path& path, std::span<const std::uint8_t> bytes) = 0;
     // Writes a new file; fails when anything, a link included, holds the name.
     virtual Result<void> create(const Path& path, std::span<const std::uint8_t> bytes) = 0;
     virtual Result<std::unique_ptr<FileReader>> openForReading(const Path& path) = 0;
     // Fails when the file does not exist, and when a link holds its name:
     // what is written never lands elsewhere.
     virtual Result<std::unique_ptr<FileAppender>> openForWriting(const Path& path) = 0;
+};
+
+// A folder of the person's own that this run made, held open. Others who
+// may write the folder around it may rename it at any moment; the folder
+// itself, and what lies in it, stay this run's, since nobody else may enter
+// it. Every operation on its entries goes through it, never through a name
+// in the folder around it.
+class PrivateFolder {
+public:
+    virtual ~PrivateFolder() = default;
+    virtual ItemIdentity identity() const = 0;
+    // Where it was made, for messages; the name may hold something else now.
+    virtual const Path& shownPath() const = 0;
+    // A path that reaches the entry `name` inside this very folder for as
+    // long as it is held, whatever the folder is called by then: for the
+    // tools that fill and check a copy.
+    virtual Path pathInside(const std::string& name) const = 0;
+    // Makes an empty folder `name` inside, the person's own, mode 0700.
+    virtual Result<ItemIdentity> makeFolder(const std::string& name) = 0;
+    // Which item the entry `name` inside is; absent when there is none.
+    virtual Result<std::optional<ItemIdentity>> identityOf(const std::string& name) = 0;
+    // The names inside.
+    virtual Result<std::vector<std::string>> names() = 0;
+    // Exchanges the entry `name` inside with the item at `outside`, in one
+    // step (see Files::exchange).
+    virtual Result<Files::Exchange> exchangeWith(const std::string& name, const Path& outside) = 0;
+    // Moves the entry `name` inside to `outside`, or the item at `outside`
+    // in as `name`; either fails when its destination exists.
+    virtual Result<void> moveOut(const std::string& name, const Path& outside) = 0;
+    virtual Result<void> moveIn(const Path& outside, const std::string& name) = 0;
+    // Removes the entry `name` inside and everything below it.
+    virtual Result<void> removeInside(const std::string& name) = 0;
+    // Moves the entry `name` inside to the person's Trash as `trashedName`,
+    // recorded as having lain at `shownAt`. Only a Trash of the person's own
+    // is used; none, and the entry stays. A trashing of this same name that
+    // a killed run left half-done is put right first, so no record in the
+    // Trash ever lacks its item.
+    virtual Result<void> trashInside(const std::string& name, const std::string& trashedName,
+                                     const Path& shownAt) = 0;
+    // Flushes everything on the folder's file system to disk.
+    virtual Result<void> flush() = 0;
+    // Removes the folder itself, which must be empty, from `parent`, where
+    // it may lie under any name.
+    virtual Result<void> removeFrom(const Path& parent) = 0;
 };
 
 inline std::span<const std::uint8_t> asBytes(const std::string& text) {

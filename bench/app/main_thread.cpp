@@ -197,6 +197,8 @@ public:
         auto status = real_.run(executable, arguments);
         timeline_.noteRun({tool == "hdiutil" ? tool + " " + first : tool, Seconds(Clock::now() - start).count(),
                            status ? *status : -1});
+        // The checked copy goes in place right after its check.
+        if (tool == "codesign" && timeline_.began(Stage::copySignature)) timeline_.begin(Stage::swap);
         return status;
     }
 
@@ -205,19 +207,14 @@ private:
     Timeline& timeline_;
 };
 
-// The real files; the staging copy's move or exchange into place begins the
-// swap, and the cached image's removal is timed.
+// The real files; the cached image's removal is timed.
 class StagedFiles : public Files {
 public:
     StagedFiles(Files& real, Timeline& timeline, Path cachedImage)
         : real_(real), timeline_(timeline), cachedImage_(std::move(cachedImage)) {}
 
-    Result<void> move(const Path& from, const Path& to) override {
-        noteSwap(from);
-        return real_.move(from, to);
-    }
+    Result<void> move(const Path& from, const Path& to) override { return real_.move(from, to); }
     Result<Exchange> exchange(const Path& first, const Path& second) override {
-        noteSwap(first);
         return real_.exchange(first, second);
     }
     Result<void> remove(const Path& path) override {
@@ -232,14 +229,18 @@ public:
     bool exists(const Path& path) override { return real_.exists(path); }
     bool isWritable(const Path& path) override { return real_.isWritable(path); }
     Result<std::int64_t> fileSize(const Path& path) override { return real_.fileSize(path); }
-    Result<void> trash(const Path& path) override { return real_.trash(path); }
     Result<std::vector<std::string>> listFolder(const Path& folder) override { return real_.listFolder(folder); }
-    Result<std::chrono::system_clock::time_point> changeTime(const Path& path) override {
-        return real_.changeTime(path);
-    }
     bool isOwnFolder(const Path& path) override { return real_.isOwnFolder(path); }
-    Result<std::unique_ptr<HeldFolder>> holdOwnFolder(const Path& path) override {
-        return real_.holdOwnFolder(path);
+    Result<ItemIdentity> identityAt(const Path& path) override { return real_.identityAt(path); }
+    Result<std::unique_ptr<PrivateFolder>> makePrivateFolder(const Path& path) override {
+        return real_.makePrivateFolder(path);
+    }
+    Result<std::unique_ptr<PrivateFolder>> findPrivateFolder(const Path& parent,
+                                                             const ItemIdentity& identity) override {
+        return real_.findPrivateFolder(parent, identity);
+    }
+    Result<void> writePrivately(const Path& path, std::span<const std::uint8_t> bytes) override {
+        return real_.writePrivately(path, bytes);
     }
     Result<Bytes> readAll(const Path& path) override { return real_.readAll(path); }
     Result<void> write(const Path& path, std::span<const std::uint8_t> bytes, bool atomic) override {
@@ -256,9 +257,6 @@ public:
     }
 
 private:
-    void noteSwap(const Path& from) {
-        if (from.filename().string().starts_with(StagingPrefix)) timeline_.begin(Stage::swap);
-    }
     Files& real_;
     Timeline& timeline_;
     const Path cachedImage_;

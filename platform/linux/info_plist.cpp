@@ -48,9 +48,9 @@ std::optional<BundleInfo> parseInfoPlist(std::string_view document) {
     return info;
 }
 
-std::optional<BundleInfo> readInfoPlist(const Path& plist) {
-    // Without blocking: a pipe in the file's place must not hold us.
-    base::UniqueFd fd(::open(plist.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+namespace {
+
+std::optional<BundleInfo> readOpenedInfoPlist(const base::UniqueFd& fd) {
     struct stat info {};
     if (!fd || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
     std::string document;
@@ -64,6 +64,20 @@ std::optional<BundleInfo> readInfoPlist(const Path& plist) {
         if (document.size() > LargestInfoPlist) return std::nullopt;
     }
     return parseInfoPlist(document);
+}
+
+}  // namespace
+
+std::optional<BundleInfo> readInfoPlist(const Path& plist) {
+    // Without blocking: a pipe in the file's place must not hold us.
+    return readOpenedInfoPlist(base::UniqueFd(::open(plist.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)));
+}
+
+std::optional<BundleInfo> readInfoPlistOf(int bundle) {
+    const base::UniqueFd contents(::openat(bundle, "Contents", O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!contents) return std::nullopt;
+    return readOpenedInfoPlist(
+        base::UniqueFd(::openat(contents.get(), "Info.plist", O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK)));
 }
 
 }  // namespace orbitreel

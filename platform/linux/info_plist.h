@@ -19,4 +19,8 @@ std::optional<BundleInfo> parseInfoPlist(std::string_view document);
 // larger than any Info.plist.
 std::optional<BundleInfo> readInfoPlist(const Path& plist);
 
+// The Info.plist of the bundle folder open at `bundle`, reached through it
+// without following any link.
+std::optional<BundleInfo> readInfoPlistOf(int bundle);
+
 }  // namespace orbitreel

@@ -3,12 +3,15 @@
 
 #include "platform/linux/linux_bundles.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <system_error>
 
+#include "base/unique_fd.h"
 #include "platform/linux/info_plist.h"
+#include "platform/linux/item_identity.h"
 
 namespace orbitreel {
 
@@ -43,6 +46,15 @@ public:
         std::error_code ec;
         if (!std::filesystem::is_directory(location, ec)) return std::nullopt;
         return readInfoPlist(location / "Contents/Info.plist");
+    }
+
+    std::optional<BundleFolder> bundleFolderAt(const Path& location) override {
+        const base::UniqueFd folder(::open(location.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!folder) return std::nullopt;
+        auto identity = identityOf(folder.get(), location);
+        auto info = readInfoPlistOf(folder.get());
+        if (!identity || !info) return std::nullopt;
+        return BundleFolder{*identity, *info};
     }
 };
 

@@ -1,6 +1,6 @@
 // Files on Linux: POSIX calls, renameat2(RENAME_NOREPLACE) for moves and
-// renameat2(RENAME_EXCHANGE) for exchanges, the freedesktop.org Trash through
-// Qt.
+// renameat2(RENAME_EXCHANGE) for exchanges; private folders and the Trash by
+// descriptor.
 
 #include "platform/linux/linux_files.h"
 
@@ -12,8 +12,6 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <QFile>
-#include <QString>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -23,6 +21,7 @@
 #include "base/unique_fd.h"
 #include "platform/linux/item_identity.h"
 #include "platform/linux/own_tree.h"
+#include "platform/linux/private_folder.h"
 #include "platform/linux/posix_errors.h"
 
 namespace orbitreel {
@@ -97,39 +96,56 @@ private:
     Path path_;
 };
 
-// Copies one item (file, link or folder tree) to `to`, which must not exist,
-// keeping modes and times. Used only when a move crosses file systems. Not
-// ditto's tree copy: a move keeps modes exactly and sets them as best it can,
-// where ditto makes the copy the owner's to write and fails when it cannot;
-// and a move's failures carry the errno and item for the user's message,
-// where ditto's are English lines for stderr.
-Result<void> copyTree(const Path& from, const Path& to) {
-    struct stat st {};
-    if (::lstat(from.c_str(), &st) != 0) return posixFailure(errno, from);
-    const struct timespec times[2] = {st.st_atim, st.st_mtim};
-    if (S_ISLNK(st.st_mode)) {
-        std::error_code ec;
-        auto target = std::filesystem::read_symlink(from, ec);
-        if (ec) return posixFailure(ec.value(), from);
+// Copies the item `name` in the folder `fromDir` (file, link or folder tree;
+// `from` is its path, for errors) to `to`, which must not exist, keeping
+// permission bits and times. What is copied is what was opened, checked to
+// be the item looked at.
+Result<void> copyEntry(int fromDir, const std::string& name, const Path& from, const Path& to) {
+    struct stat seen {};
+    if (::fstatat(fromDir, name.c_str(), &seen, AT_SYMLINK_NOFOLLOW) != 0) return posixFailure(errno, from);
+    if (S_ISLNK(seen.st_mode)) {
+        std::string target(PATH_MAX, '\0');
+        ssize_t length = ::readlinkat(fromDir, name.c_str(), target.data(), target.size());
+        if (length < 0) return posixFailure(errno, from);
+        if (static_cast<std::size_t>(length) == target.size()) return posixFailure(ENAMETOOLONG, from);
+        target.resize(static_cast<std::size_t>(length));
         if (::symlink(target.c_str(), to.c_str()) != 0) return posixFailure(errno, to);
         // A link has no mode of its own, and its times are set on itself.
+        const struct timespec times[2] = {seen.st_atim, seen.st_mtim};
         ::utimensat(AT_FDCWD, to.c_str(), times, AT_SYMLINK_NOFOLLOW);
         return {};
     }
+    const bool folder = S_ISDIR(seen.st_mode);
+    if (!folder && !S_ISREG(seen.st_mode)) return posixFailure(ENOTSUP, from);
+    // Non-blocking: a pipe swapped in for a file must not hang the open.
+    base::UniqueFd in(
+        ::openat(fromDir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | (folder ? O_DIRECTORY : 0)));
+    if (!in) return posixFailure(errno, from);
+    struct stat st {};
+    if (::fstat(in.get(), &st) != 0) return posixFailure(errno, from);
+    if (st.st_dev != seen.st_dev || st.st_ino != seen.st_ino) return posixFailure(ESTALE, from);
+
     base::UniqueFd made;
-    if (S_ISDIR(st.st_mode)) {
+    if (folder) {
         if (::mkdir(to.c_str(), 0700) != 0) return posixFailure(errno, to);
-        std::error_code ec;
-        for (const auto& entry : std::filesystem::directory_iterator(from, ec)) {
-            auto copied = copyTree(entry.path(), to / entry.path().filename());
+        // The listing takes the descriptor over: one per level of the tree.
+        DIR* entries = ::fdopendir(in.get());
+        if (entries == nullptr) return posixFailure(errno, from);
+        std::unique_ptr<DIR, int (*)(DIR*)> closing(entries, ::closedir);
+        const int listed = in.release();
+        for (;;) {
+            errno = 0;
+            const dirent* entry = ::readdir(entries);
+            if (entry == nullptr) break;
+            const std::string child = entry->d_name;
+            if (child == "." || child == "..") continue;
+            auto copied = copyEntry(listed, child, from / child, to / child);
             if (!copied) return copied;
         }
-        if (ec) return posixFailure(ec.value(), from);
+        if (errno != 0) return posixFailure(errno, from);
         made.reset(::open(to.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (!made) return posixFailure(errno, to);
-    } else if (S_ISREG(st.st_mode)) {
-        base::UniqueFd in(::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-        if (!in) return posixFailure(errno, from);
+    } else {
         made.reset(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (!made) return posixFailure(errno, to);
         std::vector<std::uint8_t> buffer(1 << 20);
@@ -141,39 +157,24 @@ Result<void> copyTree(const Path& from, const Path& to) {
             auto written = writeAll(made.get(), std::span(buffer.data(), static_cast<std::size_t>(n)), to);
             if (!written) return written;
         }
-    } else {
-        return posixFailure(ENOTSUP, from);
     }
     // Through the descriptor of what was just made, never a name again.
-    ::fchmod(made.get(), st.st_mode & 07777);
+    // Permission bits only: a set-id or sticky bit is not carried to
+    // another file system's folders, which others may share.
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    ::fchmod(made.get(), st.st_mode & 0777);
     ::futimens(made.get(), times);
     if (::close(made.release()) != 0) return posixFailure(errno, to);
     return {};
 }
 
-// The person's own folder held by a descriptor, which also keeps its inode
-// number from being given to another item meanwhile.
-class PosixHeldFolder : public HeldFolder {
-public:
-    PosixHeldFolder(base::UniqueFd fd, const struct stat& st, ItemIdentity identity)
-        : fd_(std::move(fd)), device_(st.st_dev), inode_(st.st_ino), identity_(identity) {}
-    ItemIdentity identity() const override { return identity_; }
-    Result<void> isStillAt(const Path& path) override {
-        struct stat st {};
-        if (::lstat(path.c_str(), &st) != 0) return posixFailure(errno, path);
-        if (st.st_dev != device_ || st.st_ino != inode_) return replaced(path);
-        return {};
-    }
-    static Failure replaced(const Path& path) {
-        return fail_with(PlatformError{"files", 1, texts::folderReplaced(path.string())});
-    }
-
-private:
-    base::UniqueFd fd_;
-    dev_t device_;
-    ino_t inode_;
-    ItemIdentity identity_;
-};
+// Copies one item (file, link or folder tree) to `to`, which must not exist,
+// keeping permission bits and times. Used only when a move crosses file
+// systems. Not ditto's tree copy: a move keeps permission bits exactly and
+// sets them as best it can, where ditto makes the copy the owner's to write
+// and fails when it cannot; and a move's failures carry the errno and item
+// for the user's message, where ditto's are English lines for stderr.
+Result<void> copyTree(const Path& from, const Path& to) { return copyEntry(AT_FDCWD, from.string(), from, to); }
 
 class LinuxFiles : public Files {
 public:
@@ -232,22 +233,6 @@ public:
 
     Result<void> remove(const Path& path) override { return removeOwnTree(path); }
 
-    Result<void> trash(const Path& path) override {
-        if (!exists(path)) return posixFailure(ENOENT, path);
-        // Qt needs the user's data folder to exist to find the Trash; without
-        // it, it may even move the item into the working folder.
-        const char* dataHome = std::getenv("XDG_DATA_HOME");
-        const char* home = std::getenv("HOME");
-        Path data = dataHome && *dataHome ? Path(dataHome) : Path(home ? home : "/") / ".local/share";
-        ignore(createDirectories(data));
-        QFile item(QString::fromStdString(path.string()));
-        PlatformError refused{"trash", 1, texts::notTrashed(path.string())};
-        if (!item.moveToTrash()) return fail_with(refused);
-        Path trashed = item.fileName().toStdString();
-        if (!trashed.is_absolute() || !exists(trashed)) return fail_with(refused);
-        return {};
-    }
-
     Result<std::vector<std::string>> listFolder(const Path& folder) override {
         DIR* dir = ::opendir(folder.c_str());
         if (dir == nullptr) return posixFailure(errno, folder);
@@ -268,25 +253,19 @@ public:
         return names;
     }
 
-    Result<std::chrono::system_clock::time_point> changeTime(const Path& path) override {
-        struct stat st {};
-        if (::lstat(path.c_str(), &st) != 0) return posixFailure(errno, path);
-        const auto since = std::chrono::seconds(st.st_ctim.tv_sec) + std::chrono::nanoseconds(st.st_ctim.tv_nsec);
-        return std::chrono::system_clock::time_point(
-            std::chrono::duration_cast<std::chrono::system_clock::duration>(since));
-    }
-
     bool isOwnFolder(const Path& path) override { return orbitreel::isOwnFolder(path); }
 
-    Result<std::unique_ptr<HeldFolder>> holdOwnFolder(const Path& path) override {
-        base::UniqueFd fd(::open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
-        if (!fd) return posixFailure(errno, path);
-        struct stat st {};
-        if (::fstat(fd.get(), &st) != 0) return posixFailure(errno, path);
-        if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) return PosixHeldFolder::replaced(path);
-        auto identity = identityOf(fd.get(), path);
-        if (!identity) return fail_with(identity.error());
-        return std::unique_ptr<HeldFolder>(std::make_unique<PosixHeldFolder>(std::move(fd), st, *identity));
+    Result<ItemIdentity> identityAt(const Path& path) override {
+        return orbitreel::identityAt(AT_FDCWD, path.string(), path);
+    }
+
+    Result<std::unique_ptr<PrivateFolder>> makePrivateFolder(const Path& path) override {
+        return makePrivateFolderAt(path);
+    }
+
+    Result<std::unique_ptr<PrivateFolder>> findPrivateFolder(const Path& parent,
+                                                             const ItemIdentity& identity) override {
+        return findPrivateFolderIn(parent, identity);
     }
 
     Result<Bytes> readAll(const Path& path) override {
@@ -324,6 +303,31 @@ public:
         if (auto closed = closeOnce(fd, temporary); !closed && written) written = closed;
         if (written && ::rename(temporary.c_str(), path.c_str()) != 0) written = posixFailure(errno, path);
         if (!written) ::unlink(temporary.c_str());
+        return written;
+    }
+
+    Result<void> writePrivately(const Path& path, std::span<const std::uint8_t> bytes) override {
+        const Path folder = path.parent_path();
+        if (auto made = createDirectories(folder.parent_path()); !made) return made;
+        if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return posixFailure(errno, folder);
+        base::UniqueFd folderFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!folderFd) return posixFailure(errno, folder);
+        struct stat st {};
+        if (::fstat(folderFd.get(), &st) != 0) return posixFailure(errno, folder);
+        if (st.st_uid != ::geteuid() || (st.st_mode & 077) != 0) return posixFailure(EPERM, folder);
+        const std::string name = path.filename().string();
+        const std::string temporary = "." + name + ".new";
+        ::unlinkat(folderFd.get(), temporary.c_str(), 0);
+        base::UniqueFd fd(
+            ::openat(folderFd.get(), temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!fd) return posixFailure(errno, path);
+        auto written = writeAll(fd.get(), bytes, path);
+        if (written && ::fsync(fd.get()) != 0) written = posixFailure(errno, path);
+        if (auto closed = closeOnce(fd, path); !closed && written) written = closed;
+        if (written && ::renameat(folderFd.get(), temporary.c_str(), folderFd.get(), name.c_str()) != 0)
+            written = posixFailure(errno, path);
+        if (written && ::fsync(folderFd.get()) != 0) written = posixFailure(errno, folder);
+        if (!written) ::unlinkat(folderFd.get(), temporary.c_str(), 0);
         return written;
     }
 

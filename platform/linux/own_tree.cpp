@@ -121,19 +121,22 @@ Result<Location> locate(const Path& path) {
 Result<void> removeOwnTree(const Path& path) {
     auto location = locate(path);
     if (!location) return fail_with(location.error());
-    const int top = location->parent.get();
+    return removeOwnTreeAt(location->parent.get(), location->name, path);
+}
+
+Result<void> removeOwnTreeAt(int top, const std::string& name, const Path& path) {
     struct stat st {};
-    if (::fstatat(top, location->name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return posixFailure(errno, path);
+    if (::fstatat(top, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return posixFailure(errno, path);
     if (!S_ISDIR(st.st_mode)) {
-        if (::unlinkat(top, location->name.c_str(), 0) != 0) return posixFailure(errno, path);
+        if (::unlinkat(top, name.c_str(), 0) != 0) return posixFailure(errno, path);
         return {};
     }
 
     // One level per open folder, deepest last; each holds one descriptor.
     std::vector<Level> levels;
-    auto first = openOwnFolder(top, location->name, path);
+    auto first = openOwnFolder(top, name, path);
     if (!first) return fail_with(first.error());
-    levels.emplace_back(*first, location->name, path);
+    levels.emplace_back(*first, name, path);
     while (!levels.empty()) {
         Level& level = levels.back();
         auto name = level.next();

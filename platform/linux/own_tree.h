@@ -5,6 +5,8 @@
 // every step below goes from an open descriptor, never through a link, and
 // enters only folders that belong to the current user.
 
+#include <string>
+
 #include "base/error.h"
 #include "platform/files.h"
 
@@ -21,6 +23,9 @@ inline constexpr int OwnTreeMaxDepth = 64;
 // write). A folder of anyone else's, or a tree deeper than OwnTreeMaxDepth,
 // stops the removal with what was removed so far gone.
 Result<void> removeOwnTree(const Path& path);
+// The same for the entry `name` of the folder open at `folder`; `shown`
+// names it in messages.
+Result<void> removeOwnTreeAt(int folder, const std::string& name, const Path& shown);
 
 // Whether the item is a folder itself, not a link to one, of the current user.
 bool isOwnFolder(const Path& path);

@@ -17,7 +17,19 @@ namespace orbitreel::standins {
 
 namespace {
 
-mode_t copiedMode(const struct stat& st) { return (st.st_mode & 07777) | S_IWUSR; }
+// Permission bits only, never set-id or sticky ones: a set-user-id program
+// copied where others can start it would run as its owner for them.
+mode_t copiedMode(const struct stat& st) { return (st.st_mode & 0777) | S_IWUSR; }
+
+// What `fd` holds, when it is the item seen before it was opened: the walk
+// decides by what it saw, so something swapped in meanwhile is refused.
+Outcome<struct stat> openedAsSeen(int fd, const struct stat& seen, const std::string& where) {
+    struct stat opened {};
+    if (::fstat(fd, &opened) != 0) return failure(posixMessage("cannot read " + where, errno));
+    if (opened.st_dev != seen.st_dev || opened.st_ino != seen.st_ino)
+        return failure("replaced while being copied: " + where);
+    return opened;
+}
 
 // The kernel copies without passing the bytes through us; where it cannot
 // (another file system on an old kernel, a special file system), a chunked
@@ -55,40 +67,51 @@ Outcome<void> copyContent(int from, int to, const std::string& name) {
 Outcome<void> copyItem(int fromDir, const std::string& fromName, int toDir, const std::string& toName,
                        const std::string& where, std::size_t depth);
 
-Outcome<void> copyFolder(int fromDir, const std::string& fromName, int toDir, const std::string& toName,
-                         const struct stat& st, const std::string& where, std::size_t depth) {
-    if (::mkdirat(toDir, toName.c_str(), S_IRWXU) != 0) return failure(posixMessage("cannot create " + where, errno));
-    auto from = openFolder(fromDir, fromName);
-    if (!from) return failure(from.error());
-    auto to = openFolder(toDir, toName);
-    if (!to) return failure(to.error());
-    auto names = sortedNames(from->get());
+// Copies what the folder `from` holds into the folder `to`, then gives `to`
+// the mode and times of `st`, the source folder's.
+Outcome<void> fillFolder(int from, int to, const struct stat& st, const std::string& where, std::size_t depth) {
+    auto names = sortedNames(from);
     if (!names) return failure(names.error());
     for (const std::string& name : *names) {
         // Bounded, so that the descriptors and the stack held stay so.
         if (depth + 1 > MaxTreeDepth)
             return failure("tree nested deeper than " + std::to_string(MaxTreeDepth) + " names: " + where);
-        auto copied = copyItem(from->get(), name, to->get(), name, joinRelative(where, name), depth + 1);
+        auto copied = copyItem(from, name, to, name, joinRelative(where, name), depth + 1);
         if (!copied) return copied;
     }
     // Mode and times last: the copies inside changed both.
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
-    if (::fchmod(to->get(), copiedMode(st)) != 0 || ::futimens(to->get(), times) != 0)
+    if (::fchmod(to, copiedMode(st)) != 0 || ::futimens(to, times) != 0)
         return failure(posixMessage("cannot finish " + where, errno));
     return {};
 }
 
+Outcome<void> copyFolder(int fromDir, const std::string& fromName, int toDir, const std::string& toName,
+                         const struct stat& seen, const std::string& where, std::size_t depth) {
+    if (::mkdirat(toDir, toName.c_str(), S_IRWXU) != 0) return failure(posixMessage("cannot create " + where, errno));
+    auto from = openFolder(fromDir, fromName);
+    if (!from) return failure(from.error());
+    auto st = openedAsSeen(from->get(), seen, where);
+    if (!st) return failure(st.error());
+    auto to = openFolder(toDir, toName);
+    if (!to) return failure(to.error());
+    return fillFolder(from->get(), to->get(), *st, where, depth);
+}
+
 Outcome<void> copyFile(int fromDir, const std::string& fromName, int toDir, const std::string& toName,
-                       const struct stat& st, const std::string& where) {
-    base::UniqueFd from(::openat(fromDir, fromName.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+                       const struct stat& seen, const std::string& where) {
+    // Non-blocking: a pipe swapped in for the file must not hang the open.
+    base::UniqueFd from(::openat(fromDir, fromName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (!from) return failure(posixMessage("cannot open " + where, errno));
+    auto st = openedAsSeen(from.get(), seen, where);
+    if (!st) return failure(st.error());
     base::UniqueFd to(
         ::openat(toDir, toName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR));
     if (!to) return failure(posixMessage("cannot create " + where, errno));
     auto copied = copyContent(from.get(), to.get(), where);
     if (!copied) return copied;
-    const struct timespec times[2] = {st.st_atim, st.st_mtim};
-    if (::fchmod(to.get(), copiedMode(st)) != 0 || ::futimens(to.get(), times) != 0)
+    const struct timespec times[2] = {st->st_atim, st->st_mtim};
+    if (::fchmod(to.get(), copiedMode(*st)) != 0 || ::futimens(to.get(), times) != 0)
         return failure(posixMessage("cannot finish " + where, errno));
     return {};
 }
@@ -149,6 +172,35 @@ bool insideSource(int parentFd, const struct stat& source) {
     return false;
 }
 
+// Fills `destination`, an empty folder of the user's own that the caller
+// made, with what the folder `source` holds. On failure only what this copy
+// made inside goes again; the folder itself is the caller's.
+Outcome<void> fillExistingFolder(const Location& from, const Location& to, const std::filesystem::path& destination) {
+    base::UniqueFd target(::openat(to.parent.get(), to.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!target) return failure(posixMessage("cannot open " + destination.string(), errno));
+    struct stat st {};
+    if (::fstat(target.get(), &st) != 0) return failure(posixMessage("cannot inspect " + destination.string(), errno));
+    if (st.st_uid != ::geteuid()) return failure("destination is not the user's own: " + destination.string());
+    auto inside = sortedNames(target.get());
+    if (!inside) return failure(inside.error());
+    if (!inside->empty()) return failure("destination exists and is not empty: " + destination.string());
+    auto source = openFolder(from.parent.get(), from.name);
+    if (!source) return failure(source.error());
+    if (::fstat(source->get(), &st) != 0) return failure(posixMessage("cannot read " + from.name, errno));
+    if (!S_ISDIR(st.st_mode)) return failure("only a folder fills a folder: " + destination.string());
+    if (insideSource(target.get(), st)) return failure("destination lies inside the source: " + destination.string());
+
+    auto copied = fillFolder(source->get(), target.get(), st, destination.string(), 0);
+    if (!copied) {
+        auto made = sortedNames(target.get());
+        for (const std::string& name : made ? *made : std::vector<std::string>{}) {
+            auto removed = removeTree(target.get(), name);
+            if (!removed) return failure(copied.error() + "; and removing the partial copy failed: " + removed.error());
+        }
+    }
+    return copied;
+}
+
 }  // namespace
 
 Outcome<void> copyTree(const std::filesystem::path& source, const std::filesystem::path& destination) {
@@ -157,8 +209,10 @@ Outcome<void> copyTree(const std::filesystem::path& source, const std::filesyste
     auto to = locate(destination);
     if (!to) return failure(to.error());
     struct stat st {};
-    if (::fstatat(to->parent.get(), to->name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+    if (::fstatat(to->parent.get(), to->name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (S_ISDIR(st.st_mode)) return fillExistingFolder(*from, *to, destination);
         return failure("destination exists: " + destination.string());
+    }
     if (errno != ENOENT) return failure(posixMessage("cannot inspect " + destination.string(), errno));
     if (::fstatat(from->parent.get(), from->name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return failure(posixMessage("cannot read " + source.string(), errno));

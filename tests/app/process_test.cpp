@@ -1,4 +1,4 @@
-// One installer per user and home, and quit requests from the system.
+// One installer per person, and quit requests from the system.
 
 #include <gtest/gtest.h>
 #include <QSignalSpy>
@@ -25,9 +25,7 @@ QString qs(const Path& path) { return QString::fromStdString(path.string()); }
 
 TEST(SingleInstanceTest, ASecondInstallerAsksTheFirstToShowItsWindow) {
     test_support::TemporaryFolder place;
-    test_support::TemporaryFolder home;
-    const QString key = SingleInstance::keyFor(qs(home.path()));
-    EXPECT_NE(key, SingleInstance::keyFor(QStringLiteral("/elsewhere")));
+    const QString key = SingleInstance::keyFor(::getuid());
 
     using Claim = SingleInstance::Claim;
     SingleInstance first(qs(place.path()), key);
@@ -38,9 +36,8 @@ TEST(SingleInstanceTest, ASecondInstallerAsksTheFirstToShowItsWindow) {
     EXPECT_EQ(second.claim(), Claim::elsewhere);
     EXPECT_TRUE(test_support::eventually([&] { return reopened.count() == 1; }));
 
-    // Another home is another installer.
-    test_support::TemporaryFolder otherHome;
-    SingleInstance other(qs(place.path()), SingleInstance::keyFor(qs(otherHome.path())));
+    // Another person is another installer.
+    SingleInstance other(qs(place.path()), SingleInstance::keyFor(::getuid() + 1));
     EXPECT_EQ(other.claim(), Claim::held);
     other.release();
 
@@ -88,7 +85,7 @@ TEST(SingleInstanceTest, NothingAnotherUserPlantsStopsTheInstaller) {
 
     // In the place itself: a link at the lock's name to another user's file,
     // and a folder of theirs at the socket's name.
-    const QString key = SingleInstance::keyFor(qs(home));
+    const QString key = SingleInstance::keyFor(::getuid());
     const Path victim = root.path() / "victim";
     test_support::writeText(victim, "untouched");
     handToAnotherUser(victim);

@@ -1,4 +1,5 @@
-// `--verify-release` through the real program, run from copies of its bundle.
+// `--verify-release` through the real program, run from copies of its bundle,
+// and in the test's process where a neighbour must act at one exact step.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -8,7 +9,10 @@
 #include <filesystem>
 #include <regex>
 
+#include "core/self_test.h"
+#include "tests/support/faulty_files.h"
 #include "tests/support/temporary_folder.h"
+#include "tests/support/test_platform.h"
 #include "tests/support/text_files.h"
 
 namespace orbitreel {
@@ -83,6 +87,25 @@ TEST_F(SelfTest, PassesWithTheBundledManifestAndLeavesNoTemporaryFile) {
     auto among = run({"--x", "otro", "--verify-release", "--y"});
     EXPECT_EQ(among.status, 0);
     EXPECT_EQ(among.out, result.out);
+}
+
+TEST_F(SelfTest, ALinkPlantedAtTheScratchNameIsNeverFollowed) {
+    const Path victim = folder.path() / "victim";
+    test_support::writeText(victim, "mine");
+    test_support::TestPlatform services;
+    services.withHome(folder.path(), temporary()).withBundle(bundle());
+    // Someone who guessed the name plants a link there just before the write.
+    test_support::FaultyFiles files{services.realFiles()};
+    files.fault = [&](test_support::FileOperation operation, const Path& path, const Path&) -> std::optional<Error> {
+        using Operation = test_support::FileOperation;
+        if ((operation == Operation::write || operation == Operation::create) && path.parent_path() == temporary())
+            fs::create_symlink(victim, path);
+        return std::nullopt;
+    };
+    const SelfTestOutcome outcome = runSelfTest(services.withFiles(files).build());
+    EXPECT_EQ(outcome.exitStatus, 1);
+    EXPECT_TRUE(outcome.standardError.starts_with("Installer verification failed: ")) << outcome.standardError;
+    EXPECT_EQ(test_support::readText(victim), "mine");
 }
 
 TEST_F(SelfTest, ReportsManifestFailuresOnStandardError) {

@@ -67,7 +67,9 @@ stage::ToolCall callAt(Point point) {
         case Point::Ditto:
             return {"ditto", "*", 8};
         case Point::CodesignCopy:
-            return {"codesign", "*\"/.Orbitreel-install-\"*\".app\"", 6};
+            // The copy, reached through the installer's descriptor on its
+            // private folder.
+            return {"codesign", "*\"/fd/\"*\"/Orbitreel.app\"", 6};
         case Point::Detach:
             return {"hdiutil", "\"detach \"*", 6};
         case Point::Swap:

@@ -104,8 +104,9 @@ TEST_F(EndToEnd, NothingPlantedStopsTheInstallerAndAKilledOnesLockIsTakenOver) {
             .toStdString();
     const std::string oldName = "OrbitreelInstaller-" + std::to_string(getuid()) + "-" + hash;
     const fs::path place = homeFolder / "Library/Caches/OrbitreelInstaller-Instance";
+    const std::string key = "user-" + std::to_string(getuid());
     for (const fs::path& planted : {fs::path("/tmp") / (oldName + ".lock"), fs::path("/tmp") / oldName,
-                                    place / (hash + ".lock"), place / (hash + ".socket"), place}) {
+                                    place / (key + ".lock"), place / (key + ".socket"), place}) {
         fs::create_directories(planted / "inside");
         ASSERT_EQ(::chown(planted.c_str(), 65534, 65534), 0) << planted;
     }
@@ -113,7 +114,7 @@ TEST_F(EndToEnd, NothingPlantedStopsTheInstallerAndAKilledOnesLockIsTakenOver) {
     // Qt's own options are ignored like any other argument: this one would
     // keep the window off the screen, that one would load a style sheet.
     scene().openInstaller(20s, {"-platform", "offscreen", "-reverse", "-stylesheet", "/nonexistent.qss"});
-    EXPECT_TRUE(fs::exists(place / (hash + ".lock")));
+    EXPECT_TRUE(fs::exists(place / (key + ".lock")));
 
     // Killed outright, it leaves its lock; the next one takes it over.
     scene().installer().signal(SIGKILL);

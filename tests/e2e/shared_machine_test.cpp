@@ -199,6 +199,14 @@ TEST_F(SharedMachine, OneInstallerPerPersonWithOrWithoutARuntimeFolder) {
     EXPECT_EQ(stage::ChildProcess(second).waitFor(Patience), std::optional<int>(0)) << "it hands over and leaves";
     EXPECT_TRUE(stage::waitUntil([&] { return windowLines() > shown; }, Patience)) << diagnosis();
     EXPECT_TRUE(scene().installerRunning());
+
+    // The same home spelled another way: "/home/ann/" is "/home/ann".
+    const auto shownBefore = windowLines();
+    stage::ProgramLaunch third = second;
+    third.environment = stage::userEnvironment(home().home() / "", scene().displayName());
+    EXPECT_EQ(stage::ChildProcess(third).waitFor(Patience), std::optional<int>(0)) << "it hands over and leaves";
+    EXPECT_TRUE(stage::waitUntil([&] { return windowLines() > shownBefore; }, Patience)) << diagnosis();
+    EXPECT_TRUE(scene().installerRunning());
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <functional>
@@ -15,7 +16,9 @@
 
 #include "core/texts.h"
 #include "install/command.h"
+#include "core/cache_paths.h"
 #include "install/install.h"
+#include "install/run_record.h"
 #include "tests/install/install_fixture.h"
 #include "tests/support/reachable_copy.h"
 
@@ -50,14 +53,15 @@ TEST_F(InstallFlowTest, FirstInstallGoesToTheHomeApplicationsFolder) {
     ASSERT_TRUE(installed) << installed.error().localizedDescription();
     EXPECT_EQ(*installed, homeApplications() / "Orbitreel.app");
 
-    // The tool runs, in order, with plain paths.
+    // The tool runs, in order; the copy is reached through the installer's
+    // descriptor on its private folder.
     const Path mountPoint = mountPointUsed();
     EXPECT_EQ(mountPoint.parent_path(), versionDirectory());
     EXPECT_TRUE(isUuid(between(mountPoint.filename().string(), "mount-", "")));
     ASSERT_EQ(processes.runs.size(), 6u);
     const std::string staging = processes.runs[3].back();
-    EXPECT_EQ(Path(staging).parent_path(), homeApplications());
-    EXPECT_TRUE(isUuid(between(Path(staging).filename().string(), ".Orbitreel-install-", ".app"))) << staging;
+    EXPECT_TRUE(staging.starts_with("/proc/")) << staging;
+    EXPECT_EQ(Path(staging).filename(), "Orbitreel.app");
     const std::string image = cachedImage().string();
     const std::string source = (mountPoint / "Orbitreel.app").string();
     EXPECT_EQ(processes.runs,
@@ -290,6 +294,11 @@ protected:
     }
     static bool isStaging(const Path& p) { return p.filename().string().starts_with(".Orbitreel-install-"); }
     static bool isBackup(const Path& p) { return p.filename().string().starts_with(".Orbitreel-backup-"); }
+    // An entry of the run's private folder, as its operations name it.
+    static bool isInside(const Path& p, const std::string& name) {
+        return p.filename() == name && isStaging(p.parent_path());
+    }
+    static bool isNewCopy(const Path& p) { return isInside(p, "Orbitreel.app"); }
     Path target() const { return homeApplications() / "Orbitreel.app"; }
 
     void expectCleanedUp() {
@@ -339,37 +348,37 @@ TEST_F(FailedSwapTest, FailedExchangeKeepsThePreviousCopyAtTheTarget) {
     expectCleanedUp();
 }
 
-TEST_F(FailedSwapTest, PreviousCopyLeftUnderTheStagingNameIsNeverDeleted) {
-    // After the exchange the previous copy lies under the staging name; it
-    // cannot take the backup name, so it goes to the Trash from there.
+TEST_F(FailedSwapTest, APreviousCopyThatCanGoNowhereWaitsForTheNextRun) {
+    // After the exchange the previous copy lies in the run's private folder.
+    // When neither the Trash nor the backup name takes it, it stays there,
+    // recorded, and the next run sends it to the Trash; it is never deleted.
     writePreviousCopy(target(), "previous");
-    failMoves([](const Path& from, const Path&) {
-        return isStaging(from) ? std::optional(FaultyFiles::injected("backup name")) : std::nullopt;
-    });
-    auto installed = runInstall();
-    ASSERT_TRUE(installed) << installed.error().localizedDescription();
-    EXPECT_EQ(snapshot(target()), snapshot(DemoImages::shared().signedApp()));
-    EXPECT_EQ(entries(homeApplications()), std::vector<std::string>{"Orbitreel.app"});
-    auto trashed = entries(trashFiles());
-    ASSERT_EQ(trashed.size(), 1u);
-    EXPECT_TRUE(isStaging(trashed[0])) << trashed[0];
-    EXPECT_EQ(markerOf(trashFiles() / trashed[0]), "previous");
-
-    // When the Trash refuses it as well, it stays where it is.
-    fs::remove_all(target());
-    writePreviousCopy(target(), "second");
     files.fault = [](FileOperation operation, const Path& from, const Path&) -> std::optional<Error> {
-        if ((operation == FileOperation::move && isStaging(from)) || operation == FileOperation::trash)
+        if (operation == FileOperation::trash || (operation == FileOperation::move && isStaging(from.parent_path())))
             return FaultyFiles::injected("refused");
         return std::nullopt;
     };
-    installed = runInstall();
+    auto installed = runInstall();
     ASSERT_TRUE(installed) << installed.error().localizedDescription();
     EXPECT_EQ(snapshot(target()), snapshot(DemoImages::shared().signedApp()));
     const auto left = entries(homeApplications());
     ASSERT_EQ(left.size(), 2u);
-    EXPECT_TRUE(isStaging(left[0])) << left[0];
-    EXPECT_EQ(markerOf(homeApplications() / left[0]), "second");
+    ASSERT_TRUE(isStaging(left[0])) << left[0];
+    EXPECT_EQ(markerOf(homeApplications() / left[0] / "Orbitreel.app"), "previous");
+
+    files.fault = nullptr;
+    installed = runInstall();
+    ASSERT_TRUE(installed) << installed.error().localizedDescription();
+    EXPECT_EQ(entries(homeApplications()), std::vector<std::string>{"Orbitreel.app"});
+    // This run's own previous copy, the first run's new one, went there too.
+    const auto trashed = entries(trashFiles());
+    EXPECT_EQ(trashed.size(), 2u);
+    EXPECT_EQ(std::ranges::count_if(trashed,
+                                    [&](const std::string& name) {
+                                        return fs::exists(trashFiles() / name / "Contents/Resources/marker") &&
+                                               markerOf(trashFiles() / name) == "previous";
+                                    }),
+              1);
 }
 
 TEST_F(RenameFallbackTest, MovingThePreviousCopyAsideFails) {
@@ -388,7 +397,7 @@ TEST_F(RenameFallbackTest, MovingThePreviousCopyAsideFails) {
 TEST_F(RenameFallbackTest, FinalRenameFailsAndThePreviousCopyComesBack) {
     writePreviousCopy(target(), "previous");
     const Error failure = FaultyFiles::injected("swap");
-    failMoves([&](const Path& from, const Path&) { return isStaging(from) ? std::optional(failure) : std::nullopt; });
+    failMoves([&](const Path& from, const Path&) { return isNewCopy(from) ? std::optional(failure) : std::nullopt; });
 
     auto installed = runInstall();
     ASSERT_FALSE(installed);
@@ -400,7 +409,7 @@ TEST_F(RenameFallbackTest, FinalRenameFailsAndThePreviousCopyComesBack) {
 
 TEST_F(FailedSwapTest, FinalRenameFailsWithoutAPreviousCopy) {
     const Error failure = FaultyFiles::injected("swap");
-    failMoves([&](const Path& from, const Path&) { return isStaging(from) ? std::optional(failure) : std::nullopt; });
+    failMoves([&](const Path& from, const Path&) { return isNewCopy(from) ? std::optional(failure) : std::nullopt; });
 
     auto installed = runInstall();
     ASSERT_FALSE(installed);
@@ -412,9 +421,9 @@ TEST_F(FailedSwapTest, FinalRenameFailsWithoutAPreviousCopy) {
 TEST_F(RenameFallbackTest, FailedRestoreKeepsThePreviousCopyUnderTheBackupName) {
     writePreviousCopy(target(), "previous");
     const Error swapFailure = FaultyFiles::injected("swap");
-    failMoves([&](const Path& from, const Path&) -> std::optional<Error> {
-        if (isStaging(from)) return swapFailure;
-        if (isBackup(from)) return FaultyFiles::injected("restore");
+    failMoves([&](const Path& from, const Path& to) -> std::optional<Error> {
+        if (isNewCopy(from)) return swapFailure;
+        if (isInside(from, "Previous.app") && to == target()) return FaultyFiles::injected("restore");
         return std::nullopt;
     });
 
@@ -428,24 +437,29 @@ TEST_F(RenameFallbackTest, FailedRestoreKeepsThePreviousCopyUnderTheBackupName) 
     expectCleanedUp();
 }
 
-TEST_F(FailedSwapTest, ACopyReplacedAfterItsCheckIsNotSwappedIn) {
+TEST_F(FailedSwapTest, AFolderPutAtTheCopysNameAfterItsCheckIsNeitherSwappedInNorRemoved) {
     writePreviousCopy(target(), "previous");
-    // Someone who may write the folder renames the checked copy away and
-    // puts an unchecked one of the person's own in its place.
-    Path staging;
+    // Someone who may write the folder renames the run's private folder away
+    // once its copy is checked, and puts another of the person's folders at
+    // its name.
+    Path privateFolder;
     processes.afterRun = [&](const std::vector<std::string>& line) {
-        if (line[0] != "codesign" || !isStaging(line.back())) return;
-        staging = line.back();
-        const Path checked = staging.string() + "-checked";
-        fs::rename(staging, checked);
-        fs::copy(checked, staging, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+        if (line[0] != "codesign" || privateFolder != Path()) return;
+        for (const auto& name : entries(homeApplications()))
+            if (isStaging(name)) privateFolder = homeApplications() / name;
+        if (privateFolder == Path()) return;
+        fs::rename(privateFolder, homeApplications() / "moved");
+        writePreviousCopy(privateFolder / "Orbitreel.app", "mine");
     };
 
     auto installed = runInstall();
-    ASSERT_FALSE(installed);
-    EXPECT_EQ(installed.error().localizedDescription(), texts::folderReplaced(staging.string()));
-    EXPECT_EQ(markerOf(target()), "previous");
-    EXPECT_FALSE(fs::exists(staging));
+    ASSERT_TRUE(installed) << installed.error().localizedDescription();
+    EXPECT_EQ(snapshot(target()), snapshot(DemoImages::shared().signedApp()));
+    EXPECT_EQ(markerOf(privateFolder / "Orbitreel.app"), "mine");
+    EXPECT_FALSE(fs::exists(homeApplications() / "moved"));
+    const auto trashed = entries(trashFiles());
+    ASSERT_EQ(trashed.size(), 1u);
+    EXPECT_EQ(markerOf(trashFiles() / trashed[0]), "previous");
 }
 
 TEST_F(FailedSwapTest, BackupThatCannotBeTrashedStaysBesideTheNewCopy) {
@@ -466,7 +480,7 @@ TEST_F(FailedSwapTest, BackupThatCannotBeTrashedStaysBesideTheNewCopy) {
 }
 
 // What killed runs leave behind, put right by the next install before it
-// starts; names of other shapes are not touched.
+// starts, by their records; nothing that no record names is touched.
 class LeftoversTest : public InstallFlowTest {
 protected:
     std::string uuid() { return services_.environment().newUuid(); }
@@ -480,84 +494,101 @@ protected:
                                                          "-mountpoint", mountPoint.string()}));
         ASSERT_FALSE(entries(mountPoint).empty());
     }
-    // Renames `item` back and forth until its change time is past `than`'s.
-    void changeLaterThan(const Path& item, const Path& than) {
-        const Path aside = item.parent_path() / "aside";
+
+    // A run killed in `folder` as the installer leaves it: its private
+    // folder, recorded, holding `inside` (name and marker: the new copy,
+    // half-made, is "Orbitreel.app" with the marker "new"; the previous copy
+    // any other), and the copy at the target, if any.
+    struct KilledRun {
+        std::string uuid;
+        Path privateFolder;
+    };
+    KilledRun killedRun(const Path& folder, const std::vector<std::pair<std::string, std::string>>& inside,
+                        const std::string& atTarget = {}) {
         Files& real = services_.realFiles();
-        auto later = [&] { return real.changeTime(item).value() > real.changeTime(than).value(); };
-        for (int i = 0; i < 1000000 && !later(); ++i) {
-            fs::rename(item, aside);
-            fs::rename(aside, item);
+        RunRecord record;
+        record.uuid = uuid();
+        record.destination = folder;
+        fs::create_directories(folder);
+        const Path privateFolder = folder / (".Orbitreel-install-" + record.uuid);
+        auto made = real.makePrivateFolder(privateFolder);
+        EXPECT_TRUE(made);
+        record.folder = (*made)->identity();
+        record.staging = *(*made)->makeFolder("Orbitreel.app");
+        writePreviousCopy(privateFolder / "Orbitreel.app", "new");
+        for (const auto& [name, marker] : inside) {
+            if (name == "Orbitreel.app" && marker == "new") continue;
+            if (name == "Orbitreel.app") fs::rename(privateFolder / name, folder / "Orbitreel.app");
+            writePreviousCopy(privateFolder / name, marker);
+            record.previous = *real.identityAt(privateFolder / name);
         }
-        ASSERT_TRUE(later());
+        if (!atTarget.empty() && !fs::exists(folder / "Orbitreel.app")) writePreviousCopy(folder / "Orbitreel.app", atTarget);
+        EXPECT_TRUE(real.writePrivately(recordFile(home(), record.uuid), asBytes(formatRecord(record))));
+        return {record.uuid, privateFolder};
     }
+    std::vector<std::string> trashInfos() const { return entries(home() / ".local/share/Trash/info"); }
 };
 
-TEST_F(LeftoversTest, KilledRunsLeaveNothingBehindAndThePersonsCopyComesBack) {
-    // Two backups and no target in the system folder: the newer comes back,
-    // which draws the install there. Their names sort the other way round.
-    const Path older = systemFolder() / ".Orbitreel-backup-FFFFFFFF-FFFF-4FFF-BFFF-FFFFFFFFFFFF.app";
-    const Path newer = systemFolder() / ".Orbitreel-backup-00000000-0000-4000-8000-000000000000.app";
-    writePreviousCopy(older, "older");
-    writePreviousCopy(newer, "newer");
-    changeLaterThan(newer, older);
-    // Half-made copies, one with folders nobody may write, as a copy of the image can have.
-    const Path staging = homeApplications() / (".Orbitreel-install-" + uuid() + ".app");
-    writePreviousCopy(staging, "half");
-    fs::permissions(staging / "Contents/Resources", static_cast<fs::perms>(0555));
-    fs::permissions(staging / "Contents", static_cast<fs::perms>(0555));
-    const Path systemStaging = systemFolder() / (".Orbitreel-install-" + uuid() + ".app");
-    writeText(systemStaging / "Contents/Info.plist", "half");
-    // An image still attached, and an empty mount folder from a failed verify.
+TEST_F(LeftoversTest, KilledRunsAreSettledByTheirRecordsAndNothingElseIsTouched) {
+    // Killed while copying: the half-made copy goes.
+    const auto copying = killedRun(homeApplications(), {{"Orbitreel.app", "new"}});
+    fs::permissions(copying.privateFolder / "Orbitreel.app/Contents", static_cast<fs::perms>(0555));
+    // Killed right after the exchange in the system folder: the new copy is
+    // in place, the previous one in the private folder goes to the Trash,
+    // and a record in the Trash that lost its item to the kill is replaced.
+    const auto exchanged = killedRun(systemFolder(), {{"Orbitreel.app", "previous"}});
+    const Path orphanInfo =
+        home() / ".local/share/Trash/info" / (".Orbitreel-backup-" + exchanged.uuid + ".app.trashinfo");
+    writeText(orphanInfo, "[Trash Info]\nPath=/nowhere\nDeletionDate=2026-01-01T00:00:00\n");
+
+    // Leftovers without a record, the person's own included: an older
+    // installer's, or look-alikes. And mount folders, as before.
+    std::vector<Path> unrecorded{
+        homeApplications() / (".Orbitreel-backup-" + uuid() + ".app"),
+        homeApplications() / (".Orbitreel-install-" + uuid() + ".app"),
+        systemFolder() / (".Orbitreel-install-" + uuid()),
+        homeApplications() / (".Orbitreel-install-" + lowercase(uuid()) + ".app"),
+    };
+    for (const auto& item : unrecorded) writePreviousCopy(item, "unrecorded");
+    std::map<Path, std::map<std::string, std::string>> before;
+    for (const auto& item : unrecorded) before[item] = snapshot(item);
     const Path filled = versionDirectory() / ("mount-" + uuid());
     attachImageAt(filled);
     const Path empty = versionDirectory() / ("mount-" + uuid());
     fs::create_directories(empty);
-
     const Path attachedNearMiss = versionDirectory() / ("mount-" + lowercase(uuid()));
     attachImageAt(attachedNearMiss);
-    const std::vector<Path> nearMisses{
-        attachedNearMiss,
-        homeApplications() / (".Orbitreel-install-" + lowercase(uuid()) + ".app"),
-        homeApplications() / (".Orbitreel-install-" + uuid() + ".app.old"),
-        homeApplications() / (".orbitreel-install-" + uuid() + ".app"),
-        systemFolder() / (".Orbitreel-backup-" + uuid().substr(1) + ".app"),
-        systemFolder() / (".Orbitreel-backup-" + uuid().replace(8, 1, "_") + ".app"),
-        versionDirectory() / ("mount-" + uuid() + "-1"),
-    };
-    std::map<Path, std::map<std::string, std::string>> before;
-    for (const auto& item : nearMisses) {
-        if (!fs::exists(item)) writeText(item / "Contents/Info.plist", "keep");
-        before[item] = snapshot(item);
-    }
+    const auto nearMissBefore = snapshot(attachedNearMiss);
 
     auto installed = runInstall();
     ASSERT_TRUE(installed) << installed.error().localizedDescription();
     EXPECT_EQ(*installed, systemFolder() / "Orbitreel.app");
-    EXPECT_EQ(snapshot(*installed), snapshot(DemoImages::shared().signedApp()));
-    ASSERT_EQ(processes.runs.size(), 7u);
     EXPECT_EQ(processes.runs[0], (std::vector<std::string>{"hdiutil", "detach", filled.string()}));
 
-    // The restored copy was replaced by this run, so it went to the Trash
-    // under this run's backup name; the older went there as it was.
-    std::map<std::string, std::string> trashedMarkers;
-    for (const auto& name : entries(trashFiles())) trashedMarkers[markerOf(trashFiles() / name)] = name;
-    EXPECT_EQ(trashedMarkers.size(), 2u);
-    EXPECT_EQ(trashedMarkers["older"], older.filename().string());
-    EXPECT_TRUE(isUuid(between(trashedMarkers["newer"], ".Orbitreel-backup-", ".app")));
-    EXPECT_NE(trashedMarkers["newer"], newer.filename().string());
+    EXPECT_FALSE(fs::exists(copying.privateFolder));
+    EXPECT_FALSE(fs::exists(exchanged.privateFolder));
+    EXPECT_TRUE(entries(recordsDirectory(home())).empty());
+    // The killed run's previous copy, then the copy it had put in place,
+    // which this run replaced: each in the Trash with its record.
+    std::map<std::string, int> trashedMarkers;
+    for (const auto& name : entries(trashFiles())) ++trashedMarkers[markerOf(trashFiles() / name)];
+    EXPECT_EQ(trashedMarkers, (std::map<std::string, int>{{"new", 1}, {"previous", 1}}));
+    EXPECT_EQ(trashInfos().size(), 2u);
+    EXPECT_NE(readText(orphanInfo).find("Path="), std::string::npos);
+    EXPECT_EQ(readText(orphanInfo).find("/nowhere"), std::string::npos);
 
-    EXPECT_FALSE(fs::exists(staging));
-    EXPECT_FALSE(fs::exists(systemStaging));
+    for (const auto& item : unrecorded) EXPECT_EQ(snapshot(item), before[item]) << item;
     EXPECT_FALSE(fs::exists(filled));
     EXPECT_TRUE(fs::is_directory(empty));
-    for (const auto& item : nearMisses) EXPECT_EQ(snapshot(item), before[item]) << item;
-    EXPECT_FALSE(fs::exists(homeApplications() / "Orbitreel.app"));
+    EXPECT_EQ(snapshot(attachedNearMiss), nearMissBefore);
+    const std::string log = readText(home() / "Library/Logs/OrbitreelInstaller.log");
+    EXPECT_NE(log.find("no record of ours"), std::string::npos) << log;
 }
 
 TEST_F(LeftoversTest, ThePersonsCopyComesBackEvenWhenTheInstallFails) {
-    const Path backup = homeApplications() / (".Orbitreel-backup-" + uuid() + ".app");
-    writePreviousCopy(backup, "previous");
+    // Killed between the two renames of a file system without an exchange:
+    // the target is empty, the previous copy waits in the private folder.
+    const auto aside = killedRun(homeApplications(), {{"Previous.app", "previous"}});
     writeText(cachedImage(), "not an image");
 
     auto installed = runInstall();
@@ -568,41 +599,20 @@ TEST_F(LeftoversTest, ThePersonsCopyComesBackEvenWhenTheInstallFails) {
     EXPECT_TRUE(entries(trashFiles()).empty());
 }
 
-TEST_F(LeftoversTest, OnlyThePersonsOwnFoldersOfTheHiddenShapesAreRecovered) {
-    if (::geteuid() != 0) GTEST_SKIP() << "planting another user's folders needs root";
-    // In the shared folder, with no copy there: another user's backup and
-    // staging copy, and links of both shapes into the person's home.
-    const Path theirBackup = systemFolder() / (".Orbitreel-backup-" + uuid() + ".app");
-    const Path theirStaging = systemFolder() / (".Orbitreel-install-" + uuid() + ".app");
-    writePreviousCopy(theirBackup, "theirs");
-    writePreviousCopy(theirStaging, "theirs");
-    for (const Path& item : {theirBackup, theirStaging}) {
-        for (const auto& inside : fs::recursive_directory_iterator(item))
-            ASSERT_EQ(::lchown(inside.path().c_str(), Nobody, Nobody), 0);
-        ASSERT_EQ(::lchown(item.c_str(), Nobody, Nobody), 0);
-    }
-    const Path personal = home() / "Documents";
-    writeText(personal / "notes", "mine");
-    fs::permissions(personal, static_cast<fs::perms>(0500));
-    const Path backupLink = systemFolder() / (".Orbitreel-backup-" + uuid() + ".app");
-    const Path stagingLink = systemFolder() / (".Orbitreel-install-" + uuid() + ".app");
-    fs::create_directory_symlink(personal, backupLink);
-    fs::create_directory_symlink(personal, stagingLink);
-    const auto shared = snapshot(systemFolder());
-    // The person's own backup in their home folder still comes back.
-    writePreviousCopy(homeApplications() / (".Orbitreel-backup-" + uuid() + ".app"), "mine");
+TEST_F(LeftoversTest, ARecordedNameHoldingAnotherFolderIsLeftAlone) {
+    // The recorded private folder was renamed, and another folder of the
+    // person's put at its name: the recorded one is found by identity and
+    // settled, the other stays as it was.
+    const auto killed = killedRun(systemFolder(), {{"Orbitreel.app", "new"}});
+    fs::rename(killed.privateFolder, systemFolder() / "renamed");
+    writePreviousCopy(killed.privateFolder / "Orbitreel.app", "mine");
+    fs::permissions(killed.privateFolder, static_cast<fs::perms>(0700));
+    const auto mine = snapshot(killed.privateFolder);
     writeText(cachedImage(), "not an image");
 
-    auto installed = runInstall();
-    ASSERT_FALSE(installed);
-    EXPECT_EQ(snapshot(systemFolder()), shared);
-    for (const Path& item : {theirBackup, theirStaging}) {
-        struct stat info {};
-        ASSERT_EQ(::lstat(item.c_str(), &info), 0);
-        EXPECT_EQ(info.st_uid, Nobody) << item;
-    }
-    EXPECT_EQ(fs::status(personal).permissions(), static_cast<fs::perms>(0500));
-    EXPECT_EQ(markerOf(homeApplications() / "Orbitreel.app"), "mine");
+    ASSERT_FALSE(runInstall());
+    EXPECT_EQ(snapshot(killed.privateFolder), mine);
+    EXPECT_FALSE(fs::exists(systemFolder() / "renamed"));
     EXPECT_TRUE(entries(trashFiles()).empty());
 }
 

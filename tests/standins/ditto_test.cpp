@@ -58,14 +58,23 @@ TEST_F(DittoCopy, CopiesContentModesLinksAndTimes) {
     EXPECT_EQ(modifiedAt(destination).tv_sec, 1500000000);
 }
 
-TEST_F(DittoCopy, ACopyOfReadOnlyContentIsWritableByItsOwner) {
-    fs::permissions(source / "Contents" / "MacOS" / "Orbitreel", static_cast<fs::perms>(0555));
+// The copy lands where others may start it: permission bits only, and the
+// owner's to write.
+TEST_F(DittoCopy, ACopyKeepsOnlyPermissionsAndIsWritableByItsOwner) {
+    fs::permissions(source / "Contents" / "MacOS" / "Orbitreel", static_cast<fs::perms>(04555));
     fs::permissions(source / "Contents" / "Info.plist", static_cast<fs::perms>(0444));
     fs::permissions(source / "Contents" / "MacOS", static_cast<fs::perms>(0555));
-    ASSERT_EQ(runTool(Ditto, {source.string(), destination.string()}).status, 0);
+    fs::permissions(source / "Contents" / "Resources", static_cast<fs::perms>(02755));
+    fs::create_directory(source / "Contents" / "Shared");
+    fs::permissions(source / "Contents" / "Shared", static_cast<fs::perms>(01777));
+    ASSERT_EQ(modeOf(source / "Contents" / "Resources"), 02755u) << "set-group-id needs the folder's group";
+    ToolRun run = runTool(Ditto, {source.string(), destination.string()});
+    ASSERT_EQ(run.status, 0) << run.errors;
     EXPECT_EQ(modeOf(destination / "Contents" / "MacOS" / "Orbitreel"), 0755u);
     EXPECT_EQ(modeOf(destination / "Contents" / "Info.plist"), 0644u);
     EXPECT_EQ(modeOf(destination / "Contents" / "MacOS"), 0755u);
+    EXPECT_EQ(modeOf(destination / "Contents" / "Resources"), 0755u);
+    EXPECT_EQ(modeOf(destination / "Contents" / "Shared"), 0777u);
 }
 
 TEST_F(DittoCopy, RefusesADestinationThatExists) {

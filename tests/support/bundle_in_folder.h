@@ -14,6 +14,9 @@ public:
     Path mainBundlePath() override { return bundle_; }
     std::optional<Path> mainBundleResource(const std::string& name, const std::string& extension) override;
     std::optional<BundleInfo> bundleAt(const Path& location) override { return real_->bundleAt(location); }
+    std::optional<BundleFolder> bundleFolderAt(const Path& location) override {
+        return real_->bundleFolderAt(location);
+    }
 
 private:
     Path bundle_;

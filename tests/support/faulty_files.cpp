@@ -24,6 +24,54 @@ private:
 
 }  // namespace
 
+class FaultyPrivateFolder : public PrivateFolder {
+public:
+    FaultyPrivateFolder(std::unique_ptr<PrivateFolder> real, const FaultyFiles& files)
+        : real_(std::move(real)), files_(files) {}
+    ItemIdentity identity() const override { return real_->identity(); }
+    const Path& shownPath() const override { return real_->shownPath(); }
+    Path pathInside(const std::string& name) const override { return real_->pathInside(name); }
+    Result<ItemIdentity> makeFolder(const std::string& name) override { return real_->makeFolder(name); }
+    Result<std::optional<ItemIdentity>> identityOf(const std::string& name) override {
+        return real_->identityOf(name);
+    }
+    Result<std::vector<std::string>> names() override { return real_->names(); }
+    Result<Files::Exchange> exchangeWith(const std::string& name, const Path& outside) override {
+        if (auto e = files_.check(FileOperation::exchange, inside(name), outside)) return fail_with(*e);
+        if (files_.exchangeUnsupported) return Files::Exchange::unsupported;
+        return real_->exchangeWith(name, outside);
+    }
+    Result<void> moveOut(const std::string& name, const Path& outside) override {
+        if (auto e = files_.check(FileOperation::move, inside(name), outside)) return fail_with(*e);
+        return real_->moveOut(name, outside);
+    }
+    Result<void> moveIn(const Path& outside, const std::string& name) override {
+        if (auto e = files_.check(FileOperation::move, outside, inside(name))) return fail_with(*e);
+        return real_->moveIn(outside, name);
+    }
+    Result<void> removeInside(const std::string& name) override {
+        if (auto e = files_.check(FileOperation::remove, inside(name))) return fail_with(*e);
+        return real_->removeInside(name);
+    }
+    Result<void> trashInside(const std::string& name, const std::string& trashedName, const Path& shownAt) override {
+        if (auto e = files_.check(FileOperation::trash, inside(name))) return fail_with(*e);
+        return real_->trashInside(name, trashedName, shownAt);
+    }
+    Result<void> flush() override {
+        if (auto e = files_.check(FileOperation::flush, shownPath())) return fail_with(*e);
+        return real_->flush();
+    }
+    Result<void> removeFrom(const Path& parent) override {
+        if (auto e = files_.check(FileOperation::remove, shownPath())) return fail_with(*e);
+        return real_->removeFrom(parent);
+    }
+
+private:
+    Path inside(const std::string& name) const { return shownPath() / name; }
+    std::unique_ptr<PrivateFolder> real_;
+    const FaultyFiles& files_;
+};
+
 const char* nameOf(FileOperation operation) {
     switch (operation) {
         case FileOperation::createDirectories:
@@ -40,10 +88,12 @@ const char* nameOf(FileOperation operation) {
             return "trash";
         case FileOperation::listFolder:
             return "listFolder";
-        case FileOperation::changeTime:
-            return "changeTime";
-        case FileOperation::holdOwnFolder:
-            return "holdOwnFolder";
+        case FileOperation::makePrivateFolder:
+            return "makePrivateFolder";
+        case FileOperation::flush:
+            return "flush";
+        case FileOperation::writePrivately:
+            return "writePrivately";
         case FileOperation::readAll:
             return "readAll";
         case FileOperation::write:
@@ -81,21 +131,25 @@ Result<void> FaultyFiles::remove(const Path& path) {
     if (auto e = check(FileOperation::remove, path)) return fail_with(*e);
     return real_.remove(path);
 }
-Result<void> FaultyFiles::trash(const Path& path) {
-    if (auto e = check(FileOperation::trash, path)) return fail_with(*e);
-    return real_.trash(path);
-}
 Result<std::vector<std::string>> FaultyFiles::listFolder(const Path& folder) {
     if (auto e = check(FileOperation::listFolder, folder)) return fail_with(*e);
     return real_.listFolder(folder);
 }
-Result<std::chrono::system_clock::time_point> FaultyFiles::changeTime(const Path& path) {
-    if (auto e = check(FileOperation::changeTime, path)) return fail_with(*e);
-    return real_.changeTime(path);
+Result<std::unique_ptr<PrivateFolder>> FaultyFiles::makePrivateFolder(const Path& path) {
+    if (auto e = check(FileOperation::makePrivateFolder, path)) return fail_with(*e);
+    auto folder = real_.makePrivateFolder(path);
+    if (!folder) return fail_with(folder.error());
+    return std::unique_ptr<PrivateFolder>(std::make_unique<FaultyPrivateFolder>(std::move(*folder), *this));
 }
-Result<std::unique_ptr<HeldFolder>> FaultyFiles::holdOwnFolder(const Path& path) {
-    if (auto e = check(FileOperation::holdOwnFolder, path)) return fail_with(*e);
-    return real_.holdOwnFolder(path);
+Result<std::unique_ptr<PrivateFolder>> FaultyFiles::findPrivateFolder(const Path& parent,
+                                                                      const ItemIdentity& identity) {
+    auto folder = real_.findPrivateFolder(parent, identity);
+    if (!folder || !*folder) return folder;
+    return std::unique_ptr<PrivateFolder>(std::make_unique<FaultyPrivateFolder>(std::move(*folder), *this));
+}
+Result<void> FaultyFiles::writePrivately(const Path& path, std::span<const std::uint8_t> bytes) {
+    if (auto e = check(FileOperation::writePrivately, path)) return fail_with(*e);
+    return real_.writePrivately(path, bytes);
 }
 Result<Bytes> FaultyFiles::readAll(const Path& path) {
     if (auto e = check(FileOperation::readAll, path)) return fail_with(*e);

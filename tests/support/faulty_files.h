@@ -21,10 +21,11 @@ enum class FileOperation {
     remove,
     trash,
     listFolder,
-    changeTime,
-    holdOwnFolder,
+    makePrivateFolder,
+    flush,
     readAll,
     write,
+    writePrivately,
     create,
     openForReading,
     openForWriting,
@@ -39,10 +40,14 @@ public:
     explicit FaultyFiles(Files& real) : real_(real) {}
 
     // Asked before every operation above with its paths (`to` is empty but
-    // for move and exchange). An error fails the operation without running it.
+    // for move and exchange), and before those of the private folders it
+    // hands out: there `from` is the entry inside, shown under the folder's
+    // first name, and moves and exchanges count as such. An error fails the
+    // operation without running it.
     using Fault = std::function<std::optional<Error>(FileOperation operation, const Path& from, const Path& to)>;
     Fault fault;
-    // Answers every exchange as a file system without one does.
+    // Answers every exchange, a private folder's too, as a file system
+    // without one does.
     bool exchangeUnsupported = false;
 
     // A ready-made error for faults.
@@ -55,11 +60,12 @@ public:
     Result<void> move(const Path& from, const Path& to) override;
     Result<Exchange> exchange(const Path& first, const Path& second) override;
     Result<void> remove(const Path& path) override;
-    Result<void> trash(const Path& path) override;
     Result<std::vector<std::string>> listFolder(const Path& folder) override;
-    Result<std::chrono::system_clock::time_point> changeTime(const Path& path) override;
     bool isOwnFolder(const Path& path) override { return real_.isOwnFolder(path); }
-    Result<std::unique_ptr<HeldFolder>> holdOwnFolder(const Path& path) override;
+    Result<ItemIdentity> identityAt(const Path& path) override { return real_.identityAt(path); }
+    Result<std::unique_ptr<PrivateFolder>> makePrivateFolder(const Path& path) override;
+    Result<std::unique_ptr<PrivateFolder>> findPrivateFolder(const Path& parent, const ItemIdentity& identity) override;
+    Result<void> writePrivately(const Path& path, std::span<const std::uint8_t> bytes) override;
     Result<Bytes> readAll(const Path& path) override;
     Result<void> write(const Path& path, std::span<const std::uint8_t> bytes, bool atomic) override;
     Result<void> create(const Path& path, std::span<const std::uint8_t> bytes) override;
@@ -67,6 +73,7 @@ public:
     Result<std::unique_ptr<FileAppender>> openForWriting(const Path& path) override;
 
 private:
+    friend class FaultyPrivateFolder;
     std::optional<Error> check(FileOperation operation, const Path& from, const Path& to = {}) const {
         return fault ? fault(operation, from, to) : std::nullopt;
     }

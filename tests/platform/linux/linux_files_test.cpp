@@ -58,7 +58,10 @@ TEST_F(LinuxFilesTest, MoveAcrossFileSystemsCopiesThenRemoves) {
     Path source = shm / ("orbitreel-move-" + std::to_string(::getpid()));
     fs::remove_all(source);
     test_support::writeText(source / "Contents/MacOS/app", "binary");
-    fs::permissions(source / "Contents/MacOS/app", fs::perms::owner_all);
+    fs::permissions(source / "Contents/MacOS/app", fs::perms(04700));
+    fs::permissions(source / "Contents/MacOS", fs::perms(02755));
+    fs::create_directory(source / "Contents/Shared");
+    fs::permissions(source / "Contents/Shared", fs::perms(01777));
     fs::create_symlink("MacOS/app", source / "Contents/link");
 
     test_support::writeText(at("taken"), "keep");
@@ -70,7 +73,10 @@ TEST_F(LinuxFilesTest, MoveAcrossFileSystemsCopiesThenRemoves) {
     ASSERT_TRUE(files->move(source, at("copied")));
     EXPECT_FALSE(fs::exists(source));
     EXPECT_EQ(test_support::readText(at("copied/Contents/MacOS/app")), "binary");
-    EXPECT_EQ(fs::status(at("copied/Contents/MacOS/app")).permissions() & fs::perms::owner_exec, fs::perms::owner_exec);
+    // Permission bits, and never a set-id or sticky bit.
+    EXPECT_EQ(fs::status(at("copied/Contents/MacOS/app")).permissions(), fs::perms(0700));
+    EXPECT_EQ(fs::status(at("copied/Contents/MacOS")).permissions(), fs::perms(0755));
+    EXPECT_EQ(fs::status(at("copied/Contents/Shared")).permissions(), fs::perms(0777));
     EXPECT_EQ(fs::read_symlink(at("copied/Contents/link")), "MacOS/app");
     for (const auto& entry : fs::directory_iterator(folder.path()))
         EXPECT_FALSE(entry.path().filename().string().starts_with(".moving-")) << "no staging copy left";
@@ -97,7 +103,7 @@ TEST_F(LinuxFilesTest, ExchangeSwapsTwoEntriesWholeOrNotAtAll) {
     EXPECT_FALSE(fs::exists(at("nowhere")));
 }
 
-TEST_F(LinuxFilesTest, ListingChangeTimeAndRemovingALockedTree) {
+TEST_F(LinuxFilesTest, ListingIdentitiesAndRemovingALockedTree) {
     EXPECT_FALSE(files->listFolder(at("missing")));
     test_support::writeText(at("tree/.hidden"), "h");
     test_support::writeText(at("tree/locked/deeper/file"), "f");
@@ -107,13 +113,17 @@ TEST_F(LinuxFilesTest, ListingChangeTimeAndRemovingALockedTree) {
     std::sort(names->begin(), names->end());
     EXPECT_EQ(*names, (std::vector<std::string>{".hidden", "link", "locked"}));
 
-    // The status change, not the content's: an old modification time does not count.
-    const struct timespec longAgo[2] = {{1000, 0}, {1000, 0}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, at("tree/.hidden").c_str(), longAgo, 0), 0);
-    auto changed = files->changeTime(at("tree/.hidden"));
-    ASSERT_TRUE(changed);
-    EXPECT_GT(*changed, std::chrono::system_clock::from_time_t(1000000000));
-    EXPECT_FALSE(files->changeTime(at("missing")));
+    // An item keeps its identity under another name; a new one at the old
+    // name is another item, and a link is itself, not what it points at.
+    auto hidden = files->identityAt(at("tree/.hidden"));
+    ASSERT_TRUE(hidden);
+    fs::rename(at("tree/.hidden"), at("tree/.renamed"));
+    EXPECT_EQ(files->identityAt(at("tree/.renamed")).value(), *hidden);
+    test_support::writeText(at("tree/.hidden"), "h");
+    EXPECT_NE(files->identityAt(at("tree/.hidden")).value(), *hidden);
+    fs::rename(at("tree/.renamed"), at("tree/.hidden"));
+    EXPECT_TRUE(files->identityAt(at("tree/link"))) << "a link is an item of its own, dangling or not";
+    EXPECT_FALSE(files->identityAt(at("missing")));
 
     // Folders nobody may enter are opened and emptied; links lead nowhere,
     // and what they point at keeps its content and mode.
@@ -178,18 +188,55 @@ TEST_F(LinuxFilesTest, RemoveWriteAndReadContracts) {
     EXPECT_FALSE(fs::exists(at("x")));
 }
 
-TEST_F(LinuxFilesTest, TrashMovesTheItemIntoTheUsersTrash) {
+TEST_F(LinuxFilesTest, APrivateFolderIsReachedThroughItsDescriptorWhateverItsName) {
     const char* oldHome = std::getenv("HOME");
-    std::string saved = oldHome ? oldHome : "";
+    const std::string saved = oldHome ? oldHome : "";
     ::setenv("HOME", folder.path().c_str(), 1);
     ::unsetenv("XDG_DATA_HOME");
-    test_support::writeText(at(".Orbitreel-backup-1.app/Contents/Info.plist"), "plist");
-    auto trashed = files->trash(at(".Orbitreel-backup-1.app"));
-    ::setenv("HOME", saved.c_str(), 1);
-    ASSERT_TRUE(trashed) << trashed.error().localizedDescription();
-    EXPECT_FALSE(fs::exists(at(".Orbitreel-backup-1.app")));
-    EXPECT_TRUE(fs::exists(at(".local/share/Trash/files/.Orbitreel-backup-1.app/Contents/Info.plist")));
-    EXPECT_FALSE(files->trash(at("missing")));
+    struct Restore {
+        std::string home;
+        ~Restore() { ::setenv("HOME", home.c_str(), 1); }
+    } restore{saved};
+
+    test_support::writeText(at("taken/file"), "t");
+    EXPECT_FALSE(files->makePrivateFolder(at("taken"))) << "a name in use is never taken over";
+    auto made = files->makePrivateFolder(at("private"));
+    ASSERT_TRUE(made) << made.error().localizedDescription();
+    PrivateFolder& held = **made;
+    EXPECT_EQ(fs::status(at("private")).permissions(), fs::perms::owner_all);
+    ASSERT_TRUE(held.makeFolder("Copy.app"));
+
+    // Renamed, and another folder put at its name: the held one is still
+    // the one reached, by its operations and by the path the tools get.
+    fs::rename(at("private"), at("moved"));
+    fs::create_directory(at("private"));
+    test_support::writeText(held.pathInside("Copy.app") / "marker", "mine");
+    EXPECT_EQ(test_support::readText(at("moved/Copy.app/marker")), "mine");
+    auto names = held.names();
+    ASSERT_TRUE(names);
+    EXPECT_EQ(*names, std::vector<std::string>{"Copy.app"});
+    auto found = files->findPrivateFolder(folder.path(), held.identity());
+    ASSERT_TRUE(found && *found);
+    EXPECT_EQ((*found)->shownPath(), at("moved"));
+    fs::permissions(at("private"), fs::perms::owner_all);
+    EXPECT_FALSE(*files->findPrivateFolder(at("moved"), held.identity())) << "nothing there is that folder";
+
+    // To the Trash: a record there that lost its item to a killed run is
+    // replaced, never left beside the new one.
+    const Path info = at(".local/share/Trash/info/.Orbitreel-backup-1.app.trashinfo");
+    test_support::writeText(info, "[Trash Info]\nPath=/stale\n");
+    ASSERT_TRUE(held.trashInside("Copy.app", ".Orbitreel-backup-1.app", at("Applications/.Orbitreel-backup-1.app")));
+    EXPECT_EQ(test_support::readText(at(".local/share/Trash/files/.Orbitreel-backup-1.app/marker")), "mine");
+    const std::string written = test_support::readText(info);
+    EXPECT_NE(written.find("Path=" + at("Applications/.Orbitreel-backup-1.app").string()), std::string::npos)
+        << written;
+    EXPECT_FALSE(held.trashInside("missing", ".Orbitreel-backup-2.app", at("x")));
+    EXPECT_FALSE(fs::exists(at(".local/share/Trash/info/.Orbitreel-backup-2.app.trashinfo")));
+
+    // Removed from wherever it lies now, and never the folder at its old name.
+    ASSERT_TRUE(held.removeFrom(folder.path()));
+    EXPECT_FALSE(fs::exists(at("moved")));
+    EXPECT_TRUE(fs::is_directory(at("private")));
 }
 
 // What the person reads about a refused step is Spanish: a known cause in its
