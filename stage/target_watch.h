@@ -18,13 +18,15 @@ public:
     TargetWatch& operator=(const TargetWatch&) = delete;
 
     // How often "Orbitreel.app" went away from the folder (moved out or
-    // removed) since the watch began. An exchange with another name is no
-    // going away: something is at the target throughout.
+    // removed) since the watch began. An exchange with another entry, of
+    // this folder or of a folder in it (a private folder of the
+    // installer's), is no going away: something is at the target throughout.
     int absences() const { return absences_; }
     bool present() const { return present_; }
 
 private:
     struct Event {
+        int folder = -1;  // the watch it came from
         std::string name;
         std::uint32_t mask = 0;
         std::uint32_t cookie = 0;
@@ -32,8 +34,11 @@ private:
     void read();
     void take(const Event& event);
     void leave();
+    void watchSubfolder(const std::string& name);
 
+    std::filesystem::path applications_;
     int inotify_ = -1;
+    int folder_ = -1;
     int stop_ = -1;
     std::atomic<int> absences_{0};
     std::atomic<bool> present_{false};
@@ -41,6 +46,7 @@ private:
     // that may be the second half of an exchange.
     Event before_[2];
     bool maybeExchange_ = false;
+    int exchangeFolder_ = -1;
     std::string exchangeWith_;
     std::uint32_t exchangeCookie_ = 0;
     std::thread reader_;

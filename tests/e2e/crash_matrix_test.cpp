@@ -1,9 +1,13 @@
 // The installer killed (SIGKILL) at each step of the install, over a home
-// with and without an older Orbitreel at the target, then started again on
-// the same home until it has installed. The kill comes from outside: a trap
-// that follows the installer, or the tool it runs, through ptrace.
+// with and without an older Orbitreel at the target, and right after each
+// call of the swap that changes a file; then started again on the same home
+// until it has installed. The kill comes from outside: a trap that follows
+// the installer, or the tool it runs, through ptrace.
 
 #include <signal.h>
+
+#include <algorithm>
+#include <sstream>
 
 #include "tests/e2e/e2e_fixture.h"
 #include "stage/bundle_check.h"
@@ -107,15 +111,16 @@ std::string listed(const std::vector<fs::path>& paths) {
     return listed(names);
 }
 
+// A whole application at `app`, of either version.
+std::string wholeApplicationProblem(const fs::path& app) {
+    const auto asNew = stage::bundleProblem(app, "1.4.2");
+    if (asNew.empty() || stage::bundleProblem(app, "1.4.1").empty()) return {};
+    return asNew;
+}
+
 class KilledInstall : public EndToEnd, public ::testing::WithParamInterface<Case> {
 protected:
-    // A whole application at the target, of either version.
-    std::string targetProblem() {
-        const auto app = home().installedApp();
-        const auto asNew = stage::bundleProblem(app, "1.4.2");
-        if (asNew.empty() || stage::bundleProblem(app, "1.4.1").empty()) return {};
-        return asNew;
-    }
+    std::string targetProblem() { return wholeApplicationProblem(home().installedApp()); }
 };
 
 TEST_P(KilledInstall, LeavesAWholeApplicationAndTheRerunLeavesNothingBehind) {
@@ -221,6 +226,183 @@ INSTANTIATE_TEST_SUITE_P(CrashMatrix, KilledInstall, ::testing::ValuesIn(allCase
                              return std::string(pointName(info.param.point)) +
                                     (info.param.previousCopy ? "_OverOlderCopy" : "_IntoEmptyFolder");
                          });
+
+// Each call of the swap that changes a file is a kill point: from the flush
+// of the checked copy (syncfs) until the installer starts its next tool. The
+// trap counts them as they come, so the matrix ends at the first run that
+// gets through; more than this many means it never did.
+constexpr int MostKillPoints = 60;
+
+std::vector<std::string> namesIn(const fs::path& folder) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (auto& entry : fs::directory_iterator(folder, error)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Trash entries without their other half: a .trashinfo without its item, or
+// an item without its .trashinfo.
+std::vector<std::string> trashOrphans(const fs::path& trash) {
+    std::vector<std::string> orphans;
+    const std::string suffix = ".trashinfo";
+    for (auto& name : namesIn(trash / "info")) {
+        const bool described = name.ends_with(suffix) && name.size() > suffix.size();
+        std::error_code error;
+        if (!described ||
+            !fs::exists(fs::symlink_status(trash / "files" / name.substr(0, name.size() - suffix.size()), error)))
+            orphans.push_back("info/" + name);
+    }
+    for (auto& name : namesIn(trash / "files"))
+        if (!fs::exists(trash / "info" / (name + suffix))) orphans.push_back("files/" + name);
+    return orphans;
+}
+
+// Which Orbitreel `app` is, or what is wrong with it.
+std::string versionOf(const fs::path& app) {
+    for (const char* version : {"1.4.1", "1.4.2"})
+        if (stage::bundleProblem(app, version).empty()) return version;
+    return "not a whole application: " + stage::bundleProblem(app, "1.4.2");
+}
+
+// The trap's words for call `nth`.
+std::string reportedCall(const std::string& report, int nth) {
+    const std::string prefix = stage::TrapCounted + std::to_string(nth) + ": ";
+    std::istringstream lines(report);
+    for (std::string line; std::getline(lines, line);)
+        if (line.starts_with(prefix)) return line.substr(prefix.size());
+    return "?";
+}
+
+class CrashMatrix : public EndToEnd {
+protected:
+    // `text` with the home folder shown as "~", to keep the report short.
+    std::string inHome(std::string text) {
+        const std::string folder = home().home().string();
+        for (auto at = text.find(folder); at != std::string::npos; at = text.find(folder, at + 1))
+            text.replace(at, folder.size(), "~");
+        return text;
+    }
+    fs::path trash() { return home().home() / ".local/share/Trash"; }
+    fs::path records() { return home().home() / "Library/Caches/OrbitreelInstaller-Records"; }
+
+    // A home of its own for each kill point: the image in the cache, the
+    // older copy at the target.
+    void freshHome(int nth, const fs::path& olderCopy) {
+        scene().useHome(work() / ("home-" + std::to_string(nth)));
+        fs::create_directories(home().cacheFolder());
+        fs::copy_file(scene().releaseImagePath(), home().cachedImage());
+        fs::create_directories(home().applications());
+        fs::copy(olderCopy, home().installedApp(), fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    }
+
+    // Starts the installer under the trap, which springs at call `nth`;
+    // whether the trap follows it.
+    bool openUnderTrap(int nth, const fs::path& report, stage::ChildProcess& trap) {
+        scene().openInstaller();
+        stage::ProgramLaunch launch;
+        launch.program = E2E_CRASH_TRAP;
+        launch.arguments = {"syscall", std::to_string(scene().installer().pid()), std::to_string(nth), report.string()};
+        trap = stage::ChildProcess(launch);
+        return stage::waitUntil(
+            [&] { return stage::readWholeFile(report).starts_with(std::string(stage::TrapArmed) + "\n"); }, Patience);
+    }
+
+    // Presses until the installer has installed; how many presses that took, or 0.
+    int pressUntilInstalled() {
+        for (int press = 1; press <= 3; ++press) {
+            if (!scene().installerRunning()) scene().openInstaller();
+            (void)scene().settledPicture();
+            scene().pressButton();
+            if (waitForInstalled()) return press;
+        }
+        return 0;
+    }
+
+    // The new copy at the target, the older one in the Trash once, and
+    // nothing else of the installer's left anywhere. The Trash's contents,
+    // for the matrix's report.
+    std::string expectSettled() {
+        EXPECT_TRUE(installedIntact());
+        int olderCopies = 0;
+        std::string trashed;
+        for (auto& copy : home().trashedApplications()) {
+            const std::string version = versionOf(copy);
+            EXPECT_TRUE(version.starts_with("1.4.")) << "in the Trash, " << copy.filename() << " is " << version;
+            if (version == "1.4.1") ++olderCopies;
+            trashed += (trashed.empty() ? "" : ", ") + version;
+        }
+        EXPECT_EQ(olderCopies, 1) << "copies of 1.4.1 in the Trash; it holds:" << listed(namesIn(trash() / "files"));
+        const auto orphans = trashOrphans(trash());
+        EXPECT_TRUE(orphans.empty()) << "Trash entries without their other half:" << listed(orphans);
+        EXPECT_TRUE(home().hiddenCopies().empty())
+            << "hidden copies left in Applications:" << listed(home().hiddenCopies());
+        EXPECT_TRUE(namesIn(records()).empty()) << "records left:" << listed(namesIn(records()));
+        return "the Trash holds " + (trashed.empty() ? "nothing" : trashed);
+    }
+};
+
+TEST_F(CrashMatrix, KilledRightAfterEachCallOfTheSwapOverAnOlderCopy) {
+    stage::makeRelease({work() / "old", "1.4.1", 0, {"--keep-staging"}});
+    const fs::path olderCopy = work() / "old/staging/Orbitreel.app";
+    scene().serveRelease(scene().releaseImage());
+    auto failures = [] {
+        return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count();
+    };
+
+    int killPoints = -1;
+    for (int nth = 1; nth <= MostKillPoints && killPoints < 0; ++nth) {
+        SCOPED_TRACE("kill point " + std::to_string(nth));
+        const int failuresBefore = failures();
+        const fs::path report = work() / ("trap-report-" + std::to_string(nth) + ".txt");
+        freshHome(nth, olderCopy);
+        stage::TargetWatch watch(home().applications());
+
+        stage::ChildProcess trap;
+        ASSERT_TRUE(openUnderTrap(nth, report, trap)) << "the trap could not follow the installer:\n"
+                                                      << stage::readWholeFile(report);
+        scene().pressButton();
+        // Killed, or through without the trap springing.
+        stage::waitUntil(
+            [&] {
+                return !scene().installerRunning() || home().applicationStarts() > 0 || !home().errorEntries().empty();
+            },
+            Patience);
+        const auto status = scene().waitForInstallerExit(1s);
+        // A trap that sprang ends with the installer; one that ran out let go
+        // of it before the install ended.
+        if (status) (void)trap.waitFor(Patience);
+        const std::string trapped = stage::readWholeFile(report);
+
+        if (trapped.find(stage::TrapRanOut) != std::string::npos) {
+            // Past the last kill point: an ordinary install, which ends the matrix.
+            killPoints = nth - 1;
+            std::cout << "kill point " << nth << ": none, the installer got through" << std::endl;
+            EXPECT_TRUE(home().applicationStarts() > 0 && home().errorEntries().empty())
+                << "the run past the last kill point did not install" << diagnosis();
+            std::cout << "    " << expectSettled() << std::endl;
+        } else {
+            ASSERT_EQ(status, 128 + SIGKILL)
+                << "the installer was not killed (the trap counts from its first syncfs); the trap reported:\n"
+                << trapped << diagnosis();
+            const std::string afterKill = versionOf(home().installedApp());
+            std::cout << "kill point " << nth << ": right after " << inHome(reportedCall(trapped, nth))
+                      << "\n    the target then held " << afterKill << std::endl;
+            EXPECT_TRUE(afterKill.starts_with("1.4.")) << "after the kill, the target is " << afterKill;
+            const int presses = pressUntilInstalled();
+            EXPECT_GT(presses, 0) << "the rerun did not install" << diagnosis();
+            std::cout << "    the rerun installed at press " << presses << ", " << expectSettled() << std::endl;
+        }
+        EXPECT_EQ(watch.absences(), 0) << "Orbitreel.app went away from Applications " << watch.absences()
+                                       << " time(s) in the killed run and the rerun";
+        if (failures() > failuresBefore) std::cerr << "---- the trap's report\n" << inHome(trapped);
+        scene().installer().stop();
+        stage::stopOrbitreel();
+    }
+    ASSERT_GE(killPoints, 0) << "the trap did not run out within " << MostKillPoints << " kill points";
+    std::cout << "the swap had " << killPoints << " kill points" << std::endl;
+    RecordProperty("KillPoints", killPoints);
+}
 
 }  // namespace
 }  // namespace orbitreel::e2e
