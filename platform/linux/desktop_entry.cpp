@@ -121,8 +121,8 @@ Result<AtName> entryAt(int folder, const std::string& name) {
     return holdsMark(readHead(fd.get(), static_cast<std::size_t>(st.st_size))) ? AtName::ours : AtName::other;
 }
 
-// The folder and each missing parent, private as the base directory
-// specification asks.
+// The folder and each missing parent, private, as desktops expect of the
+// user's data folders.
 Result<void> makeFolders(const Path& folder) {
     std::error_code error;
     if (std::filesystem::is_directory(folder, error)) return {};

@@ -234,23 +234,9 @@ public:
     Result<void> remove(const Path& path) override { return removeOwnTree(path); }
 
     Result<std::vector<std::string>> listFolder(const Path& folder) override {
-        DIR* dir = ::opendir(folder.c_str());
-        if (dir == nullptr) return posixFailure(errno, folder);
-        std::vector<std::string> names;
-        int code = 0;
-        for (;;) {
-            errno = 0;
-            const dirent* entry = ::readdir(dir);
-            if (entry == nullptr) {
-                code = errno;
-                break;
-            }
-            const std::string name = entry->d_name;
-            if (name != "." && name != "..") names.push_back(name);
-        }
-        ::closedir(dir);
-        if (code != 0) return posixFailure(code, folder);
-        return names;
+        base::UniqueFd fd(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (!fd) return posixFailure(errno, folder);
+        return entryNames(fd.get(), folder);
     }
 
     bool isOwnFolder(const Path& path) override { return orbitreel::isOwnFolder(path); }

@@ -98,13 +98,8 @@ Result<DIR*> openOwnFolder(int parent, const std::string& name, const Path& show
     return stream;
 }
 
-struct Location {
-    base::UniqueFd parent;
-    std::string name;
-};
+}  // namespace
 
-// The folder that holds `path`, reached by its path (the caller's own
-// folder), and the last name.
 Result<Location> locate(const Path& path) {
     Path item = path;
     if (!item.has_filename()) item = item.parent_path();
@@ -116,7 +111,28 @@ Result<Location> locate(const Path& path) {
     return Location{std::move(fd), name};
 }
 
-}  // namespace
+Result<std::vector<std::string>> entryNames(int folder, const Path& shown) {
+    base::UniqueFd readable(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!readable) return posixFailure(errno, shown);
+    DIR* stream = ::fdopendir(readable.get());
+    if (stream == nullptr) return posixFailure(errno, shown);
+    (void)readable.release();
+    std::vector<std::string> names;
+    int code = 0;
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(stream);
+        if (entry == nullptr) {
+            code = errno;
+            break;
+        }
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    ::closedir(stream);
+    if (code != 0) return posixFailure(code, shown);
+    return names;
+}
 
 Result<void> removeOwnTree(const Path& path) {
     auto location = locate(path);

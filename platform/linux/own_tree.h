@@ -6,8 +6,10 @@
 // enters only folders that belong to the current user.
 
 #include <string>
+#include <vector>
 
 #include "base/error.h"
+#include "base/unique_fd.h"
 #include "platform/files.h"
 
 namespace orbitreel {
@@ -15,6 +17,16 @@ namespace orbitreel {
 // Deeper trees are left alone: an installed application is far shallower,
 // and the bound keeps the descriptors held small.
 inline constexpr int OwnTreeMaxDepth = 64;
+
+// The folder that holds `path`, reached by its path, and the last name.
+struct Location {
+    base::UniqueFd parent;
+    std::string name;
+};
+Result<Location> locate(const Path& path);
+
+// The names in the folder open at `folder`, without "." and "..".
+Result<std::vector<std::string>> entryNames(int folder, const Path& shown);
 
 // Removes `path` and everything below it. A link is removed, never followed.
 // A folder is entered only when it is the current user's own; before it is

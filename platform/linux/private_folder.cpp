@@ -1,6 +1,5 @@
 #include "platform/linux/private_folder.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,46 +27,6 @@ Failure posixFailure(int code, const Path& path) { return fail_with(posixError(c
 
 Failure replaced(const Path& path) {
     return fail_with(PlatformError{"files", 1, texts::folderReplaced(path.string())});
-}
-
-// The folder that holds `path`, by its path, and the last name.
-struct Place {
-    base::UniqueFd parent;
-    std::string name;
-};
-
-Result<Place> placeOf(const Path& path) {
-    Path item = path;
-    if (!item.has_filename()) item = item.parent_path();
-    const std::string name = item.filename().string();
-    if (name.empty() || name == "." || name == "..") return posixFailure(EINVAL, path);
-    const Path parent = item.has_parent_path() ? item.parent_path() : Path(".");
-    base::UniqueFd fd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!fd) return posixFailure(errno, path);
-    return Place{std::move(fd), name};
-}
-
-Result<std::vector<std::string>> namesIn(int folder, const Path& shown) {
-    base::UniqueFd readable(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!readable) return posixFailure(errno, shown);
-    DIR* stream = ::fdopendir(readable.get());
-    if (stream == nullptr) return posixFailure(errno, shown);
-    (void)readable.release();
-    std::vector<std::string> names;
-    int code = 0;
-    for (;;) {
-        errno = 0;
-        const dirent* entry = ::readdir(stream);
-        if (entry == nullptr) {
-            code = errno;
-            break;
-        }
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") names.push_back(name);
-    }
-    ::closedir(stream);
-    if (code != 0) return posixFailure(code, shown);
-    return names;
 }
 
 // A folder that is the person's alone: theirs, and nobody else may read,
@@ -110,10 +69,10 @@ public:
         return fail_with(identity.error());
     }
 
-    Result<std::vector<std::string>> names() override { return namesIn(fd_.get(), shown_); }
+    Result<std::vector<std::string>> names() override { return entryNames(fd_.get(), shown_); }
 
     Result<Files::Exchange> exchangeWith(const std::string& name, const Path& outside) override {
-        auto place = placeOf(outside);
+        auto place = locate(outside);
         if (!place) return fail_with(place.error());
         if (::renameat2(fd_.get(), name.c_str(), place->parent.get(), place->name.c_str(), RENAME_EXCHANGE) == 0)
             return Files::Exchange::done;
@@ -122,7 +81,7 @@ public:
     }
 
     Result<void> moveOut(const std::string& name, const Path& outside) override {
-        auto place = placeOf(outside);
+        auto place = locate(outside);
         if (!place) return fail_with(place.error());
         if (::renameat2(fd_.get(), name.c_str(), place->parent.get(), place->name.c_str(), RENAME_NOREPLACE) != 0)
             return posixFailure(errno, outside);
@@ -130,7 +89,7 @@ public:
     }
 
     Result<void> moveIn(const Path& outside, const std::string& name) override {
-        auto place = placeOf(outside);
+        auto place = locate(outside);
         if (!place) return fail_with(place.error());
         if (::renameat2(place->parent.get(), place->name.c_str(), fd_.get(), name.c_str(), RENAME_NOREPLACE) != 0)
             return posixFailure(errno, outside);
@@ -157,7 +116,7 @@ public:
     Result<void> removeFrom(const Path& parent) override {
         base::UniqueFd folder(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (!folder) return posixFailure(errno, parent);
-        auto names = namesIn(folder.get(), parent);
+        auto names = entryNames(folder.get(), parent);
         if (!names) return fail_with(names.error());
         for (const auto& name : *names) {
             auto identity = identityAt(folder.get(), name, parent / name);
@@ -179,14 +138,14 @@ private:
 }  // namespace
 
 Result<std::unique_ptr<PrivateFolder>> makePrivateFolderAt(const Path& path) {
-    auto place = placeOf(path);
+    auto place = locate(path);
     if (!place) return fail_with(place.error());
     if (::mkdirat(place->parent.get(), place->name.c_str(), 0700) != 0) return posixFailure(errno, path);
     // Others who may write the parent may have put their own in its place
     // already: only a private, empty folder is ours.
     base::UniqueFd fd(::openat(place->parent.get(), place->name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!fd || !isPrivate(fd.get())) return replaced(path);
-    auto inside = namesIn(fd.get(), path);
+    auto inside = entryNames(fd.get(), path);
     if (!inside || !inside->empty()) return replaced(path);
     auto identity = orbitreel::identityOf(fd.get(), path);
     if (!identity) return fail_with(identity.error());
@@ -196,7 +155,7 @@ Result<std::unique_ptr<PrivateFolder>> makePrivateFolderAt(const Path& path) {
 Result<std::unique_ptr<PrivateFolder>> findPrivateFolderIn(const Path& parent, const ItemIdentity& identity) {
     base::UniqueFd folder(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!folder) return posixFailure(errno, parent);
-    auto names = namesIn(folder.get(), parent);
+    auto names = entryNames(folder.get(), parent);
     if (!names) return fail_with(names.error());
     for (const auto& name : *names) {
         auto seen = identityAt(folder.get(), name, parent / name);
