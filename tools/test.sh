@@ -31,12 +31,13 @@ run_suite asan
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --preset asan -j "$jobs" --timeout 900
 
-# The URL session and the download handlers cross threads the most; the
-# digest reads ahead on a thread of its own.
-run_suite tsan --target platform_linux_download_tests controller_download_tests core_tests
+# The URL session, its cancel and the download handlers cross threads the
+# most, and so does a quit that waits for the session; the digest reads
+# ahead on a thread of its own.
+run_suite tsan --target platform_linux_download_tests controller_download_tests controller_tests core_tests
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
     ctest --preset tsan -j "$jobs" --timeout 900 \
-    -R '^(platform\.linux\.download\.SessionTest|controller\.InstallerDownloadTest|core\.DigestTest)\.'
+    -R '^(platform\.linux\.download\.(SessionTest|CancelTest)|controller\.(InstallerDownloadTest|QuitTest)|core\.DigestTest)\.'
 
 # Every fuzz target builds and runs briefly from its seeds, so a target that
 # no longer builds, or a parser that breaks its rules, fails here too. A

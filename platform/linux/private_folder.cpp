@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <optional>
 #include <filesystem>
 #include <system_error>
 #include <string>
@@ -34,6 +35,28 @@ Failure replaced(const Path& path) {
 bool isPrivate(int fd) {
     struct stat st {};
     return ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
+}
+
+// The entry of the folder `parent` that is the item `identity`, under
+// whatever name it lies now; none when no entry is.
+struct Found {
+    base::UniqueFd parent;
+    std::optional<std::string> name;
+};
+
+Result<Found> entryWithIdentity(const Path& parent, const ItemIdentity& identity) {
+    Found found{base::UniqueFd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)), std::nullopt};
+    if (!found.parent) return posixFailure(errno, parent);
+    auto names = entryNames(found.parent.get(), parent);
+    if (!names) return fail_with(names.error());
+    for (const auto& name : *names) {
+        auto seen = identityAt(found.parent.get(), name, parent / name);
+        if (seen && *seen == identity) {
+            found.name = name;
+            break;
+        }
+    }
+    return found;
 }
 
 class PosixPrivateFolder final : public PrivateFolder {
@@ -114,17 +137,12 @@ public:
     // permission). Removing an empty folder by name can at worst meet
     // another empty one put there in between, and a full one is refused.
     Result<void> removeFrom(const Path& parent) override {
-        base::UniqueFd folder(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (!folder) return posixFailure(errno, parent);
-        auto names = entryNames(folder.get(), parent);
-        if (!names) return fail_with(names.error());
-        for (const auto& name : *names) {
-            auto identity = identityAt(folder.get(), name, parent / name);
-            if (!identity || *identity != identity_) continue;
-            if (::unlinkat(folder.get(), name.c_str(), AT_REMOVEDIR) != 0) return posixFailure(errno, parent / name);
-            return {};
-        }
-        return posixFailure(ENOENT, shown_);
+        auto found = entryWithIdentity(parent, identity_);
+        if (!found) return fail_with(found.error());
+        if (!found->name) return posixFailure(ENOENT, shown_);
+        if (::unlinkat(found->parent.get(), found->name->c_str(), AT_REMOVEDIR) != 0)
+            return posixFailure(errno, parent / *found->name);
+        return {};
     }
 
 private:
@@ -153,23 +171,18 @@ Result<std::unique_ptr<PrivateFolder>> makePrivateFolderAt(const Path& path) {
 }
 
 Result<std::unique_ptr<PrivateFolder>> findPrivateFolderIn(const Path& parent, const ItemIdentity& identity) {
-    base::UniqueFd folder(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!folder) return posixFailure(errno, parent);
-    auto names = entryNames(folder.get(), parent);
-    if (!names) return fail_with(names.error());
-    for (const auto& name : *names) {
-        auto seen = identityAt(folder.get(), name, parent / name);
-        if (!seen || *seen != identity) continue;
-        // The name may change hands between the look and the open: the
-        // opened folder itself must be the recorded one.
-        base::UniqueFd fd(::openat(folder.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (!fd || !isPrivate(fd.get())) continue;
-        auto opened = orbitreel::identityOf(fd.get(), parent / name);
-        if (!opened || *opened != identity) continue;
-        return std::unique_ptr<PrivateFolder>(
-            std::make_unique<PosixPrivateFolder>(std::move(fd), identity, parent / name));
-    }
-    return std::unique_ptr<PrivateFolder>();
+    auto found = entryWithIdentity(parent, identity);
+    if (!found) return fail_with(found.error());
+    if (!found->name) return std::unique_ptr<PrivateFolder>();
+    const Path shown = parent / *found->name;
+    // The name may change hands between the look and the open: the opened
+    // folder itself must be the recorded one.
+    base::UniqueFd fd(
+        ::openat(found->parent.get(), found->name->c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd || !isPrivate(fd.get())) return std::unique_ptr<PrivateFolder>();
+    auto opened = orbitreel::identityOf(fd.get(), shown);
+    if (!opened || *opened != identity) return std::unique_ptr<PrivateFolder>();
+    return std::unique_ptr<PrivateFolder>(std::make_unique<PosixPrivateFolder>(std::move(fd), identity, shown));
 }
 
 }  // namespace orbitreel

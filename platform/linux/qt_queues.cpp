@@ -59,6 +59,9 @@ public:
         // Jobs still running may post to the main queue; let them finish
         // while the queue they post to still exists.
         pool_.waitForDone();
+        // The pool's wait is invisible to race checkers; each job's last
+        // step under the same mutex makes its end visible here.
+        std::lock_guard lock(mutex_);
     }
 
     void onMain(Work work) override { main_.post(std::move(work)); }
@@ -92,6 +95,7 @@ public:
                 jobs_.pop_front();
             }
             job();
+            std::lock_guard ended(mutex_);
         });
     }
 
