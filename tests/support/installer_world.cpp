@@ -27,7 +27,7 @@ InstallerWorld::InstallerWorld(const Choices& choices)
         .withFiles(files)
         .withWorkspace(workspace)
         .withSession(choices.sessions ? *choices.sessions : sessions);
-    if (!choices.realRunningApplications) services.withRunningApplications(runningApplications);
+    services.withRunningApplications(runningApplications);
     if (choices.holdBackgroundJobs) services.withQueues(heldQueues);
     if (choices.helpers) services.withHelpers(*choices.helpers);
     platform = services.build();

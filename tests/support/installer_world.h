@@ -36,9 +36,6 @@ struct InstallerWorld {
         // Sessions of the test's own, in place of `sessions`; they must
         // outlive the world.
         UrlSessions* sessions = nullptr;
-        // The copies of Orbitreel really running count, in place of
-        // `runningApplications`.
-        bool realRunningApplications = false;
         // Background jobs wait in `heldQueues.held` and never run.
         bool holdBackgroundJobs = false;
         // Where hdiutil, codesign and ditto lie; the bundle's
