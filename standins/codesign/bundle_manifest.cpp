@@ -6,6 +6,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "base/hex.h"
@@ -35,23 +37,23 @@ class ManifestWriter {
 public:
     explicit ManifestWriter(int rootFd) : rootFd_(rootFd) { hash_.update("orbitreel-bundle-manifest 1\n"); }
 
-    Outcome<base::Sha256Digest> run() {
+    Result<base::Sha256Digest> run() {
         struct stat st {};
-        if (::fstat(rootFd_, &st) != 0) return failure(posixMessage("cannot inspect the bundle", errno));
+        if (::fstat(rootFd_, &st) != 0) return failure("cannot inspect the bundle", errno);
         line("d", st.st_mode, ".", {});
         // The files waiting to be hashed come before whatever stopped the
         // walk, so their failures are the ones to report.
         auto walked = walk(rootFd_, {});
         auto flushed = flush();
-        if (!flushed) return failure(flushed.error());
-        if (!walked) return failure(walked.error());
+        if (!flushed) return fail_with(flushed.error());
+        if (!walked) return fail_with(walked.error());
         return hash_.finalize();
     }
 
 private:
-    Outcome<void> walk(int dirFd, const PathComponents& folder) {
+    Result<void> walk(int dirFd, const PathComponents& folder) {
         auto names = sortedNames(dirFd);
-        if (!names) return failure(names.error());
+        if (!names) return fail_with(names.error());
         for (const std::string& name : *names) {
             if (files_.size() >= MaxFilesPerFlush || lines_.size() >= MaxLinesPerFlush) {
                 auto flushed = flush();
@@ -63,11 +65,11 @@ private:
             const std::string where = joinPath(path);
             if (where == SignaturePath) continue;
             auto st = statEntry(dirFd, name);
-            if (!st) return failure(st.error());
+            if (!st) return fail_with(st.error());
             if (S_ISDIR(st->st_mode)) {
                 line("d", st->st_mode, where, {});
                 auto sub = openFolder(dirFd, name);
-                if (!sub) return failure(sub.error());
+                if (!sub) return fail_with(sub.error());
                 auto walked = walk(sub->get(), path);
                 if (!walked) return walked;
             } else if (S_ISREG(st->st_mode)) {
@@ -76,9 +78,9 @@ private:
                 line("f", st->st_mode, where, {});
             } else if (S_ISLNK(st->st_mode)) {
                 auto target = readLinkAt(dirFd, name);
-                if (!target) return failure(target.error());
+                if (!target) return fail_with(target.error());
                 auto inside = checkLinkStaysInside(rootFd_, path, *target);
-                if (!inside) return failure(inside.error());
+                if (!inside) return fail_with(inside.error());
                 line("l", st->st_mode, where, escapeManifestText(*target));
             } else {
                 return failure("neither file, folder nor link: " + where);
@@ -89,9 +91,9 @@ private:
 
     // Opens the file now, to check it is the one the walk saw, and leaves
     // its digest to the next flush.
-    Outcome<void> openFile(int dirFd, const std::string& name, const struct stat& seen) {
+    Result<void> openFile(int dirFd, const std::string& name, const struct stat& seen) {
         base::UniqueFd fd(::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
-        if (!fd) return failure(posixMessage("cannot open " + name, errno));
+        if (!fd) return failure("cannot open " + name, errno);
         struct stat st {};
         if (::fstat(fd.get(), &st) != 0 || st.st_ino != seen.st_ino || st.st_dev != seen.st_dev)
             return failure("bundle changed while being read: " + name);
@@ -107,13 +109,15 @@ private:
         lines_.push_back(std::move(text));
     }
 
-    Outcome<void> flush() {
+    Result<void> flush() {
         auto digests = pieces_.digestAll(sources_);
         if (!digests) {
             const PieceFailure& failed = digests.error();
-            std::string message = posixMessage("cannot read", failed.error) + " (" + files_[failed.source].name + ")";
+            PlatformError error{
+                "posix", failed.error,
+                std::string("cannot read: ") + std::strerror(failed.error) + " (" + files_[failed.source].name + ")"};
             clearPending();
-            return failure(std::move(message));
+            return fail_with(std::move(error));
         }
         for (std::size_t f = 0; f < files_.size(); ++f) lines_[files_[f].line] += " " + base::toHex((*digests)[f]);
         for (const std::string& text : lines_) hash_.update(text + "\n");
@@ -158,6 +162,6 @@ std::string escapeManifestText(const std::string& text) {
     return escaped;
 }
 
-Outcome<base::Sha256Digest> bundleManifestDigest(int bundleFd) { return ManifestWriter(bundleFd).run(); }
+Result<base::Sha256Digest> bundleManifestDigest(int bundleFd) { return ManifestWriter(bundleFd).run(); }
 
 }  // namespace orbitreel::standins

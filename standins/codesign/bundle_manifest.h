@@ -17,7 +17,7 @@
 #include <string>
 
 #include "base/sha256.h"
-#include "standins/common/outcome.h"
+#include "standins/common/failure.h"
 
 namespace orbitreel::standins {
 
@@ -28,7 +28,7 @@ inline constexpr const char* SignaturePath = "Contents/_CodeSignature/Signature"
 
 // Fails for anything that must not be in a signed bundle: a link that leaves
 // the bundle, a device, FIFO or socket.
-Outcome<base::Sha256Digest> bundleManifestDigest(int bundleFd);
+Result<base::Sha256Digest> bundleManifestDigest(int bundleFd);
 
 // The escaping of paths and link targets in manifest lines.
 std::string escapeManifestText(const std::string& text);

@@ -28,7 +28,7 @@ std::string openSslMessage(const std::string& what) {
     return what + ": " + text;
 }
 
-Outcome<Key> requireEd25519(Key key, const std::string& what) {
+Result<Key> requireEd25519(Key key, const std::string& what) {
     if (!key) return failure(openSslMessage(what));
     if (EVP_PKEY_get_id(key.get()) != EVP_PKEY_ED25519) return failure(what + ": not an Ed25519 key");
     return key;
@@ -36,20 +36,20 @@ Outcome<Key> requireEd25519(Key key, const std::string& what) {
 
 }  // namespace
 
-Outcome<Key> loadPrivateKey(const std::filesystem::path& pemFile) {
+Result<Key> loadPrivateKey(const std::filesystem::path& pemFile) {
     std::unique_ptr<BIO, BioDeleter> bio(BIO_new_file(pemFile.c_str(), "r"));
     if (!bio) return failure(openSslMessage("cannot open the key " + pemFile.string()));
     return requireEd25519(Key(PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr)),
                           "cannot read the private key " + pemFile.string());
 }
 
-Outcome<Key> parsePublicKey(std::string_view pem) {
+Result<Key> parsePublicKey(std::string_view pem) {
     std::unique_ptr<BIO, BioDeleter> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
     if (!bio) return failure("out of memory");
     return requireEd25519(Key(PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr)), "cannot read the public key");
 }
 
-Outcome<std::string> keyId(EVP_PKEY* key) {
+Result<std::string> keyId(EVP_PKEY* key) {
     unsigned char raw[64];
     std::size_t length = sizeof raw;
     if (EVP_PKEY_get_raw_public_key(key, raw, &length) != 1) return failure(openSslMessage("cannot read the key"));
@@ -58,7 +58,7 @@ Outcome<std::string> keyId(EVP_PKEY* key) {
     return base::toHex(hash.finalize());
 }
 
-Outcome<Ed25519Signature> signMessage(EVP_PKEY* privateKey, std::span<const unsigned char> message) {
+Result<Ed25519Signature> signMessage(EVP_PKEY* privateKey, std::span<const unsigned char> message) {
     std::unique_ptr<EVP_MD_CTX, ContextDeleter> context(EVP_MD_CTX_new());
     Ed25519Signature signature{};
     std::size_t length = signature.size();

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "standins/common/outcome.h"
+#include "standins/common/failure.h"
 
 namespace orbitreel::standins {
 
@@ -20,13 +20,13 @@ struct KeyDeleter {
 using Key = std::unique_ptr<EVP_PKEY, KeyDeleter>;
 using Ed25519Signature = std::array<unsigned char, 64>;
 
-Outcome<Key> loadPrivateKey(const std::filesystem::path& pemFile);
-Outcome<Key> parsePublicKey(std::string_view pem);
+Result<Key> loadPrivateKey(const std::filesystem::path& pemFile);
+Result<Key> parsePublicKey(std::string_view pem);
 
 // Names a key in a signature: the SHA-256 of its raw public key, in hex.
-Outcome<std::string> keyId(EVP_PKEY* key);
+Result<std::string> keyId(EVP_PKEY* key);
 
-Outcome<Ed25519Signature> signMessage(EVP_PKEY* privateKey, std::span<const unsigned char> message);
+Result<Ed25519Signature> signMessage(EVP_PKEY* privateKey, std::span<const unsigned char> message);
 bool verifyMessage(EVP_PKEY* publicKey, std::span<const unsigned char> message, const Ed25519Signature& signature);
 
 }  // namespace orbitreel::standins

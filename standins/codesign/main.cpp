@@ -31,14 +31,16 @@ int main(int argc, char** argv) {
     return toolMain("codesign", argc, argv, [](const std::vector<std::string>& args) {
         if (args.size() == 3 && args[0] == "--sign") {
             auto signedBundle = signBundle(args[2], args[1]);
-            return signedBundle ? 0 : reportFailure("codesign", args[2] + ": " + signedBundle.error());
+            return signedBundle
+                       ? 0
+                       : reportFailure("codesign", args[2] + ": " + signedBundle.error().localizedDescription());
         }
         // Verification is always deep and strict; the flags are required so
         // that a caller asking for less notices.
         if (args.size() == 4 && std::set<std::string>(args.begin(), args.begin() + 3) ==
                                     std::set<std::string>{"--verify", "--deep", "--strict"}) {
             auto verified = verifyBundle(args[3], orbitreel::PublisherKeyPem);
-            return verified ? 0 : reportFailure("codesign", args[3] + ": " + verified.error());
+            return verified ? 0 : reportFailure("codesign", args[3] + ": " + verified.error().localizedDescription());
         }
         return usage(args.empty() ? "no operation given" : "unknown command line");
     });

@@ -33,7 +33,7 @@ std::string formatSignatureFile(const BundleSignature& signature) {
     return std::string(Header) + "key " + signature.keyId + "\ned25519 " + base::toHex(signature.signature) + "\n";
 }
 
-Outcome<BundleSignature> parseSignatureFile(std::string_view text) {
+Result<BundleSignature> parseSignatureFile(std::string_view text) {
     if (!text.starts_with(Header)) return failure("signature malformed: unknown format");
     text.remove_prefix(Header.size());
     std::string_view key, signature;

@@ -14,7 +14,7 @@
 
 #include "base/sha256.h"
 #include "standins/codesign/ed25519_key.h"
-#include "standins/common/outcome.h"
+#include "standins/common/failure.h"
 
 namespace orbitreel::standins {
 
@@ -27,7 +27,7 @@ struct BundleSignature {
 
 std::string formatSignatureFile(const BundleSignature& signature);
 // Strict: exactly the three lines above.
-Outcome<BundleSignature> parseSignatureFile(std::string_view text);
+Result<BundleSignature> parseSignatureFile(std::string_view text);
 
 // What the signature signs for a manifest digest.
 std::vector<unsigned char> signedMessage(const base::Sha256Digest& manifestDigest);

@@ -10,13 +10,13 @@
 
 namespace orbitreel::standins {
 
-Outcome<base::UniqueFd> openFolder(int dirFd, const std::string& name) {
+Result<base::UniqueFd> openFolder(int dirFd, const std::string& name) {
     base::UniqueFd fd(::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!fd) return failure(posixMessage("cannot open folder " + name, errno));
+    if (!fd) return failure("cannot open folder " + name, errno);
     return fd;
 }
 
-Outcome<base::UniqueFd> openFolder(const std::filesystem::path& path) {
+Result<base::UniqueFd> openFolder(const std::filesystem::path& path) {
     // "dir/" names what "dir" names; with the slash the kernel would follow
     // a link there.
     std::string text = path.string();
@@ -24,14 +24,14 @@ Outcome<base::UniqueFd> openFolder(const std::filesystem::path& path) {
     return openFolder(AT_FDCWD, text);
 }
 
-Outcome<std::vector<std::string>> sortedNames(int dirFd) {
+Result<std::vector<std::string>> sortedNames(int dirFd) {
     int copy = ::dup(dirFd);
-    if (copy < 0) return failure(posixMessage("cannot list folder", errno));
+    if (copy < 0) return failure("cannot list folder", errno);
     DIR* dir = ::fdopendir(copy);
     if (dir == nullptr) {
         int err = errno;
         ::close(copy);
-        return failure(posixMessage("cannot list folder", err));
+        return failure("cannot list folder", err);
     }
     // The copy shares the position of `dirFd`; start from the beginning.
     ::rewinddir(dir);
@@ -45,22 +45,21 @@ Outcome<std::vector<std::string>> sortedNames(int dirFd) {
     }
     int err = errno;
     ::closedir(dir);
-    if (err != 0) return failure(posixMessage("cannot list folder", err));
+    if (err != 0) return failure("cannot list folder", err);
     std::sort(names.begin(), names.end());
     return names;
 }
 
-Outcome<struct stat> statEntry(int dirFd, const std::string& name) {
+Result<struct stat> statEntry(int dirFd, const std::string& name) {
     struct stat st {};
-    if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-        return failure(posixMessage("cannot inspect " + name, errno));
+    if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return failure("cannot inspect " + name, errno);
     return st;
 }
 
-Outcome<std::string> readLinkAt(int dirFd, const std::string& name) {
+Result<std::string> readLinkAt(int dirFd, const std::string& name) {
     std::string target(PATH_MAX, '\0');
     ssize_t length = ::readlinkat(dirFd, name.c_str(), target.data(), target.size());
-    if (length < 0) return failure(posixMessage("cannot read link " + name, errno));
+    if (length < 0) return failure("cannot read link " + name, errno);
     if (static_cast<std::size_t>(length) >= target.size()) return failure("link target too long: " + name);
     target.resize(static_cast<std::size_t>(length));
     return target;

@@ -16,7 +16,7 @@ constexpr int MaxLinksFollowed = 40;
 
 }  // namespace
 
-Outcome<void> checkLinkStaysInside(const LinkLookup& lookup, const PathComponents& linkPath, std::string_view target) {
+Result<void> checkLinkStaysInside(const LinkLookup& lookup, const PathComponents& linkPath, std::string_view target) {
     const std::string where = joinPath(linkPath);
     if (target.empty()) return failure("link with an empty target: " + where);
     if (target.front() == '/') return failure("link to an absolute path: " + where + " -> " + std::string(target));
@@ -37,7 +37,7 @@ Outcome<void> checkLinkStaysInside(const LinkLookup& lookup, const PathComponent
         // Every earlier component is a real folder (or missing), so this
         // lookup follows no link but possibly the last component.
         auto next = lookup(joinPath(resolved));
-        if (!next) return failure(next.error());
+        if (!next) return fail_with(next.error());
         if (!*next) continue;
         if (++followed > MaxLinksFollowed) return failure("loop of links: " + where);
         if ((*next)->empty() || (*next)->front() == '/')
@@ -49,13 +49,13 @@ Outcome<void> checkLinkStaysInside(const LinkLookup& lookup, const PathComponent
     return {};
 }
 
-Outcome<void> checkLinkStaysInside(int rootFd, const PathComponents& linkPath, std::string_view target) {
-    auto onDisk = [rootFd](const std::string& path) -> Outcome<std::optional<std::string>> {
+Result<void> checkLinkStaysInside(int rootFd, const PathComponents& linkPath, std::string_view target) {
+    auto onDisk = [rootFd](const std::string& path) -> Result<std::optional<std::string>> {
         struct stat st {};
         if (::fstatat(rootFd, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(st.st_mode))
             return std::optional<std::string>();
         auto target = readLinkAt(rootFd, path);
-        if (!target) return failure(target.error());
+        if (!target) return fail_with(target.error());
         return std::optional<std::string>(std::move(*target));
     };
     return checkLinkStaysInside(onDisk, linkPath, target);

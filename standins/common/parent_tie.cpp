@@ -54,12 +54,12 @@ bool descendsFrom(pid_t ancestor) {
 
 }  // namespace
 
-Outcome<void> tieToParent() {
+Result<void> tieToParent() {
     // The signal comes when the parent *thread* ends. The installer starts a
     // tool from its background thread and blocks there in waitpid until the
     // tool has ended, so that thread outlives the tool unless the installer dies.
     const pid_t parent = ::getppid();
-    if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) return failure(posixMessage("cannot tie to the parent", errno));
+    if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) return failure("cannot tie to the parent", errno);
     if (::getppid() != parent) return failure("the process that started this tool has ended");
     // An installer that died before the request, even before this program's
     // main (while the loader was at work), left the tool to an adoptive

@@ -2,7 +2,7 @@
 // A stand-in lives no longer than the installer that started it: killed with
 // it, it leaves no half-written tree growing behind.
 
-#include "standins/common/outcome.h"
+#include "standins/common/failure.h"
 
 namespace orbitreel::standins {
 
@@ -12,6 +12,6 @@ namespace orbitreel::standins {
 // a parent that went before the request was made would not be noticed
 // otherwise. Call first thing in main;
 // on failure, exit non-zero at once.
-Outcome<void> tieToParent();
+Result<void> tieToParent();
 
 }  // namespace orbitreel::standins

@@ -83,10 +83,10 @@ PieceHasher::PieceHasher() {
         buffers_.push_back(std::make_unique_for_overwrite<unsigned char[]>(PieceSize));
 }
 
-Outcome<base::Sha256Digest> PieceHasher::digest(int fd, std::uint64_t size) {
+Result<base::Sha256Digest> PieceHasher::digest(int fd, std::uint64_t size) {
     const PieceSource source{fd, size};
     auto digests = digestAll({&source, 1});
-    if (!digests) return failure(posixMessage("cannot read", digests.error().error));
+    if (!digests) return failure("cannot read", digests.error().error);
     return digests->front();
 }
 

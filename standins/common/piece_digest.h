@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "base/sha256.h"
-#include "standins/common/outcome.h"
+#include "standins/common/failure.h"
 
 namespace orbitreel::standins {
 
@@ -36,7 +36,7 @@ public:
     PieceHasher();
 
     // Fails when the file is shorter than `size`.
-    Outcome<base::Sha256Digest> digest(int fd, std::uint64_t size);
+    Result<base::Sha256Digest> digest(int fd, std::uint64_t size);
 
     // The digests of several sources, in their order. Their pieces are
     // shared out together, so that files of a piece or two keep every core

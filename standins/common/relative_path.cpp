@@ -15,7 +15,7 @@ PathComponents splitPath(std::string_view path) {
     return components;
 }
 
-Outcome<PathComponents> checkedEntryPath(std::string_view path) {
+Result<PathComponents> checkedEntryPath(std::string_view path) {
     if (path.empty()) return failure("an entry without a name");
     if (path.front() == '/') return failure("absolute path refused: " + std::string(path));
     PathComponents components = splitPath(path);

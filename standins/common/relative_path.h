@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "standins/common/outcome.h"
+#include "standins/common/failure.h"
 
 namespace orbitreel::standins {
 
@@ -16,7 +16,7 @@ PathComponents splitPath(std::string_view path);
 
 // An entry's name as a path below the extraction folder: refused when it is
 // absolute or holds "..". The root itself gives no components.
-Outcome<PathComponents> checkedEntryPath(std::string_view path);
+Result<PathComponents> checkedEntryPath(std::string_view path);
 
 std::string joinPath(const PathComponents& components, std::size_t count);
 inline std::string joinPath(const PathComponents& components) { return joinPath(components, components.size()); }

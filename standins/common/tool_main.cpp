@@ -8,7 +8,7 @@ namespace orbitreel::standins {
 
 int toolMain(const char* tool, int argc, char** argv,
              const std::function<int(const std::vector<std::string>& arguments)>& work) {
-    if (auto tied = tieToParent(); !tied) return reportFailure(tool, tied.error());
+    if (auto tied = tieToParent(); !tied) return reportFailure(tool, tied.error().localizedDescription());
     return work(std::vector<std::string>(argv + 1, argv + argc));
 }
 

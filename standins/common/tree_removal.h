@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "standins/common/outcome.h"
+#include "standins/common/failure.h"
 
 namespace orbitreel::standins {
 
@@ -13,10 +13,10 @@ namespace orbitreel::standins {
 // `except` at the top is kept. Fails on entries deeper than MaxTreeDepth
 // (tree_depth.h), which no stand-in makes, so that the descriptors held stay
 // bounded.
-Outcome<void> removeContents(int dirFd, const std::string& except = {});
+Result<void> removeContents(int dirFd, const std::string& except = {});
 
 // The same for the entry `name` in `dirFd` and, when it is a folder,
 // everything in it; the entry goes too.
-Outcome<void> removeTree(int dirFd, const std::string& name);
+Result<void> removeTree(int dirFd, const std::string& name);
 
 }  // namespace orbitreel::standins

@@ -17,6 +17,6 @@ int main(int argc, char** argv) {
             return 2;
         }
         auto copied = copyTree(args[0], args[1]);
-        return copied ? 0 : reportFailure("ditto", copied.error());
+        return copied ? 0 : reportFailure("ditto", copied.error().localizedDescription());
     });
 }

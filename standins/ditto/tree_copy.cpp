@@ -23,9 +23,9 @@ mode_t copiedMode(const struct stat& st) { return (st.st_mode & 0777) | S_IWUSR;
 
 // What `fd` holds, when it is the item seen before it was opened: the walk
 // decides by what it saw, so something swapped in meanwhile is refused.
-Outcome<struct stat> openedAsSeen(int fd, const struct stat& seen, const std::string& where) {
+Result<struct stat> openedAsSeen(int fd, const struct stat& seen, const std::string& where) {
     struct stat opened {};
-    if (::fstat(fd, &opened) != 0) return failure(posixMessage("cannot read " + where, errno));
+    if (::fstat(fd, &opened) != 0) return failure("cannot read " + where, errno);
     if (opened.st_dev != seen.st_dev || opened.st_ino != seen.st_ino)
         return failure("replaced while being copied: " + where);
     return opened;
@@ -35,7 +35,7 @@ Outcome<struct stat> openedAsSeen(int fd, const struct stat& seen, const std::st
 // (another file system on an old kernel, a special file system), a chunked
 // read and write does the same in bounded memory, from the file offsets the
 // kernel's copy reached.
-Outcome<void> copyContent(int from, int to, const std::string& name) {
+Result<void> copyContent(int from, int to, const std::string& name) {
     bool kernelCopy = true;
     for (;;) {
         if (kernelCopy) {
@@ -44,19 +44,19 @@ Outcome<void> copyContent(int from, int to, const std::string& name) {
             if (copied == 0) return {};
             if (errno == EINTR) continue;
             if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP)
-                return failure(posixMessage("cannot copy " + name, errno));
+                return failure("cannot copy " + name, errno);
             kernelCopy = false;
         }
         auto buffer = std::make_unique_for_overwrite<char[]>(StreamChunkSize);
         for (;;) {
             ssize_t got = ::read(from, buffer.get(), StreamChunkSize);
             if (got < 0 && errno == EINTR) continue;
-            if (got < 0) return failure(posixMessage("cannot read " + name, errno));
+            if (got < 0) return failure("cannot read " + name, errno);
             if (got == 0) return {};
             for (ssize_t done = 0; done < got;) {
                 ssize_t put = ::write(to, buffer.get() + done, static_cast<std::size_t>(got - done));
                 if (put < 0 && errno == EINTR) continue;
-                if (put < 0) return failure(posixMessage("cannot write " + name, errno));
+                if (put < 0) return failure("cannot write " + name, errno);
                 done += put;
             }
         }
@@ -64,14 +64,14 @@ Outcome<void> copyContent(int from, int to, const std::string& name) {
 }
 
 // `depth`: how many names below the source the item lies.
-Outcome<void> copyItem(int fromDir, const std::string& fromName, int toDir, const std::string& toName,
-                       const std::string& where, std::size_t depth);
+Result<void> copyItem(int fromDir, const std::string& fromName, int toDir, const std::string& toName,
+                      const std::string& where, std::size_t depth);
 
 // Copies what the folder `from` holds into the folder `to`, then gives `to`
 // the mode and times of `st`, the source folder's.
-Outcome<void> fillFolder(int from, int to, const struct stat& st, const std::string& where, std::size_t depth) {
+Result<void> fillFolder(int from, int to, const struct stat& st, const std::string& where, std::size_t depth) {
     auto names = sortedNames(from);
-    if (!names) return failure(names.error());
+    if (!names) return fail_with(names.error());
     for (const std::string& name : *names) {
         // Bounded, so that the descriptors and the stack held stay so.
         if (depth + 1 > MaxTreeDepth)
@@ -82,53 +82,53 @@ Outcome<void> fillFolder(int from, int to, const struct stat& st, const std::str
     // Mode and times last: the copies inside changed both.
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
     if (::fchmod(to, copiedMode(st)) != 0 || ::futimens(to, times) != 0)
-        return failure(posixMessage("cannot finish " + where, errno));
+        return failure("cannot finish " + where, errno);
     return {};
 }
 
-Outcome<void> copyFolder(int fromDir, const std::string& fromName, int toDir, const std::string& toName,
-                         const struct stat& seen, const std::string& where, std::size_t depth) {
-    if (::mkdirat(toDir, toName.c_str(), S_IRWXU) != 0) return failure(posixMessage("cannot create " + where, errno));
+Result<void> copyFolder(int fromDir, const std::string& fromName, int toDir, const std::string& toName,
+                        const struct stat& seen, const std::string& where, std::size_t depth) {
+    if (::mkdirat(toDir, toName.c_str(), S_IRWXU) != 0) return failure("cannot create " + where, errno);
     auto from = openFolder(fromDir, fromName);
-    if (!from) return failure(from.error());
+    if (!from) return fail_with(from.error());
     auto st = openedAsSeen(from->get(), seen, where);
-    if (!st) return failure(st.error());
+    if (!st) return fail_with(st.error());
     auto to = openFolder(toDir, toName);
-    if (!to) return failure(to.error());
+    if (!to) return fail_with(to.error());
     return fillFolder(from->get(), to->get(), *st, where, depth);
 }
 
-Outcome<void> copyFile(int fromDir, const std::string& fromName, int toDir, const std::string& toName,
-                       const struct stat& seen, const std::string& where) {
+Result<void> copyFile(int fromDir, const std::string& fromName, int toDir, const std::string& toName,
+                      const struct stat& seen, const std::string& where) {
     // Non-blocking: a pipe swapped in for the file must not hang the open.
     base::UniqueFd from(::openat(fromDir, fromName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (!from) return failure(posixMessage("cannot open " + where, errno));
+    if (!from) return failure("cannot open " + where, errno);
     auto st = openedAsSeen(from.get(), seen, where);
-    if (!st) return failure(st.error());
+    if (!st) return fail_with(st.error());
     base::UniqueFd to(
         ::openat(toDir, toName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR));
-    if (!to) return failure(posixMessage("cannot create " + where, errno));
+    if (!to) return failure("cannot create " + where, errno);
     auto copied = copyContent(from.get(), to.get(), where);
     if (!copied) return copied;
     const struct timespec times[2] = {st->st_atim, st->st_mtim};
     if (::fchmod(to.get(), copiedMode(*st)) != 0 || ::futimens(to.get(), times) != 0)
-        return failure(posixMessage("cannot finish " + where, errno));
+        return failure("cannot finish " + where, errno);
     return {};
 }
 
-Outcome<void> copyItem(int fromDir, const std::string& fromName, int toDir, const std::string& toName,
-                       const std::string& where, std::size_t depth) {
+Result<void> copyItem(int fromDir, const std::string& fromName, int toDir, const std::string& toName,
+                      const std::string& where, std::size_t depth) {
     auto st = statEntry(fromDir, fromName);
-    if (!st) return failure(st.error());
+    if (!st) return fail_with(st.error());
     if (S_ISDIR(st->st_mode)) return copyFolder(fromDir, fromName, toDir, toName, *st, where, depth);
     if (S_ISREG(st->st_mode)) return copyFile(fromDir, fromName, toDir, toName, *st, where);
     if (S_ISLNK(st->st_mode)) {
         auto target = readLinkAt(fromDir, fromName);
-        if (!target) return failure(target.error());
+        if (!target) return fail_with(target.error());
         const struct timespec times[2] = {st->st_atim, st->st_mtim};
         if (::symlinkat(target->c_str(), toDir, toName.c_str()) != 0 ||
             ::utimensat(toDir, toName.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
-            return failure(posixMessage("cannot create the link " + where, errno));
+            return failure("cannot create the link " + where, errno);
         return {};
     }
     return failure("neither file, folder nor link: " + where);
@@ -142,7 +142,7 @@ struct Location {
 // The parent folder as the kernel resolves it (links followed and ".."
 // taken after them, as in any path) and the last name, itself not followed.
 // Trailing slashes count for nothing: "a/" names what "a" names.
-Outcome<Location> locate(const std::filesystem::path& path) {
+Result<Location> locate(const std::filesystem::path& path) {
     std::string text = path.string();
     while (text.size() > 1 && text.back() == '/') text.pop_back();
     const auto slash = text.rfind('/');
@@ -150,7 +150,7 @@ Outcome<Location> locate(const std::filesystem::path& path) {
     if (name.empty() || name == "." || name == "..") return failure("not a usable path: " + path.string());
     const std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : text.substr(0, slash);
     Location location{base::UniqueFd(::open(parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)), name};
-    if (!location.parent) return failure(posixMessage("cannot open " + parent, errno));
+    if (!location.parent) return failure("cannot open " + parent, errno);
     return location;
 }
 
@@ -175,18 +175,18 @@ bool insideSource(int parentFd, const struct stat& source) {
 // Fills `destination`, an empty folder of the user's own that the caller
 // made, with what the folder `source` holds. On failure only what this copy
 // made inside goes again; the folder itself is the caller's.
-Outcome<void> fillExistingFolder(const Location& from, const Location& to, const std::filesystem::path& destination) {
+Result<void> fillExistingFolder(const Location& from, const Location& to, const std::filesystem::path& destination) {
     base::UniqueFd target(::openat(to.parent.get(), to.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!target) return failure(posixMessage("cannot open " + destination.string(), errno));
+    if (!target) return failure("cannot open " + destination.string(), errno);
     struct stat st {};
-    if (::fstat(target.get(), &st) != 0) return failure(posixMessage("cannot inspect " + destination.string(), errno));
+    if (::fstat(target.get(), &st) != 0) return failure("cannot inspect " + destination.string(), errno);
     if (st.st_uid != ::geteuid()) return failure("destination is not the user's own: " + destination.string());
     auto inside = sortedNames(target.get());
-    if (!inside) return failure(inside.error());
+    if (!inside) return fail_with(inside.error());
     if (!inside->empty()) return failure("destination exists and is not empty: " + destination.string());
     auto source = openFolder(from.parent.get(), from.name);
-    if (!source) return failure(source.error());
-    if (::fstat(source->get(), &st) != 0) return failure(posixMessage("cannot read " + from.name, errno));
+    if (!source) return fail_with(source.error());
+    if (::fstat(source->get(), &st) != 0) return failure("cannot read " + from.name, errno);
     if (!S_ISDIR(st.st_mode)) return failure("only a folder fills a folder: " + destination.string());
     if (insideSource(target.get(), st)) return failure("destination lies inside the source: " + destination.string());
 
@@ -195,7 +195,9 @@ Outcome<void> fillExistingFolder(const Location& from, const Location& to, const
         auto made = sortedNames(target.get());
         for (const std::string& name : made ? *made : std::vector<std::string>{}) {
             auto removed = removeTree(target.get(), name);
-            if (!removed) return failure(copied.error() + "; and removing the partial copy failed: " + removed.error());
+            if (!removed)
+                return failure(copied.error().localizedDescription() +
+                               "; and removing the partial copy failed: " + removed.error().localizedDescription());
         }
     }
     return copied;
@@ -203,19 +205,19 @@ Outcome<void> fillExistingFolder(const Location& from, const Location& to, const
 
 }  // namespace
 
-Outcome<void> copyTree(const std::filesystem::path& source, const std::filesystem::path& destination) {
+Result<void> copyTree(const std::filesystem::path& source, const std::filesystem::path& destination) {
     auto from = locate(source);
-    if (!from) return failure(from.error());
+    if (!from) return fail_with(from.error());
     auto to = locate(destination);
-    if (!to) return failure(to.error());
+    if (!to) return fail_with(to.error());
     struct stat st {};
     if (::fstatat(to->parent.get(), to->name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
         if (S_ISDIR(st.st_mode)) return fillExistingFolder(*from, *to, destination);
         return failure("destination exists: " + destination.string());
     }
-    if (errno != ENOENT) return failure(posixMessage("cannot inspect " + destination.string(), errno));
+    if (errno != ENOENT) return failure("cannot inspect " + destination.string(), errno);
     if (::fstatat(from->parent.get(), from->name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-        return failure(posixMessage("cannot read " + source.string(), errno));
+        return failure("cannot read " + source.string(), errno);
     if (insideSource(to->parent.get(), st))
         return failure("destination lies inside the source: " + destination.string());
 
@@ -225,7 +227,9 @@ Outcome<void> copyTree(const std::filesystem::path& source, const std::filesyste
         // the copy's depth is bounded as the removal's is.
         if (::fstatat(to->parent.get(), to->name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
             auto removed = removeTree(to->parent.get(), to->name);
-            if (!removed) return failure(copied.error() + "; and removing the partial copy failed: " + removed.error());
+            if (!removed)
+                return failure(copied.error().localizedDescription() +
+                               "; and removing the partial copy failed: " + removed.error().localizedDescription());
         }
     }
     return copied;

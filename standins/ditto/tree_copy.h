@@ -3,7 +3,7 @@
 
 #include <filesystem>
 
-#include "standins/common/outcome.h"
+#include "standins/common/failure.h"
 
 namespace orbitreel::standins {
 
@@ -17,6 +17,6 @@ namespace orbitreel::standins {
 // or delete later. Owners are not copied; hard-linked files become separate
 // files. On failure nothing is left at `destination`, or in it when it was
 // there before.
-Outcome<void> copyTree(const std::filesystem::path& source, const std::filesystem::path& destination);
+Result<void> copyTree(const std::filesystem::path& source, const std::filesystem::path& destination);
 
 }  // namespace orbitreel::standins

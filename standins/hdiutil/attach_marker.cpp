@@ -20,20 +20,20 @@ constexpr std::size_t MaxMarkerBytes = 8192;
 
 }  // namespace
 
-Outcome<void> writeAttachMarker(int mountFd, const AttachMarker& marker) {
+Result<void> writeAttachMarker(int mountFd, const AttachMarker& marker) {
     std::ostringstream text;
     text << Magic << "folder " << static_cast<std::uintmax_t>(marker.device) << ' '
          << static_cast<std::uintmax_t>(marker.inode) << ' ' << std::oct << (marker.folderMode & 07777) << std::dec
          << "\nimage " << marker.image << '\n';
     const std::string content = text.str();
     base::UniqueFd fd(::openat(mountFd, AttachMarkerName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0444));
-    if (!fd) return failure(posixMessage("cannot mark the mount point", errno));
+    if (!fd) return failure("cannot mark the mount point", errno);
     if (::write(fd.get(), content.data(), content.size()) != static_cast<ssize_t>(content.size()))
-        return failure(posixMessage("cannot mark the mount point", errno));
+        return failure("cannot mark the mount point", errno);
     return {};
 }
 
-Outcome<AttachMarker> readAttachMarker(int mountFd) {
+Result<AttachMarker> readAttachMarker(int mountFd) {
     base::UniqueFd fd(::openat(mountFd, AttachMarkerName, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
     if (!fd) return failure("no image attached here");
     struct stat st {};
@@ -41,7 +41,7 @@ Outcome<AttachMarker> readAttachMarker(int mountFd) {
         return failure("no image attached here");
     std::string content(static_cast<std::size_t>(st.st_size), '\0');
     if (::read(fd.get(), content.data(), content.size()) != static_cast<ssize_t>(content.size()))
-        return failure(posixMessage("cannot read the mount point's marker", errno));
+        return failure("cannot read the mount point's marker", errno);
 
     if (!std::string_view(content).starts_with(Magic)) return failure("no image attached here");
     std::uintmax_t device = 0, inode = 0;

@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "standins/common/outcome.h"
+#include "standins/common/failure.h"
 
 namespace orbitreel::standins {
 
@@ -21,9 +21,9 @@ struct AttachMarker {
     std::string image;
 };
 
-Outcome<void> writeAttachMarker(int mountFd, const AttachMarker& marker);
+Result<void> writeAttachMarker(int mountFd, const AttachMarker& marker);
 
 // Fails when the folder holds no marker, or one that is not ours.
-Outcome<AttachMarker> readAttachMarker(int mountFd);
+Result<AttachMarker> readAttachMarker(int mountFd);
 
 }  // namespace orbitreel::standins

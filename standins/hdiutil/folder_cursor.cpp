@@ -4,13 +4,13 @@
 
 namespace orbitreel::standins {
 
-Outcome<int> FolderCursor::open(const PathComponents& path, std::size_t count) {
+Result<int> FolderCursor::open(const PathComponents& path, std::size_t count) {
     std::size_t same = 0;
     while (same < chain_.size() && same < count && chain_[same].first == path[same]) ++same;
     chain_.erase(chain_.begin() + static_cast<std::ptrdiff_t>(same), chain_.end());
     for (std::size_t i = same; i < count; ++i) {
         auto next = openFolder(chain_.empty() ? root_ : chain_.back().second.get(), path[i]);
-        if (!next) return failure(next.error());
+        if (!next) return fail_with(next.error());
         chain_.emplace_back(path[i], std::move(*next));
     }
     return chain_.empty() ? root_ : chain_.back().second.get();

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "base/unique_fd.h"
-#include "standins/common/outcome.h"
+#include "standins/common/failure.h"
 #include "standins/common/relative_path.h"
 
 namespace orbitreel::standins {
@@ -20,7 +20,7 @@ public:
     // The folder named by the first `count` components of `path` (the root
     // for none); fails when one of them is a link or no folder. The
     // descriptor stays valid until the next call.
-    Outcome<int> open(const PathComponents& path, std::size_t count);
+    Result<int> open(const PathComponents& path, std::size_t count);
 
 private:
     int root_;

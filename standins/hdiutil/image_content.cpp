@@ -22,12 +22,12 @@ std::optional<std::uint64_t> MappedImage::offsetOf(const void* block, std::size_
 ContentWriter::ContentWriter(const MappedImage& image, int to, std::string name)
     : image_(image), to_(to), name_(std::move(name)) {}
 
-Outcome<void> ContentWriter::write(const void* block, std::size_t size, std::uint64_t fileOffset) {
+Result<void> ContentWriter::write(const void* block, std::size_t size, std::uint64_t fileOffset) {
     if (auto offset = image_.offsetOf(block, size)) return copyExtent(*offset, size, fileOffset);
     return writeBytes(static_cast<const char*>(block), size, fileOffset);
 }
 
-Outcome<void> ContentWriter::copyExtent(std::uint64_t imageOffset, std::size_t size, std::uint64_t fileOffset) {
+Result<void> ContentWriter::copyExtent(std::uint64_t imageOffset, std::size_t size, std::uint64_t fileOffset) {
     auto from = static_cast<off_t>(imageOffset);
     auto to = static_cast<off_t>(fileOffset);
     std::size_t left = size;
@@ -40,7 +40,7 @@ Outcome<void> ContentWriter::copyExtent(std::uint64_t imageOffset, std::size_t s
         if (copied == 0) return failure("image ends inside " + name_);
         if (errno == EINTR) continue;
         if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP)
-            return failure(posixMessage("cannot write " + name_, errno));
+            return failure("cannot write " + name_, errno);
         // The kernel moved `from` and `to` past what it did copy.
         kernelCopy_ = false;
     }
@@ -50,7 +50,7 @@ Outcome<void> ContentWriter::copyExtent(std::uint64_t imageOffset, std::size_t s
     while (left > 0) {
         ssize_t got = ::pread(image_.fd, buffer_.get(), std::min(left, StreamChunkSize), from);
         if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return failure(posixMessage("cannot read the image for " + name_, errno));
+        if (got < 0) return failure("cannot read the image for " + name_, errno);
         if (got == 0) return failure("image ends inside " + name_);
         auto written = writeBytes(buffer_.get(), static_cast<std::size_t>(got), static_cast<std::uint64_t>(to));
         if (!written) return written;
@@ -61,11 +61,11 @@ Outcome<void> ContentWriter::copyExtent(std::uint64_t imageOffset, std::size_t s
     return {};
 }
 
-Outcome<void> ContentWriter::writeBytes(const char* bytes, std::size_t size, std::uint64_t fileOffset) {
+Result<void> ContentWriter::writeBytes(const char* bytes, std::size_t size, std::uint64_t fileOffset) {
     for (std::size_t done = 0; done < size;) {
         ssize_t put = ::pwrite(to_, bytes + done, size - done, static_cast<off_t>(fileOffset + done));
         if (put < 0 && errno == EINTR) continue;
-        if (put < 0) return failure(posixMessage("cannot write " + name_, errno));
+        if (put < 0) return failure("cannot write " + name_, errno);
         done += static_cast<std::size_t>(put);
     }
     return {};

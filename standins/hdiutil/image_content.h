@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-#include "standins/common/outcome.h"
+#include "standins/common/failure.h"
 
 namespace orbitreel::standins {
 
@@ -33,11 +33,11 @@ struct MappedImage {
 class ContentWriter {
 public:
     ContentWriter(const MappedImage& image, int to, std::string name);
-    Outcome<void> write(const void* block, std::size_t size, std::uint64_t fileOffset);
+    Result<void> write(const void* block, std::size_t size, std::uint64_t fileOffset);
 
 private:
-    Outcome<void> copyExtent(std::uint64_t imageOffset, std::size_t size, std::uint64_t fileOffset);
-    Outcome<void> writeBytes(const char* bytes, std::size_t size, std::uint64_t fileOffset);
+    Result<void> copyExtent(std::uint64_t imageOffset, std::size_t size, std::uint64_t fileOffset);
+    Result<void> writeBytes(const char* bytes, std::size_t size, std::uint64_t fileOffset);
 
     const MappedImage& image_;
     int to_;

@@ -42,16 +42,16 @@ struct PlannedEntry {
 // Everything the image will hold, checked before a byte of it is written.
 class Plan {
 public:
-    Outcome<std::vector<PlannedEntry>> make(int rootFd) {
+    Result<std::vector<PlannedEntry>> make(int rootFd) {
         auto walked = walk(rootFd, {});
-        if (!walked) return failure(walked.error());
+        if (!walked) return fail_with(walked.error());
         return std::move(entries_);
     }
 
 private:
-    Outcome<void> walk(int dirFd, const PathComponents& folder) {
+    Result<void> walk(int dirFd, const PathComponents& folder) {
         auto names = sortedNames(dirFd);
-        if (!names) return failure(names.error());
+        if (!names) return fail_with(names.error());
         for (const std::string& name : *names) {
             PlannedEntry entry;
             entry.path = folder;
@@ -64,11 +64,11 @@ private:
             if (entry.path.size() == 1 && (name == "rr_moved" || name == ".rr_moved"))
                 return failure("name reserved by the image format: " + name);
             auto st = statEntry(dirFd, name);
-            if (!st) return failure(st.error());
+            if (!st) return fail_with(st.error());
             entry.st = *st;
             if (S_ISLNK(st->st_mode)) {
                 auto target = readLinkAt(dirFd, name);
-                if (!target) return failure(target.error());
+                if (!target) return fail_with(target.error());
                 entry.target = std::move(*target);
             } else if (!S_ISDIR(st->st_mode) && !S_ISREG(st->st_mode)) {
                 return failure("only files, folders and links go into an image: " + where);
@@ -85,7 +85,7 @@ private:
             entries_.push_back(std::move(entry));
             if (folderEntry) {
                 auto sub = openFolder(dirFd, name);
-                if (!sub) return failure(sub.error());
+                if (!sub) return fail_with(sub.error());
                 auto walked = walk(sub->get(), path);
                 if (!walked) return walked;
             }
@@ -102,7 +102,7 @@ public:
     ImageWriter(struct archive* writer, int rootFd)
         : writer_(writer), folders_(rootFd), buffer_(std::make_unique_for_overwrite<char[]>(StreamChunkSize)) {}
 
-    Outcome<void> add(const PlannedEntry& planned) {
+    Result<void> add(const PlannedEntry& planned) {
         const std::string path = joinPath(planned.path);
         std::unique_ptr<archive_entry, EntryDeleter> entry(archive_entry_new());
         archive_entry_copy_stat(entry.get(), &planned.st);
@@ -117,10 +117,10 @@ public:
             return writeHeader(entry.get(), path);
         }
         auto folder = folders_.open(planned.path, planned.path.size() - 1);
-        if (!folder) return failure(folder.error());
+        if (!folder) return fail_with(folder.error());
         base::UniqueFd file(::openat(*folder, planned.path.back().c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
         struct stat st {};
-        if (!file) return failure(posixMessage("cannot open " + path, errno));
+        if (!file) return failure("cannot open " + path, errno);
         if (::fstat(file.get(), &st) != 0 || st.st_ino != planned.st.st_ino || st.st_dev != planned.st.st_dev)
             return failure("file changed while being read: " + path);
         auto written = writeHeader(entry.get(), path);
@@ -129,18 +129,18 @@ public:
     }
 
 private:
-    Outcome<void> writeHeader(archive_entry* entry, const std::string& path) {
+    Result<void> writeHeader(archive_entry* entry, const std::string& path) {
         if (archive_write_header(writer_, entry) != ARCHIVE_OK)
             return failure(archiveMessage(writer_, "cannot add " + path));
         return {};
     }
 
-    Outcome<void> copyData(int fd, std::uint64_t expected, const std::string& path) {
+    Result<void> copyData(int fd, std::uint64_t expected, const std::string& path) {
         std::uint64_t total = 0;
         for (;;) {
             ssize_t got = ::read(fd, buffer_.get(), StreamChunkSize);
             if (got < 0 && errno == EINTR) continue;
-            if (got < 0) return failure(posixMessage("cannot read " + path, errno));
+            if (got < 0) return failure("cannot read " + path, errno);
             if (got == 0) break;
             total += static_cast<std::uint64_t>(got);
             if (total > expected) break;
@@ -156,7 +156,7 @@ private:
     std::unique_ptr<char[]> buffer_;
 };
 
-Outcome<void> writeVolume(int sourceFd, const std::vector<PlannedEntry>& entries, int imageFd) {
+Result<void> writeVolume(int sourceFd, const std::vector<PlannedEntry>& entries, int imageFd) {
     std::unique_ptr<struct archive, WriterDeleter> writer(archive_write_new());
     if (!writer) return failure("out of memory");
     if (archive_write_set_format_iso9660(writer.get()) != ARCHIVE_OK ||
@@ -194,14 +194,14 @@ void clampTimes(std::vector<PlannedEntry>& entries, std::int64_t sourceDate) {
 
 }  // namespace
 
-Outcome<void> createImage(const std::filesystem::path& srcFolder, const std::filesystem::path& image,
-                          std::optional<std::int64_t> sourceDate) {
+Result<void> createImage(const std::filesystem::path& srcFolder, const std::filesystem::path& image,
+                         std::optional<std::int64_t> sourceDate) {
     struct stat st {};
     if (::lstat(image.c_str(), &st) == 0) return failure("cannot create " + image.string() + ": it exists");
     auto source = openFolder(srcFolder);
-    if (!source) return failure(source.error());
+    if (!source) return fail_with(source.error());
     auto entries = Plan().make(source->get());
-    if (!entries) return failure(entries.error());
+    if (!entries) return fail_with(entries.error());
     if (sourceDate) clampTimes(*entries, *sourceDate);
 
     // A temporary name beside the image, so that the rename stays on one
@@ -209,15 +209,15 @@ Outcome<void> createImage(const std::filesystem::path& srcFolder, const std::fil
     const std::filesystem::path folder = image.parent_path().empty() ? "." : image.parent_path();
     std::string temporary = (folder / ("." + image.filename().string() + ".XXXXXX")).string();
     base::UniqueFd imageFd(::mkostemp(temporary.data(), O_CLOEXEC));
-    if (!imageFd) return failure(posixMessage("cannot create " + image.string(), errno));
+    if (!imageFd) return failure("cannot create " + image.string(), errno);
     auto written = writeVolume(source->get(), *entries, imageFd.get());
     if (written && sourceDate) written = pinVolumeDates(imageFd.get(), *sourceDate);
     if (written && (::fchmod(imageFd.get(), 0644) != 0 || ::fsync(imageFd.get()) != 0))
-        written = failure(posixMessage("cannot write " + image.string(), errno));
+        written = failure("cannot write " + image.string(), errno);
     imageFd.reset();
     if (written) written = sealImage(temporary);
     if (written && ::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, image.c_str(), RENAME_NOREPLACE) != 0)
-        written = failure(posixMessage("cannot create " + image.string(), errno));
+        written = failure("cannot create " + image.string(), errno);
     if (!written) ::unlink(temporary.c_str());
     return written;
 }

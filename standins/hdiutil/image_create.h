@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <optional>
 
-#include "standins/common/outcome.h"
+#include "standins/common/failure.h"
 
 namespace orbitreel::standins {
 
@@ -22,7 +22,7 @@ namespace orbitreel::standins {
 // than the source date, those the writer takes from its clock are the source
 // date, and all are written in UTC (volume_dates.h). An entry's access time,
 // which reading it for the image changes, is taken to be its modification time.
-Outcome<void> createImage(const std::filesystem::path& srcFolder, const std::filesystem::path& image,
-                          std::optional<std::int64_t> sourceDate = std::nullopt);
+Result<void> createImage(const std::filesystem::path& srcFolder, const std::filesystem::path& image,
+                         std::optional<std::int64_t> sourceDate = std::nullopt);
 
 }  // namespace orbitreel::standins

@@ -27,7 +27,7 @@ public:
     EntryReading(struct archive* reader, const ExtractionLimits& limits, std::string reserved, EntrySink* sink)
         : reader_(reader), limits_(limits), reserved_(std::move(reserved)), sink_(sink) {}
 
-    Outcome<void> run() {
+    Result<void> run() {
         for (;;) {
             archive_entry* entry = nullptr;
             int status = archive_read_next_header(reader_, &entry);
@@ -35,14 +35,14 @@ public:
             // A warning here means the reader skipped or guessed something.
             if (status != ARCHIVE_OK) return failure(archiveMessage(reader_, "image damaged"));
             auto checked = check(entry);
-            if (!checked) return failure(checked.error());
+            if (!checked) return fail_with(checked.error());
             if (!*checked) continue;  // the root
             auto read = hand(**checked);
             if (!read) return read;
         }
         // Links are judged on the finished tree, where every link they pass
         // through exists.
-        auto lookup = [this](const std::string& path) -> Outcome<std::optional<std::string>> {
+        auto lookup = [this](const std::string& path) -> Result<std::optional<std::string>> {
             auto found = seen_.find(path);
             if (found == seen_.end() || found->second.first != Seen::link) return std::optional<std::string>();
             return std::optional<std::string>(found->second.second);
@@ -56,11 +56,11 @@ public:
 
 private:
     // The entry as it may be written, or nothing for the root itself.
-    Outcome<std::optional<CheckedEntry>> check(archive_entry* entry) {
+    Result<std::optional<CheckedEntry>> check(archive_entry* entry) {
         const char* name = archive_entry_pathname(entry);
         if (name == nullptr) return failure("an entry without a name");
         auto path = checkedEntryPath(name);
-        if (!path) return failure(path.error());
+        if (!path) return fail_with(path.error());
         const mode_t type = archive_entry_filetype(entry);
         if (path->empty()) {
             if (type == AE_IFDIR && archive_entry_symlink(entry) == nullptr && archive_entry_hardlink(entry) == nullptr)
@@ -79,14 +79,14 @@ private:
         checked.path = std::move(*path);
 
         auto parents = checkParents(checked.path);
-        if (!parents) return failure(parents.error());
+        if (!parents) return fail_with(parents.error());
         auto existing = seen_.find(checked.where);
         checked.wasImplied = existing != seen_.end() && existing->second.first == Seen::impliedFolder;
         if (existing != seen_.end() && !(checked.wasImplied && type == AE_IFDIR))
             return failure("two entries with one path: " + checked.where);
 
         auto kind = kindOf(entry, type, checked);
-        if (!kind) return failure(kind.error());
+        if (!kind) return fail_with(kind.error());
         checked.kind = *kind;
         checked.perm = archive_entry_perm(entry) & 0777;
         checked.modified =
@@ -104,7 +104,7 @@ private:
     // One truth for the kind: the mode. Other records of the entry (a link's
     // target, a hard link's) must agree with it, since a writer that went by
     // them would create something else than what was checked.
-    Outcome<EntryKind> kindOf(archive_entry* entry, mode_t type, CheckedEntry& checked) {
+    Result<EntryKind> kindOf(archive_entry* entry, mode_t type, CheckedEntry& checked) {
         const std::string& where = checked.where;
         const char* symlink = archive_entry_symlink(entry);
         const char* hardlink = archive_entry_hardlink(entry);
@@ -123,7 +123,8 @@ private:
                     return EntryKind::file;
                 }
                 auto target = checkedEntryPath(hardlink);
-                if (!target) return failure("hard link refused: " + where + " -> " + target.error());
+                if (!target)
+                    return failure("hard link refused: " + where + " -> " + target.error().localizedDescription());
                 auto found = seen_.find(joinPath(*target));
                 if (target->empty() || found == seen_.end() || found->second.first != Seen::file)
                     return failure("hard link to something that is no file of the image: " + where + " -> " + hardlink);
@@ -152,7 +153,7 @@ private:
 
     // Every folder on the way must be a folder of this image; those not
     // named yet are made now.
-    Outcome<void> checkParents(const PathComponents& path) {
+    Result<void> checkParents(const PathComponents& path) {
         for (std::size_t depth = 1; depth < path.size(); ++depth) {
             std::string parent = joinPath(path, depth);
             auto found = seen_.find(parent);
@@ -172,7 +173,7 @@ private:
     }
 
     // The entry to the sink, with its content, which is read in any case.
-    Outcome<void> hand(const CheckedEntry& checked) {
+    Result<void> hand(const CheckedEntry& checked) {
         if (sink_ != nullptr) {
             auto begun = sink_->begin(checked);
             if (!begun) return begun;
@@ -194,10 +195,10 @@ private:
                 }
             }
         }
-        return sink_ != nullptr ? sink_->end() : Outcome<void>();
+        return sink_ != nullptr ? sink_->end() : Result<void>();
     }
 
-    std::unexpected<std::string> tooLarge() const {
+    Failure tooLarge() const {
         return failure("image content larger than " + std::to_string(limits_.maxTotalBytes) + " bytes");
     }
 
@@ -214,8 +215,8 @@ private:
 
 }  // namespace
 
-Outcome<void> readEntries(struct archive* reader, const ExtractionLimits& limits, const std::string& reservedName,
-                          EntrySink* sink) {
+Result<void> readEntries(struct archive* reader, const ExtractionLimits& limits, const std::string& reservedName,
+                         EntrySink* sink) {
     return EntryReading(reader, limits, reservedName, sink).run();
 }
 

@@ -15,7 +15,7 @@
 #include <optional>
 #include <string>
 
-#include "standins/common/outcome.h"
+#include "standins/common/failure.h"
 #include "standins/common/relative_path.h"
 #include "standins/hdiutil/extraction_limits.h"
 
@@ -41,18 +41,18 @@ public:
     virtual ~EntrySink() = default;
     // A folder that an entry's path passes through before the folder's own
     // entry, if it has one.
-    virtual Outcome<void> impliedFolder(const PathComponents& path) = 0;
-    virtual Outcome<void> begin(const CheckedEntry& entry) = 0;
+    virtual Result<void> impliedFolder(const PathComponents& path) = 0;
+    virtual Result<void> begin(const CheckedEntry& entry) = 0;
     // The content of the file just begun, in blocks at their offsets.
-    virtual Outcome<void> content(const void* block, std::size_t size, std::uint64_t offset) = 0;
-    virtual Outcome<void> end() = 0;
+    virtual Result<void> content(const void* block, std::size_t size, std::uint64_t offset) = 0;
+    virtual Result<void> end() = 0;
 };
 
 // Reads every entry and its content from `reader`, handing those that pass to
 // `sink` (when there is one). The content is read in any case: a reader that
 // cannot go back then refuses content that lies before what it has read
 // (overlapping or looping extents).
-Outcome<void> readEntries(struct archive* reader, const ExtractionLimits& limits, const std::string& reservedName,
-                          EntrySink* sink);
+Result<void> readEntries(struct archive* reader, const ExtractionLimits& limits, const std::string& reservedName,
+                         EntrySink* sink);
 
 }  // namespace orbitreel::standins

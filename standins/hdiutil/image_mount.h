@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "standins/common/outcome.h"
+#include "standins/common/failure.h"
 #include "standins/hdiutil/extraction_limits.h"
 
 namespace orbitreel::standins {
@@ -13,11 +13,11 @@ namespace orbitreel::standins {
 // the image's content without write bits, and a marker for detach; on
 // failure it is left as it was, empty. The image must carry its seal, but
 // only `verify` checks the seal's digest.
-Outcome<void> attachImage(const std::filesystem::path& image, const std::filesystem::path& mountPoint,
-                          const ExtractionLimits& limits = {});
+Result<void> attachImage(const std::filesystem::path& image, const std::filesystem::path& mountPoint,
+                         const ExtractionLimits& limits = {});
 
 // Removes what attach put into the mount point and leaves the folder, empty
 // and with its mode from before. Refuses a folder that attach did not fill.
-Outcome<void> detachImage(const std::filesystem::path& mountPoint);
+Result<void> detachImage(const std::filesystem::path& mountPoint);
 
 }  // namespace orbitreel::standins

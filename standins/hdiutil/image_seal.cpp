@@ -32,22 +32,22 @@ std::string formatSeal(const Seal& seal) {
     return block;
 }
 
-Outcome<void> sealImage(const std::filesystem::path& image) {
+Result<void> sealImage(const std::filesystem::path& image) {
     base::UniqueFd fd(::open(image.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
-    if (!fd) return failure(posixMessage("cannot open " + image.string(), errno));
+    if (!fd) return failure("cannot open " + image.string(), errno);
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) return failure(posixMessage("cannot seal " + image.string(), errno));
+    if (::fstat(fd.get(), &st) != 0) return failure("cannot seal " + image.string(), errno);
     const auto end = static_cast<std::uint64_t>(st.st_size);
     auto digest = PieceHasher().digest(fd.get(), end);
-    if (!digest) return failure(digest.error());
+    if (!digest) return fail_with(digest.error());
     std::string block = formatSeal(Seal{end, base::toHex(*digest)});
     if (::pwrite(fd.get(), block.data(), block.size(), static_cast<off_t>(end)) != static_cast<ssize_t>(block.size()))
-        return failure(posixMessage("cannot seal " + image.string(), errno));
-    if (::fsync(fd.get()) != 0) return failure(posixMessage("cannot seal " + image.string(), errno));
+        return failure("cannot seal " + image.string(), errno);
+    if (::fsync(fd.get()) != 0) return failure("cannot seal " + image.string(), errno);
     return {};
 }
 
-Outcome<Seal> readSeal(int fd, std::uint64_t fileSize) {
+Result<Seal> readSeal(int fd, std::uint64_t fileSize) {
     if (fileSize < SealSize * 2) return failure("not a disk image: too short");
     std::string block(SealSize, '\0');
     ssize_t got = ::pread(fd, block.data(), SealSize, static_cast<off_t>(fileSize - SealSize));

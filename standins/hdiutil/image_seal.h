@@ -12,7 +12,7 @@
 #include <string>
 
 #include "base/sha256.h"
-#include "standins/common/outcome.h"
+#include "standins/common/failure.h"
 
 namespace orbitreel::standins {
 
@@ -24,11 +24,11 @@ struct Seal {
 };
 
 // Appends the seal to an unsealed image.
-Outcome<void> sealImage(const std::filesystem::path& image);
+Result<void> sealImage(const std::filesystem::path& image);
 
 // The seal block of the open image of `fileSize` bytes; fails when it is
 // missing, malformed or does not describe the bytes before it by length.
-Outcome<Seal> readSeal(int fd, std::uint64_t fileSize);
+Result<Seal> readSeal(int fd, std::uint64_t fileSize);
 
 std::string formatSeal(const Seal& seal);
 

@@ -8,9 +8,9 @@
 
 namespace orbitreel::standins {
 
-Outcome<void> verifyImage(const std::filesystem::path& image, const ExtractionLimits& limits) {
+Result<void> verifyImage(const std::filesystem::path& image, const ExtractionLimits& limits) {
     auto reader = SealedImageReader::open(image);
-    if (!reader) return failure(reader.error());
+    if (!reader) return fail_with(reader.error());
 
     // Every entry under attach's rules, without writing anything; the
     // content is only located, the seal covers its bytes, hashed on all cores.
@@ -18,7 +18,7 @@ Outcome<void> verifyImage(const std::filesystem::path& image, const ExtractionLi
     if (!read) return read;
 
     auto digest = PieceHasher().digest((*reader)->fd(), (*reader)->seal().length);
-    if (!digest) return failure(digest.error());
+    if (!digest) return fail_with(digest.error());
     if (base::toHex(*digest) != (*reader)->seal().digest)
         return failure("image damaged: its content does not match its seal");
     return {};

@@ -3,7 +3,7 @@
 
 #include <filesystem>
 
-#include "standins/common/outcome.h"
+#include "standins/common/failure.h"
 #include "standins/hdiutil/extraction_limits.h"
 
 namespace orbitreel::standins {
@@ -11,6 +11,6 @@ namespace orbitreel::standins {
 // Reads every entry through the ISO 9660 reader under the rules attach
 // applies (image_entries.h), within `limits`, and checks the seal over every
 // byte of the volume: an image that verifies attaches, the disk permitting.
-Outcome<void> verifyImage(const std::filesystem::path& image, const ExtractionLimits& limits = {});
+Result<void> verifyImage(const std::filesystem::path& image, const ExtractionLimits& limits = {});
 
 }  // namespace orbitreel::standins

@@ -18,7 +18,7 @@ struct Civil {
     int year, month, day, hour, minute, second, offset;
 };
 
-Outcome<std::int64_t> secondsOf(const Civil& civil) {
+Result<std::int64_t> secondsOf(const Civil& civil) {
     const year_month_day date{year{civil.year}, month{static_cast<unsigned>(civil.month)},
                               day{static_cast<unsigned>(civil.day)}};
     if (!date.ok() || civil.hour > 23 || civil.minute > 59 || civil.second > 59 || civil.offset < EarliestOffset ||
@@ -42,7 +42,7 @@ Civil utcOf(std::int64_t moment) {
             0};
 }
 
-Outcome<int> digits(std::span<const std::uint8_t> field) {
+Result<int> digits(std::span<const std::uint8_t> field) {
     int value = 0;
     for (std::uint8_t c : field) {
         if (c < '0' || c > '9') return failure("not a date");
@@ -53,17 +53,17 @@ Outcome<int> digits(std::span<const std::uint8_t> field) {
 
 }  // namespace
 
-Outcome<std::optional<std::int64_t>> readShortDate(std::span<const std::uint8_t, ShortDateSize> field) {
+Result<std::optional<std::int64_t>> readShortDate(std::span<const std::uint8_t, ShortDateSize> field) {
     bool recorded = false;
     for (std::uint8_t c : field) recorded = recorded || c != 0;
     if (!recorded) return std::nullopt;
     auto seconds = secondsOf(
         {1900 + field[0], field[1], field[2], field[3], field[4], field[5], static_cast<std::int8_t>(field[6])});
-    if (!seconds) return failure(seconds.error());
+    if (!seconds) return fail_with(seconds.error());
     return *seconds;
 }
 
-Outcome<std::optional<std::int64_t>> readLongDate(std::span<const std::uint8_t, LongDateSize> field) {
+Result<std::optional<std::int64_t>> readLongDate(std::span<const std::uint8_t, LongDateSize> field) {
     bool recorded = field[16] != 0;
     for (std::size_t i = 0; i < 16; ++i) recorded = recorded || field[i] != '0';
     if (!recorded) return std::nullopt;
@@ -73,14 +73,14 @@ Outcome<std::optional<std::int64_t>> readLongDate(std::span<const std::uint8_t, 
     for (int* part : parts) {
         const std::size_t width = part == &civil.year ? 4 : 2;
         auto value = digits(field.subspan(at, width));
-        if (!value) return failure(value.error());
+        if (!value) return fail_with(value.error());
         *part = *value;
         at += width;
     }
     if (!digits(field.subspan(14, 2))) return failure("not a date");  // hundredths
     civil.offset = static_cast<std::int8_t>(field[16]);
     auto seconds = secondsOf(civil);
-    if (!seconds) return failure(seconds.error());
+    if (!seconds) return fail_with(seconds.error());
     return *seconds;
 }
 

@@ -17,7 +17,7 @@
 #include <string>
 #include <string_view>
 
-#include "standins/common/outcome.h"
+#include "standins/common/failure.h"
 
 namespace orbitreel::standins {
 
@@ -30,8 +30,8 @@ inline constexpr std::int64_t LatestIsoDate =
 
 // The moment a field records, nullopt when none; fails on a field that is
 // no date (a month 13, an offset of a day).
-Outcome<std::optional<std::int64_t>> readShortDate(std::span<const std::uint8_t, ShortDateSize> field);
-Outcome<std::optional<std::int64_t>> readLongDate(std::span<const std::uint8_t, LongDateSize> field);
+Result<std::optional<std::int64_t>> readShortDate(std::span<const std::uint8_t, ShortDateSize> field);
+Result<std::optional<std::int64_t>> readLongDate(std::span<const std::uint8_t, LongDateSize> field);
 
 // Writes the moment in UTC (offset 0); `seconds` lies in 0..LatestIsoDate.
 void writeShortDate(std::span<std::uint8_t, ShortDateSize> field, std::int64_t seconds);

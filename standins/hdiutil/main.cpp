@@ -20,7 +20,7 @@
 
 namespace {
 
-using orbitreel::standins::Outcome;
+using orbitreel::Result;
 
 int usage(const std::string& problem) {
     std::fprintf(stderr,
@@ -53,8 +53,10 @@ std::optional<std::string> attachMountPoint(const std::vector<std::string>& opti
     return mountPoint;
 }
 
-int report(const std::string& verb, const Outcome<void>& outcome) {
-    return outcome ? 0 : orbitreel::standins::reportFailure("hdiutil", verb + " failed: " + outcome.error());
+int report(const std::string& verb, const Result<void>& outcome) {
+    return outcome ? 0
+                   : orbitreel::standins::reportFailure("hdiutil",
+                                                        verb + " failed: " + outcome.error().localizedDescription());
 }
 
 // The verb's work; the exit status.
@@ -79,7 +81,7 @@ int run(const std::vector<std::string>& args) {
     if (verb == "create") {
         if (args.size() != 4 || args[1] != "-srcfolder") return usage("create takes -srcfolder DIR IMAGE");
         auto sourceDate = sourceDateFromEnvironment();
-        if (!sourceDate) return report(verb, failure(sourceDate.error()));
+        if (!sourceDate) return report(verb, fail_with(sourceDate.error()));
         return report(verb, createImage(args[2], args[3], *sourceDate));
     }
     return usage("unknown verb: " + verb);

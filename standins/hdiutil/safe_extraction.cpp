@@ -39,28 +39,28 @@ public:
     DiskWriter(int rootFd, const MappedImage& image, bool readOnly)
         : image_(image), kept_(readOnly ? 0777 & ~WriteBits : 0777), entries_(rootFd), targets_(rootFd) {}
 
-    Outcome<void> impliedFolder(const PathComponents& path) override {
+    Result<void> impliedFolder(const PathComponents& path) override {
         auto made = makeFolder(path);
         if (!made) return made;
         folders_[path] = FinalState{0755, std::nullopt, std::nullopt};
         return {};
     }
 
-    Outcome<void> begin(const CheckedEntry& entry) override {
+    Result<void> begin(const CheckedEntry& entry) override {
         auto parent = entries_.open(entry.path, entry.path.size() - 1);
-        if (!parent) return failure(parent.error());
+        if (!parent) return fail_with(parent.error());
         const std::string& name = entry.path.back();
         const FinalState state{entry.perm, entry.modified, entry.accessed};
         switch (entry.kind) {
             case EntryKind::folder:
                 if (!entry.wasImplied && ::mkdirat(*parent, name.c_str(), S_IRWXU) != 0)
-                    return failure(posixMessage("cannot create " + entry.where, errno));
+                    return failure("cannot create " + entry.where, errno);
                 folders_[entry.path] = state;
                 return {};
             case EntryKind::file: {
                 base::UniqueFd fd(::openat(*parent, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                                            S_IRUSR | S_IWUSR));
-                if (!fd) return failure(posixMessage("cannot create " + entry.where, errno));
+                if (!fd) return failure("cannot create " + entry.where, errno);
                 file_ = std::move(fd);
                 fileState_ = state;
                 where_ = entry.where;
@@ -70,9 +70,9 @@ public:
             case EntryKind::hardLink: {
                 // The same file, whose mode and times are set already.
                 auto from = targets_.open(entry.hardLinkTarget, entry.hardLinkTarget.size() - 1);
-                if (!from) return failure(from.error());
+                if (!from) return fail_with(from.error());
                 if (::linkat(*from, entry.hardLinkTarget.back().c_str(), *parent, name.c_str(), 0) != 0)
-                    return failure(posixMessage("cannot create " + entry.where, errno));
+                    return failure("cannot create " + entry.where, errno);
                 return {};
             }
             case EntryKind::link: {
@@ -80,49 +80,49 @@ public:
                 timesOf(state, times);
                 if (::symlinkat(entry.linkTarget.c_str(), *parent, name.c_str()) != 0 ||
                     ::utimensat(*parent, name.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
-                    return failure(posixMessage("cannot create " + entry.where, errno));
+                    return failure("cannot create " + entry.where, errno);
                 return {};
             }
         }
         return failure("entry of unknown kind: " + entry.where);
     }
 
-    Outcome<void> content(const void* block, std::size_t size, std::uint64_t offset) override {
+    Result<void> content(const void* block, std::size_t size, std::uint64_t offset) override {
         return content_->write(block, size, offset);
     }
 
-    Outcome<void> end() override {
+    Result<void> end() override {
         if (!file_) return {};
         content_.reset();
         struct timespec times[2];
         timesOf(fileState_, times);
         if (::fchmod(file_.get(), fileState_.perm & kept_) != 0 || ::futimens(file_.get(), times) != 0 ||
             ::close(file_.release()) != 0)
-            return failure(posixMessage("cannot write " + where_, errno));
+            return failure("cannot write " + where_, errno);
         return {};
     }
 
     // Folders last, the deepest first: a folder's mode may forbid writing
     // into it, and what is written into it changes its times. In reverse
     // order of their components, every folder comes before its parent.
-    Outcome<void> finish() {
+    Result<void> finish() {
         for (auto it = folders_.rbegin(); it != folders_.rend(); ++it) {
             auto folder = entries_.open(it->first, it->first.size());
-            if (!folder) return failure(folder.error());
+            if (!folder) return fail_with(folder.error());
             struct timespec times[2];
             timesOf(it->second, times);
             if (::fchmod(*folder, it->second.perm & kept_) != 0 || ::futimens(*folder, times) != 0)
-                return failure(posixMessage("cannot finish " + joinPath(it->first), errno));
+                return failure("cannot finish " + joinPath(it->first), errno);
         }
         return {};
     }
 
 private:
-    Outcome<void> makeFolder(const PathComponents& path) {
+    Result<void> makeFolder(const PathComponents& path) {
         auto parent = entries_.open(path, path.size() - 1);
-        if (!parent) return failure(parent.error());
+        if (!parent) return fail_with(parent.error());
         if (::mkdirat(*parent, path.back().c_str(), S_IRWXU) != 0)
-            return failure(posixMessage("cannot create " + joinPath(path), errno));
+            return failure("cannot create " + joinPath(path), errno);
         return {};
     }
 
@@ -139,10 +139,10 @@ private:
 
 }  // namespace
 
-Outcome<void> extractEntries(struct archive* reader, const std::filesystem::path& root, const ExtractionLimits& limits,
-                             const std::string& reservedName, const MappedImage* image, bool readOnly) {
+Result<void> extractEntries(struct archive* reader, const std::filesystem::path& root, const ExtractionLimits& limits,
+                            const std::string& reservedName, const MappedImage* image, bool readOnly) {
     auto rootFd = openFolder(root);
-    if (!rootFd) return failure(rootFd.error());
+    if (!rootFd) return fail_with(rootFd.error());
     DiskWriter writer(rootFd->get(), image != nullptr ? *image : MappedImage{}, readOnly);
     auto read = readEntries(reader, limits, reservedName, &writer);
     if (!read) return read;

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "standins/common/outcome.h"
+#include "standins/common/failure.h"
 #include "standins/hdiutil/extraction_limits.h"
 #include "standins/hdiutil/image_content.h"
 
@@ -22,8 +22,7 @@ namespace orbitreel::standins {
 // On failure the folder may hold part of the content (all of it writable by
 // its owner): the caller empties it. With `image`, the image `reader` reads
 // from memory, file content is copied from the image file where it lies there.
-Outcome<void> extractEntries(struct archive* reader, const std::filesystem::path& root, const ExtractionLimits& limits,
-                             const std::string& reservedName, const MappedImage* image = nullptr,
-                             bool readOnly = false);
+Result<void> extractEntries(struct archive* reader, const std::filesystem::path& root, const ExtractionLimits& limits,
+                            const std::string& reservedName, const MappedImage* image = nullptr, bool readOnly = false);
 
 }  // namespace orbitreel::standins

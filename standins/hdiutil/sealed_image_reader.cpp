@@ -15,22 +15,22 @@ std::string archiveMessage(struct archive* archive, const std::string& what) {
     return what + ": " + (text != nullptr ? text : "unknown error");
 }
 
-Outcome<std::unique_ptr<SealedImageReader>> SealedImageReader::open(const std::filesystem::path& image) {
+Result<std::unique_ptr<SealedImageReader>> SealedImageReader::open(const std::filesystem::path& image) {
     std::unique_ptr<SealedImageReader> reader(new SealedImageReader());
     reader->fd_.reset(::open(image.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!reader->fd_) return failure(posixMessage("cannot open " + image.string(), errno));
+    if (!reader->fd_) return failure("cannot open " + image.string(), errno);
     struct stat st {};
-    if (::fstat(reader->fd_.get(), &st) != 0) return failure(posixMessage("cannot inspect " + image.string(), errno));
+    if (::fstat(reader->fd_.get(), &st) != 0) return failure("cannot inspect " + image.string(), errno);
     if (!S_ISREG(st.st_mode)) return failure("not a disk image file: " + image.string());
     auto seal = readSeal(reader->fd_.get(), static_cast<std::uint64_t>(st.st_size));
-    if (!seal) return failure(seal.error());
+    if (!seal) return fail_with(seal.error());
     reader->seal_ = *seal;
     ::posix_fadvise(reader->fd_.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
     // The length the seal was checked against; the seal makes it more than nothing.
     const auto size = static_cast<std::size_t>(st.st_size);
     void* bytes = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, reader->fd_.get(), 0);
-    if (bytes == MAP_FAILED) return failure(posixMessage("cannot map " + image.string(), errno));
+    if (bytes == MAP_FAILED) return failure("cannot map " + image.string(), errno);
     reader->mapped_ = {reader->fd_.get(), static_cast<const char*>(bytes), size};
 
     reader->archive_ = archive_read_new();

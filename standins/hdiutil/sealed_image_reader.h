@@ -9,7 +9,7 @@
 #include <string>
 
 #include "base/unique_fd.h"
-#include "standins/common/outcome.h"
+#include "standins/common/failure.h"
 #include "standins/hdiutil/image_content.h"
 #include "standins/hdiutil/image_seal.h"
 
@@ -26,7 +26,7 @@ public:
     // it does not touch are never read into this process. The reader reads
     // forward only: it refuses what lies before what it has read, so that
     // no extent is read twice and no loop of entries comes back.
-    static Outcome<std::unique_ptr<SealedImageReader>> open(const std::filesystem::path& image);
+    static Result<std::unique_ptr<SealedImageReader>> open(const std::filesystem::path& image);
     ~SealedImageReader();
     SealedImageReader(const SealedImageReader&) = delete;
     SealedImageReader& operator=(const SealedImageReader&) = delete;

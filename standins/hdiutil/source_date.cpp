@@ -8,7 +8,7 @@
 
 namespace orbitreel::standins {
 
-Outcome<std::int64_t> parseSourceDate(std::string_view text) {
+Result<std::int64_t> parseSourceDate(std::string_view text) {
     const auto refused = [&] {
         return failure("SOURCE_DATE_EPOCH must be a decimal number of seconds since 1970, at most " +
                        std::to_string(LatestIsoDate) + ", not '" + std::string(text) + "'");
@@ -23,11 +23,11 @@ Outcome<std::int64_t> parseSourceDate(std::string_view text) {
     return seconds;
 }
 
-Outcome<std::optional<std::int64_t>> sourceDateFromEnvironment() {
+Result<std::optional<std::int64_t>> sourceDateFromEnvironment() {
     const char* value = std::getenv("SOURCE_DATE_EPOCH");
     if (value == nullptr) return std::nullopt;
     auto seconds = parseSourceDate(value);
-    if (!seconds) return failure(seconds.error());
+    if (!seconds) return fail_with(seconds.error());
     return *seconds;
 }
 

@@ -7,13 +7,13 @@
 #include <optional>
 #include <string_view>
 
-#include "standins/common/outcome.h"
+#include "standins/common/failure.h"
 
 namespace orbitreel::standins {
 
 // The value of SOURCE_DATE_EPOCH; nullopt when it is not set. A value that is
 // not a decimal number of seconds an image can record fails.
-Outcome<std::optional<std::int64_t>> sourceDateFromEnvironment();
-Outcome<std::int64_t> parseSourceDate(std::string_view text);
+Result<std::optional<std::int64_t>> sourceDateFromEnvironment();
+Result<std::int64_t> parseSourceDate(std::string_view text);
 
 }  // namespace orbitreel::standins

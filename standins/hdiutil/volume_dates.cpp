@@ -49,10 +49,10 @@ constexpr std::uint8_t DirectoryFlag = 0x02;
 constexpr std::string_view WriterNote = "INFO ";
 constexpr std::size_t CtimeTextSize = 25;
 
-Outcome<void> refuse(const std::string& what) { return failure("cannot pin the image's dates: " + what); }
+Result<void> refuse(const std::string& what) { return failure("cannot pin the image's dates: " + what); }
 
 // A 32-bit number recorded little-endian, then big-endian; both must agree.
-Outcome<std::uint32_t> bothEndian(std::span<const std::uint8_t> bytes, std::size_t at) {
+Result<std::uint32_t> bothEndian(std::span<const std::uint8_t> bytes, std::size_t at) {
     if (at + 8 > bytes.size()) return failure("a both-endian number runs past its record");
     std::uint32_t little = 0, big = 0;
     for (std::size_t i = 0; i < 4; ++i) {
@@ -78,7 +78,7 @@ public:
     std::uint64_t count() const { return count_; }
     void setCount(std::uint64_t count) { count_ = count; }
 
-    Outcome<Bytes> at(std::uint64_t block) {
+    Result<Bytes> at(std::uint64_t block) {
         if (block >= count_) return failure("block " + std::to_string(block) + " lies past the volume's end");
         auto [found, added] = blocks_.try_emplace(block);
         if (added) {
@@ -87,17 +87,17 @@ public:
             if (got != static_cast<ssize_t>(BlockSize)) {
                 const int error = got < 0 ? errno : EIO;
                 blocks_.erase(found);
-                return failure(posixMessage("cannot read the image", error));
+                return failure("cannot read the image", error);
             }
         }
         return Bytes(found->second);
     }
 
-    Outcome<void> writeBack() {
+    Result<void> writeBack() {
         for (const auto& [block, bytes] : blocks_) {
             if (::pwrite(fd_, bytes.data(), BlockSize, static_cast<off_t>(block * BlockSize)) !=
                 static_cast<ssize_t>(BlockSize))
-                return failure(posixMessage("cannot write the image", errno));
+                return failure("cannot write the image", errno);
         }
         return {};
     }
@@ -114,21 +114,21 @@ public:
         : blocks_(blocks), sourceDate_(sourceDate), writerClock_(writerClock) {}
 
     // A primary or supplementary descriptor's dates and its whole tree.
-    Outcome<void> volume(std::uint64_t block) {
+    Result<void> volume(std::uint64_t block) {
         auto descriptor = blocks_.at(block);
-        if (!descriptor) return failure(descriptor.error());
+        if (!descriptor) return fail_with(descriptor.error());
         for (std::size_t at : DescriptorDatesAt) {
             auto pinned = longDate(descriptor->subspan(at).first<LongDateSize>());
             if (!pinned)
                 return refuse("a date of the volume descriptor at block " + std::to_string(block) + " " +
-                              pinned.error());
+                              pinned.error().localizedDescription());
         }
         Bytes root = descriptor->subspan(RootRecordAt, RootRecordSize);
         if (root[0] != RootRecordSize || (root[FlagsAt] & DirectoryFlag) == 0 || root[NameLengthAt] != 1 ||
             root[NameAt] != 0)
             return refuse("the volume descriptor at block " + std::to_string(block) + " has no root folder");
         auto pinned = shortDate(root.subspan(RecordDateAt).first<ShortDateSize>());
-        if (!pinned) return refuse("the root folder's date " + pinned.error());
+        if (!pinned) return refuse("the root folder's date " + pinned.error().localizedDescription());
         visited_.clear();
         skip_ = 0;
         return folderAt(root, 0);
@@ -136,10 +136,10 @@ public:
 
     // The writer's note of its clock, in the block after the descriptor set
     // when that block is not the path table.
-    Outcome<void> writerNote(std::uint64_t block, std::uint64_t pathTable) {
+    Result<void> writerNote(std::uint64_t block, std::uint64_t pathTable) {
         if (block == pathTable || block >= blocks_.count()) return {};
         auto bytes = blocks_.at(block);
-        if (!bytes) return failure(bytes.error());
+        if (!bytes) return fail_with(bytes.error());
         const std::string_view text(reinterpret_cast<const char*>(bytes->data()), bytes->size());
         if (!text.starts_with(WriterNote)) return {};
         if (!looksLikeCtimeText(text.substr(WriterNote.size(), CtimeTextSize)))
@@ -155,14 +155,14 @@ private:
         return moment == writerClock_ ? sourceDate_ : std::min(moment, sourceDate_);
     }
 
-    Outcome<void> shortDate(std::span<std::uint8_t, ShortDateSize> field) {
+    Result<void> shortDate(std::span<std::uint8_t, ShortDateSize> field) {
         auto moment = readShortDate(field);
         if (!moment) return failure("is no date");
         if (*moment) writeShortDate(field, pinned(**moment));
         return {};
     }
 
-    Outcome<void> longDate(std::span<std::uint8_t, LongDateSize> field) {
+    Result<void> longDate(std::span<std::uint8_t, LongDateSize> field) {
         auto moment = readLongDate(field);
         if (!moment) return failure("is no date");
         if (*moment) writeLongDate(field, pinned(**moment));
@@ -170,11 +170,11 @@ private:
     }
 
     // The folder a directory record names.
-    Outcome<void> folderAt(Bytes record, int depth) {
+    Result<void> folderAt(Bytes record, int depth) {
         auto extent = bothEndian(record, ExtentAt);
-        if (!extent) return refuse(extent.error());
+        if (!extent) return refuse(extent.error().localizedDescription());
         auto length = bothEndian(record, DataLengthAt);
-        if (!length) return refuse(length.error());
+        if (!length) return refuse(length.error().localizedDescription());
         const std::string where = "the folder at block " + std::to_string(*extent);
         if (depth > MaxFolderDepth) return refuse(where + " lies deeper than " + std::to_string(MaxFolderDepth));
         if (*length == 0) return refuse(where + " is empty");
@@ -184,7 +184,7 @@ private:
         const bool isRoot = depth == 0;
         for (std::uint64_t done = 0; done < *length; done += BlockSize) {
             auto bytes = blocks_.at(*extent + done / BlockSize);
-            if (!bytes) return refuse(where + ": " + bytes.error());
+            if (!bytes) return refuse(where + ": " + bytes.error().localizedDescription());
             const std::size_t end = static_cast<std::size_t>(std::min<std::uint64_t>(BlockSize, *length - done));
             // A record never crosses a block; zeros fill the rest of one.
             for (std::size_t at = 0; at < end && (*bytes)[at] != 0;) {
@@ -202,7 +202,7 @@ private:
 
     // One directory record: its date, its Rock Ridge times, and the folder
     // it names.
-    Outcome<void> entry(Bytes record, std::size_t index, bool inRoot, int depth) {
+    Result<void> entry(Bytes record, std::size_t index, bool inRoot, int depth) {
         const std::size_t nameLength = record[NameLengthAt];
         if (NameAt + nameLength > record.size()) return refuse("a directory record's name runs past its end");
         const bool dotName = nameLength == 1 && record[NameAt] <= 1;
@@ -211,7 +211,7 @@ private:
                                            : !dotName;
         if (!expected) return refuse("a folder's records do not begin with '.' and '..' alone");
         auto pinned = shortDate(record.subspan(RecordDateAt).first<ShortDateSize>());
-        if (!pinned) return refuse("a directory record's date " + pinned.error());
+        if (!pinned) return refuse("a directory record's date " + pinned.error().localizedDescription());
 
         // The System Use area follows the name, padded to an even length.
         const std::size_t systemUseAt = NameAt + nameLength + (nameLength % 2 == 0 ? 1 : 0);
@@ -237,7 +237,7 @@ private:
         return 0;
     }
 
-    Outcome<void> systemUseArea(Bytes area, int continuationsLeft) {
+    Result<void> systemUseArea(Bytes area, int continuationsLeft) {
         // Entries begin with two capitals; a zero starts the padding.
         for (std::size_t at = 0; area.size() - at >= 4 && area[at] != 0;) {
             const std::size_t size = area[at + 2];
@@ -245,7 +245,7 @@ private:
             Bytes item = area.subspan(at, size);
             const std::string_view signature(reinterpret_cast<const char*>(item.data()), 2);
             if (signature == "ST") break;
-            Outcome<void> pinned;
+            Result<void> pinned;
             if (signature == "TF") pinned = timeEntry(item);
             if (signature == "CE") pinned = continuation(item, continuationsLeft);
             if (!pinned) return pinned;
@@ -256,7 +256,7 @@ private:
 
     // "TF": a flag per time recorded, then the times in the short form, or in
     // the long one when the top flag is set.
-    Outcome<void> timeEntry(Bytes item) {
+    Result<void> timeEntry(Bytes item) {
         if (item.size() < 5) return refuse("a Rock Ridge time entry is too short");
         const std::uint8_t flags = item[4];
         const bool longForm = (flags & 0x80) != 0;
@@ -266,13 +266,13 @@ private:
         for (std::size_t i = 0; i < count; ++i) {
             Bytes field = item.subspan(5 + i * width, width);
             auto pinned = longForm ? longDate(field.first<LongDateSize>()) : shortDate(field.first<ShortDateSize>());
-            if (!pinned) return refuse("a Rock Ridge time " + pinned.error());
+            if (!pinned) return refuse("a Rock Ridge time " + pinned.error().localizedDescription());
         }
         return {};
     }
 
     // "CE": more of the area, elsewhere in the volume.
-    Outcome<void> continuation(Bytes item, int continuationsLeft) {
+    Result<void> continuation(Bytes item, int continuationsLeft) {
         if (item.size() != 28) return refuse("a continuation entry has the wrong length");
         if (continuationsLeft == 0) return refuse("a System Use area continues too often");
         auto block = bothEndian(item, 4);
@@ -282,7 +282,7 @@ private:
         if (*offset > BlockSize || *length > BlockSize - *offset)
             return refuse("a continuation area does not fit its block");
         auto bytes = blocks_.at(*block);
-        if (!bytes) return refuse(bytes.error());
+        if (!bytes) return refuse(bytes.error().localizedDescription());
         return systemUseArea(bytes->subspan(*offset, *length), continuationsLeft - 1);
     }
 
@@ -295,9 +295,9 @@ private:
 
 }  // namespace
 
-Outcome<void> pinVolumeDates(int image, std::int64_t sourceDate) {
+Result<void> pinVolumeDates(int image, std::int64_t sourceDate) {
     struct stat st {};
-    if (::fstat(image, &st) != 0) return failure(posixMessage("cannot read the image", errno));
+    if (::fstat(image, &st) != 0) return failure("cannot read the image", errno);
     Blocks blocks(image, static_cast<std::uint64_t>(st.st_size) / BlockSize);
 
     // The descriptor set: a primary, perhaps supplementaries, a terminator.
@@ -306,7 +306,7 @@ Outcome<void> pinVolumeDates(int image, std::int64_t sourceDate) {
     for (int i = 0; i < MaxDescriptors && !terminator; ++i) {
         const std::uint64_t block = FirstDescriptorBlock + static_cast<std::uint64_t>(i);
         auto bytes = blocks.at(block);
-        if (!bytes) return refuse("no volume descriptor set: " + bytes.error());
+        if (!bytes) return refuse("no volume descriptor set: " + bytes.error().localizedDescription());
         const std::string_view identifier(reinterpret_cast<const char*>(bytes->data()) + 1,
                                           DescriptorIdentifier.size());
         if (identifier != DescriptorIdentifier)
@@ -321,7 +321,7 @@ Outcome<void> pinVolumeDates(int image, std::int64_t sourceDate) {
     if (!primary || (*primary)[0] != PrimaryDescriptor) return refuse("no primary volume descriptor comes first");
 
     auto volumeBlocks = bothEndian(*primary, VolumeSpaceSizeAt);
-    if (!volumeBlocks) return refuse(volumeBlocks.error());
+    if (!volumeBlocks) return refuse(volumeBlocks.error().localizedDescription());
     if (*volumeBlocks > blocks.count()) return refuse("the volume is larger than the image");
     blocks.setCount(*volumeBlocks);
     const std::uint64_t pathTable = littleEndian(*primary, PathTableAt);

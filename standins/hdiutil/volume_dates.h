@@ -12,12 +12,12 @@
 
 #include <cstdint>
 
-#include "standins/common/outcome.h"
+#include "standins/common/failure.h"
 
 namespace orbitreel::standins {
 
 // `image` is the open, unsealed volume, which it reads and changes in place.
 // A structure it does not understand fails and leaves the file unchanged.
-Outcome<void> pinVolumeDates(int image, std::int64_t sourceDate);
+Result<void> pinVolumeDates(int image, std::int64_t sourceDate);
 
 }  // namespace orbitreel::standins

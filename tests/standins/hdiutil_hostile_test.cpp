@@ -189,13 +189,14 @@ protected:
     void expectArchiveRefused(const RefusedArchive& archive) {
         auto extracted = extract(archive.entries);
         ASSERT_FALSE(extracted);
-        EXPECT_NE(extracted.error().find(archive.reason), std::string::npos) << extracted.error();
+        EXPECT_NE(extracted.error().localizedDescription().find(archive.reason), std::string::npos)
+            << extracted.error().localizedDescription();
         expectNothingOutside();
         fs::remove_all(mount);
         fs::create_directory(mount);
     }
 
-    Outcome<void> extract(const std::vector<ImageEntry>& entries) {
+    Result<void> extract(const std::vector<ImageEntry>& entries) {
         const fs::path tar = dir / "archive.tar";
         writeTarArchive(tar, entries);
         struct archive* reader = archive_read_new();
@@ -224,7 +225,7 @@ TEST_F(HostileArchive, HardLinksOnlyToFilesExtractedBefore) {
         expectArchiveRefused(archive);
     }
     auto shared = extract({{.path = "file", .content = "shared"}, {.path = "again", .hardlink = "file"}});
-    ASSERT_TRUE(shared) << shared.error();
+    ASSERT_TRUE(shared) << shared.error().localizedDescription();
     EXPECT_EQ(readFile(mount / "again"), "shared");
     EXPECT_EQ(fs::hard_link_count(mount / "file"), 2u);
 }

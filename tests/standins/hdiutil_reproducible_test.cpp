@@ -196,7 +196,7 @@ protected:
         truncateTo(volume, fs::file_size(volume) - SealSize);
     }
 
-    static Outcome<void> pin(const fs::path& image, std::int64_t date) {
+    static Result<void> pin(const fs::path& image, std::int64_t date) {
         base::UniqueFd fd(::open(image.c_str(), O_RDWR | O_CLOEXEC));
         EXPECT_TRUE(fd);
         return pinVolumeDates(fd.get(), date);

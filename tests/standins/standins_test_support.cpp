@@ -197,7 +197,7 @@ void writeIsoImage(const fs::path& image, const std::vector<ImageEntry>& entries
     }
     for (const BytePatch& patch : patches) patchOnce(image, patch.from, patch.to);
     auto sealed = sealImage(image);
-    if (!sealed) throw std::runtime_error(sealed.error());
+    if (!sealed) throw std::runtime_error(sealed.error().localizedDescription());
 }
 
 namespace {
@@ -227,7 +227,7 @@ void patchSealed(const fs::path& image, const std::string& from, const std::stri
         out << volume;
     }
     auto sealed = sealImage(image);
-    if (!sealed) throw std::runtime_error(sealed.error());
+    if (!sealed) throw std::runtime_error(sealed.error().localizedDescription());
 }
 
 void writeTarArchive(const fs::path& archive, const std::vector<ImageEntry>& entries) {
