@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/interrupted.h"
 #include "standins/common/mapped_piece.h"
 
 namespace orbitreel::standins {
@@ -37,8 +38,8 @@ struct Round {
 int readPiece(int fd, const Piece& piece, unsigned char* buffer) {
     std::size_t done = 0;
     while (done < piece.length) {
-        ssize_t got = ::pread(fd, buffer + done, piece.length - done, static_cast<off_t>(piece.offset + done));
-        if (got < 0 && errno == EINTR) continue;
+        const ssize_t got = base::retryInterrupted(
+            [&] { return ::pread(fd, buffer + done, piece.length - done, static_cast<off_t>(piece.offset + done)); });
         if (got <= 0) return got < 0 ? errno : EIO;
         done += static_cast<std::size_t>(got);
     }

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <functional>
 
+#include "base/interrupted.h"
 #include "standins/common/stream_chunk.h"
 
 namespace orbitreel::standins {
@@ -32,13 +33,13 @@ Result<void> ContentWriter::copyExtent(std::uint64_t imageOffset, std::size_t si
     auto to = static_cast<off_t>(fileOffset);
     std::size_t left = size;
     while (kernelCopy_ && left > 0) {
-        ssize_t copied = ::copy_file_range(image_.fd, &from, to_, &to, left, 0);
+        const ssize_t copied =
+            base::retryInterrupted([&] { return ::copy_file_range(image_.fd, &from, to_, &to, left, 0); });
         if (copied > 0) {
             left -= static_cast<std::size_t>(copied);
             continue;
         }
         if (copied == 0) return failure("image ends inside " + name_);
-        if (errno == EINTR) continue;
         if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP)
             return failure("cannot write " + name_, errno);
         // The kernel moved `from` and `to` past what it did copy.
@@ -48,8 +49,8 @@ Result<void> ContentWriter::copyExtent(std::uint64_t imageOffset, std::size_t si
     // would stay resident.
     if (!buffer_) buffer_ = std::make_unique_for_overwrite<char[]>(StreamChunkSize);
     while (left > 0) {
-        ssize_t got = ::pread(image_.fd, buffer_.get(), std::min(left, StreamChunkSize), from);
-        if (got < 0 && errno == EINTR) continue;
+        const ssize_t got = base::retryInterrupted(
+            [&] { return ::pread(image_.fd, buffer_.get(), std::min(left, StreamChunkSize), from); });
         if (got < 0) return failure("cannot read the image for " + name_, errno);
         if (got == 0) return failure("image ends inside " + name_);
         auto written = writeBytes(buffer_.get(), static_cast<std::size_t>(got), static_cast<std::uint64_t>(to));
@@ -63,8 +64,8 @@ Result<void> ContentWriter::copyExtent(std::uint64_t imageOffset, std::size_t si
 
 Result<void> ContentWriter::writeBytes(const char* bytes, std::size_t size, std::uint64_t fileOffset) {
     for (std::size_t done = 0; done < size;) {
-        ssize_t put = ::pwrite(to_, bytes + done, size - done, static_cast<off_t>(fileOffset + done));
-        if (put < 0 && errno == EINTR) continue;
+        const ssize_t put = base::retryInterrupted(
+            [&] { return ::pwrite(to_, bytes + done, size - done, static_cast<off_t>(fileOffset + done)); });
         if (put < 0) return failure("cannot write " + name_, errno);
         done += static_cast<std::size_t>(put);
     }

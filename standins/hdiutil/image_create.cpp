@@ -13,6 +13,7 @@
 #include <memory>
 #include <vector>
 
+#include "base/interrupted.h"
 #include "base/unique_fd.h"
 #include "standins/common/folder_tree.h"
 #include "standins/common/stream_chunk.h"
@@ -138,8 +139,7 @@ private:
     Result<void> copyData(int fd, std::uint64_t expected, const std::string& path) {
         std::uint64_t total = 0;
         for (;;) {
-            ssize_t got = ::read(fd, buffer_.get(), StreamChunkSize);
-            if (got < 0 && errno == EINTR) continue;
+            const ssize_t got = base::retryInterrupted([&] { return ::read(fd, buffer_.get(), StreamChunkSize); });
             if (got < 0) return failure("cannot read " + path, errno);
             if (got == 0) break;
             total += static_cast<std::uint64_t>(got);
