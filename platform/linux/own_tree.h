@@ -25,15 +25,16 @@ struct Location {
 };
 Result<Location> locate(const Path& path);
 
-// The names in the folder open at `folder`, without "." and "..".
+// The names in the folder open at `folder`, without "." and "..", sorted.
 Result<std::vector<std::string>> entryNames(int folder, const Path& shown);
 
-// Removes `path` and everything below it. A link is removed, never followed.
-// A folder is entered only when it is the current user's own; before it is
-// read it is made the owner's to read, write and enter and closed to writing
-// by anyone else (a copy of a read-only image can hold folders nobody may
-// write). A folder of anyone else's, or a tree deeper than OwnTreeMaxDepth,
-// stops the removal with what was removed so far gone.
+// Removes `path` and everything below it, by descriptor (base/tree_removal.h):
+// a link is removed, never followed; only the current user's folders are
+// entered, each first made the owner's to read, write and enter and closed
+// to writing by anyone else (a copy of a read-only image can hold folders
+// nobody may write). A folder of anyone else's, or an item more than
+// OwnTreeMaxDepth names below `path`, stops the removal with what was
+// removed so far gone.
 Result<void> removeOwnTree(const Path& path);
 // The same for the entry `name` of the folder open at `folder`; `shown`
 // names it in messages.
