@@ -22,12 +22,13 @@
 #include <string_view>
 #include <vector>
 
+#include "base/folder_entries.h"
 #include "base/unique_fd.h"
 #include "publisher_key.h"
 #include "standins/codesign/bundle_manifest.h"
 #include "standins/codesign/bundle_signing.h"
 #include "standins/codesign/signature_file.h"
-#include "standins/common/folder_tree.h"
+#include "standins/common/tree_rules.h"
 #include "standins/hdiutil/folder_cursor.h"
 
 namespace {
@@ -93,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const fs::path bundle = scratch() / "Bundle.app";
     fs::remove_all(bundle);
     fs::create_directory(bundle);
-    auto bundleFd = openFolder(bundle);
+    auto bundleFd = orbitreel::base::openFolderAtPath(bundle.string(), openingWords);
     if (!bundleFd) std::abort();
     std::vector<std::string> links;
     {
@@ -104,9 +105,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             makeEntry(bundleFd->get(), cursor, line, links);
     }
     // The signature where codesign looks for it, when the bundle has room.
-    if (auto contents = openFolder(bundleFd->get(), "Contents")) {
+    if (auto contents = orbitreel::base::openFolder(bundleFd->get(), "Contents", "Contents", openingWords)) {
         ::mkdirat(contents->get(), SignatureFolderName, 0755);
-        if (auto folder = openFolder(contents->get(), SignatureFolderName)) {
+        if (auto folder =
+                orbitreel::base::openFolder(contents->get(), SignatureFolderName, SignatureFolderName, openingWords)) {
             orbitreel::base::UniqueFd fd(
                 ::openat(folder->get(), SignatureFileName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0644));
             if (fd) (void)!::write(fd.get(), signature.data(), signature.size());

@@ -10,12 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "base/folder_entries.h"
+#include "base/folder_walk.h"
 #include "base/hex.h"
 #include "base/unique_fd.h"
-#include "standins/common/folder_tree.h"
 #include "standins/common/link_containment.h"
 #include "standins/common/piece_digest.h"
-#include "standins/common/tree_depth.h"
+#include "standins/common/tree_rules.h"
 
 namespace orbitreel::standins {
 
@@ -33,7 +34,7 @@ std::string modeText(mode_t mode) {
     return text;
 }
 
-class ManifestWriter {
+class ManifestWriter : public base::TreeVisitor {
 public:
     explicit ManifestWriter(int rootFd) : rootFd_(rootFd) { hash_.update("orbitreel-bundle-manifest 1\n"); }
 
@@ -43,52 +44,41 @@ public:
         line("d", st.st_mode, ".", {});
         // The files waiting to be hashed come before whatever stopped the
         // walk, so their failures are the ones to report.
-        auto walked = walk(rootFd_, {});
+        auto walked = base::walkFolder(rootFd_, {}, ReadingTree, *this);
         auto flushed = flush();
         if (!flushed) return fail_with(flushed.error());
         if (!walked) return fail_with(walked.error());
         return hash_.finalize();
     }
 
-private:
-    Result<void> walk(int dirFd, const PathComponents& folder) {
-        auto names = sortedNames(dirFd);
-        if (!names) return fail_with(names.error());
-        for (const std::string& name : *names) {
-            if (files_.size() >= MaxFilesPerFlush || lines_.size() >= MaxLinesPerFlush) {
-                auto flushed = flush();
-                if (!flushed) return flushed;
-            }
-            PathComponents path = folder;
-            path.push_back(name);
-            if (path.size() > MaxTreeDepth) return failure("bundle nested too deep: " + joinPath(path));
-            const std::string where = joinPath(path);
-            if (where == SignaturePath) continue;
-            auto st = statEntry(dirFd, name);
-            if (!st) return fail_with(st.error());
-            if (S_ISDIR(st->st_mode)) {
-                line("d", st->st_mode, where, {});
-                auto sub = openFolder(dirFd, name);
-                if (!sub) return fail_with(sub.error());
-                auto walked = walk(sub->get(), path);
-                if (!walked) return walked;
-            } else if (S_ISREG(st->st_mode)) {
-                auto opened = openFile(dirFd, name, *st);
-                if (!opened) return opened;
-                line("f", st->st_mode, where, {});
-            } else if (S_ISLNK(st->st_mode)) {
-                auto target = readLinkAt(dirFd, name);
-                if (!target) return fail_with(target.error());
-                auto inside = checkLinkStaysInside(rootFd_, path, *target);
-                if (!inside) return fail_with(inside.error());
-                line("l", st->st_mode, where, escapeManifestText(*target));
-            } else {
-                return failure("neither file, folder nor link: " + where);
-            }
+    Result<bool> visit(const base::WalkItem& item) override {
+        if (files_.size() >= MaxFilesPerFlush || lines_.size() >= MaxLinesPerFlush) {
+            auto flushed = flush();
+            if (!flushed) return fail_with(flushed.error());
         }
-        return {};
+        const std::string& where = item.shown;
+        if (where == SignaturePath) return false;
+        const struct stat& st = item.status;
+        if (S_ISDIR(st.st_mode)) {
+            line("d", st.st_mode, where, {});
+            return true;
+        }
+        if (S_ISREG(st.st_mode)) {
+            auto opened = openFile(item.folder, item.name, st);
+            if (!opened) return fail_with(opened.error());
+            line("f", st.st_mode, where, {});
+            return false;
+        }
+        if (!S_ISLNK(st.st_mode)) return failure("neither file, folder nor link: " + where);
+        auto target = base::readLinkAt(item.folder, item.name, where, readingWords);
+        if (!target) return fail_with(target.error());
+        auto inside = checkLinkStaysInside(rootFd_, item.path, *target);
+        if (!inside) return fail_with(inside.error());
+        line("l", st.st_mode, where, escapeManifestText(*target));
+        return false;
     }
 
+private:
     // Opens the file now, to check it is the one the walk saw, and leaves
     // its digest to the next flush.
     Result<void> openFile(int dirFd, const std::string& name, const struct stat& seen) {

@@ -6,21 +6,23 @@
 
 #include <cerrno>
 
+#include "base/folder_entries.h"
 #include "standins/codesign/bundle_manifest.h"
 #include "standins/codesign/ed25519_key.h"
 #include "standins/codesign/signature_file.h"
-#include "standins/common/folder_tree.h"
+#include "standins/common/tree_rules.h"
 
 namespace orbitreel::standins {
 
 namespace {
 
 Result<base::UniqueFd> openSignatureFolder(int bundleFd, bool create) {
-    auto contents = openFolder(bundleFd, "Contents");
+    auto contents = base::openFolder(bundleFd, "Contents", "Contents", openingWords);
     if (!contents) return failure("not a bundle: " + contents.error().localizedDescription());
     if (create && ::mkdirat(contents->get(), SignatureFolderName, 0755) != 0 && errno != EEXIST)
         return failure("cannot create the signature folder", errno);
-    auto folder = openFolder(contents->get(), SignatureFolderName);
+    auto folder = base::openFolder(contents->get(), SignatureFolderName, std::string("Contents/") + SignatureFolderName,
+                                   openingWords);
     if (!folder) return failure(create ? folder.error().localizedDescription() : "the bundle is not signed");
     return folder;
 }
@@ -44,7 +46,7 @@ Result<void> signBundle(const std::filesystem::path& bundle, const std::filesyst
     if (!key) return fail_with(key.error());
     auto id = keyId(key->get());
     if (!id) return fail_with(id.error());
-    auto bundleFd = openFolder(bundle);
+    auto bundleFd = base::openFolderAtPath(bundle.string(), openingWords);
     if (!bundleFd) return fail_with(bundleFd.error());
     auto folder = openSignatureFolder(bundleFd->get(), true);
     if (!folder) return fail_with(folder.error());
@@ -71,7 +73,7 @@ Result<void> verifyBundle(const std::filesystem::path& bundle, std::string_view 
     auto publisherId = keyId(publisher->get());
     if (!publisherId) return fail_with(publisherId.error());
 
-    auto bundleFd = openFolder(bundle);
+    auto bundleFd = base::openFolderAtPath(bundle.string(), openingWords);
     if (!bundleFd) return fail_with(bundleFd.error());
     auto folder = openSignatureFolder(bundleFd->get(), false);
     if (!folder) return fail_with(folder.error());

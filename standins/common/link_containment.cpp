@@ -5,7 +5,8 @@
 
 #include <deque>
 
-#include "standins/common/folder_tree.h"
+#include "base/folder_entries.h"
+#include "standins/common/tree_rules.h"
 
 namespace orbitreel::standins {
 
@@ -54,7 +55,7 @@ Result<void> checkLinkStaysInside(int rootFd, const PathComponents& linkPath, st
         struct stat st {};
         if (::fstatat(rootFd, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(st.st_mode))
             return std::optional<std::string>();
-        auto target = readLinkAt(rootFd, path);
+        auto target = base::readLinkAt(rootFd, path, path, readingWords);
         if (!target) return fail_with(target.error());
         return std::optional<std::string>(std::move(*target));
     };

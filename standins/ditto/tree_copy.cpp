@@ -7,11 +7,13 @@
 #include <cerrno>
 #include <memory>
 
+#include "base/folder_entries.h"
+#include "base/folder_walk.h"
+#include "base/interrupted.h"
+#include "base/tree_removal.h"
 #include "base/unique_fd.h"
-#include "standins/common/folder_tree.h"
 #include "standins/common/stream_chunk.h"
-#include "standins/common/tree_depth.h"
-#include "standins/common/tree_removal.h"
+#include "standins/common/tree_rules.h"
 
 namespace orbitreel::standins {
 
@@ -39,23 +41,22 @@ Result<void> copyContent(int from, int to, const std::string& name) {
     bool kernelCopy = true;
     for (;;) {
         if (kernelCopy) {
-            ssize_t copied = ::copy_file_range(from, nullptr, to, nullptr, std::size_t{1} << 30, 0);
+            const ssize_t copied = base::retryInterrupted(
+                [&] { return ::copy_file_range(from, nullptr, to, nullptr, std::size_t{1} << 30, 0); });
             if (copied > 0) continue;
             if (copied == 0) return {};
-            if (errno == EINTR) continue;
             if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP)
                 return failure("cannot copy " + name, errno);
             kernelCopy = false;
         }
         auto buffer = std::make_unique_for_overwrite<char[]>(StreamChunkSize);
         for (;;) {
-            ssize_t got = ::read(from, buffer.get(), StreamChunkSize);
-            if (got < 0 && errno == EINTR) continue;
+            const ssize_t got = base::retryInterrupted([&] { return ::read(from, buffer.get(), StreamChunkSize); });
             if (got < 0) return failure("cannot read " + name, errno);
             if (got == 0) return {};
             for (ssize_t done = 0; done < got;) {
-                ssize_t put = ::write(to, buffer.get() + done, static_cast<std::size_t>(got - done));
-                if (put < 0 && errno == EINTR) continue;
+                const ssize_t put = base::retryInterrupted(
+                    [&] { return ::write(to, buffer.get() + done, static_cast<std::size_t>(got - done)); });
                 if (put < 0) return failure("cannot write " + name, errno);
                 done += put;
             }
@@ -63,50 +64,26 @@ Result<void> copyContent(int from, int to, const std::string& name) {
     }
 }
 
-// `depth`: how many names below the source the item lies.
-Result<void> copyItem(int fromDir, const std::string& fromName, int toDir, const std::string& toName,
-                      const std::string& where, std::size_t depth);
-
-// Copies what the folder `from` holds into the folder `to`, then gives `to`
-// the mode and times of `st`, the source folder's.
-Result<void> fillFolder(int from, int to, const struct stat& st, const std::string& where, std::size_t depth) {
-    auto names = sortedNames(from);
-    if (!names) return fail_with(names.error());
-    for (const std::string& name : *names) {
-        // Bounded, so that the descriptors and the stack held stay so.
-        if (depth + 1 > MaxTreeDepth)
-            return failure("tree nested deeper than " + std::to_string(MaxTreeDepth) + " names: " + where);
-        auto copied = copyItem(from, name, to, name, joinRelative(where, name), depth + 1);
-        if (!copied) return copied;
-    }
-    // Mode and times last: the copies inside changed both.
+// Gives the folder `to` the mode and times of `st`, the source folder's:
+// last, since the copies inside changed both.
+Result<void> finishFolder(int to, const struct stat& st, const std::string& where) {
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
     if (::fchmod(to, copiedMode(st)) != 0 || ::futimens(to, times) != 0)
         return failure("cannot finish " + where, errno);
     return {};
 }
 
-Result<void> copyFolder(int fromDir, const std::string& fromName, int toDir, const std::string& toName,
-                        const struct stat& seen, const std::string& where, std::size_t depth) {
-    if (::mkdirat(toDir, toName.c_str(), S_IRWXU) != 0) return failure("cannot create " + where, errno);
-    auto from = openFolder(fromDir, fromName);
-    if (!from) return fail_with(from.error());
-    auto st = openedAsSeen(from->get(), seen, where);
-    if (!st) return fail_with(st.error());
-    auto to = openFolder(toDir, toName);
-    if (!to) return fail_with(to.error());
-    return fillFolder(from->get(), to->get(), *st, where, depth);
-}
-
 Result<void> copyFile(int fromDir, const std::string& fromName, int toDir, const std::string& toName,
                       const struct stat& seen, const std::string& where) {
     // Non-blocking: a pipe swapped in for the file must not hang the open.
-    base::UniqueFd from(::openat(fromDir, fromName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    base::UniqueFd from(base::retryInterrupted(
+        [&] { return ::openat(fromDir, fromName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC); }));
     if (!from) return failure("cannot open " + where, errno);
     auto st = openedAsSeen(from.get(), seen, where);
     if (!st) return fail_with(st.error());
-    base::UniqueFd to(
-        ::openat(toDir, toName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR));
+    base::UniqueFd to(base::retryInterrupted([&] {
+        return ::openat(toDir, toName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    }));
     if (!to) return failure("cannot create " + where, errno);
     auto copied = copyContent(from.get(), to.get(), where);
     if (!copied) return copied;
@@ -116,22 +93,76 @@ Result<void> copyFile(int fromDir, const std::string& fromName, int toDir, const
     return {};
 }
 
-Result<void> copyItem(int fromDir, const std::string& fromName, int toDir, const std::string& toName,
-                      const std::string& where, std::size_t depth) {
-    auto st = statEntry(fromDir, fromName);
-    if (!st) return fail_with(st.error());
-    if (S_ISDIR(st->st_mode)) return copyFolder(fromDir, fromName, toDir, toName, *st, where, depth);
-    if (S_ISREG(st->st_mode)) return copyFile(fromDir, fromName, toDir, toName, *st, where);
-    if (S_ISLNK(st->st_mode)) {
-        auto target = readLinkAt(fromDir, fromName);
-        if (!target) return fail_with(target.error());
-        const struct timespec times[2] = {st->st_atim, st->st_mtim};
-        if (::symlinkat(target->c_str(), toDir, toName.c_str()) != 0 ||
-            ::utimensat(toDir, toName.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
-            return failure("cannot create the link " + where, errno);
-        return {};
+Result<void> copyLink(int fromDir, const std::string& fromName, int toDir, const std::string& toName,
+                      const struct stat& seen, const std::string& where) {
+    auto target = base::readLinkAt(fromDir, fromName, where, readingWords);
+    if (!target) return fail_with(target.error());
+    const struct timespec times[2] = {seen.st_atim, seen.st_mtim};
+    if (::symlinkat(target->c_str(), toDir, toName.c_str()) != 0 ||
+        ::utimensat(toDir, toName.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
+        return failure("cannot create the link " + where, errno);
+    return {};
+}
+
+// Copies what a walk of the source meets into the destination: a folder is
+// made when it is met and finished when it is left.
+class TreeCopier : public base::TreeVisitor {
+public:
+    explicit TreeCopier(int destination) : targets_{destination} {}
+
+    Result<bool> visit(const base::WalkItem& item) override {
+        const int to = targets_[item.path.size() - 1];
+        const struct stat& st = item.status;
+        if (S_ISDIR(st.st_mode)) {
+            if (::mkdirat(to, item.name.c_str(), S_IRWXU) != 0) return failure("cannot create " + item.shown, errno);
+            auto made = base::openFolder(to, item.name, item.shown, readingWords);
+            if (!made) return fail_with(made.error());
+            targets_.push_back(made->get());
+            made_.push_back(std::move(*made));
+            return true;
+        }
+        if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))
+            return failure("neither file, folder nor link: " + item.shown);
+        auto copied = S_ISREG(st.st_mode) ? copyFile(item.folder, item.name, to, item.name, st, item.shown)
+                                          : copyLink(item.folder, item.name, to, item.name, st, item.shown);
+        if (!copied) return fail_with(copied.error());
+        return false;
     }
-    return failure("neither file, folder nor link: " + where);
+
+    Result<void> leave(const base::WalkItem& item, int) override {
+        auto finished = finishFolder(targets_.back(), item.status, item.shown);
+        targets_.pop_back();
+        made_.pop_back();
+        return finished;
+    }
+
+private:
+    std::vector<int> targets_;  // the destination's folder for each depth
+    std::vector<base::UniqueFd> made_;
+};
+
+// Copies what the folder `from` holds into the folder `to`, then gives `to`
+// the mode and times of `st`, the source folder's.
+Result<void> fillFolder(int from, int to, const struct stat& st, const std::string& where) {
+    TreeCopier copier(to);
+    auto walked = base::walkFolder(from, where, ReadingTree, copier);
+    if (!walked) return walked;
+    return finishFolder(to, st, where);
+}
+
+Result<void> copyItem(int fromDir, const std::string& fromName, int toDir, const std::string& toName,
+                      const std::string& where) {
+    auto st = base::statEntry(fromDir, fromName, where, readingWords);
+    if (!st) return fail_with(st.error());
+    if (S_ISREG(st->st_mode)) return copyFile(fromDir, fromName, toDir, toName, *st, where);
+    if (S_ISLNK(st->st_mode)) return copyLink(fromDir, fromName, toDir, toName, *st, where);
+    if (!S_ISDIR(st->st_mode)) return failure("neither file, folder nor link: " + where);
+    if (::mkdirat(toDir, toName.c_str(), S_IRWXU) != 0) return failure("cannot create " + where, errno);
+    auto from = base::openSeenFolder(fromDir, fromName, *st, where, readingWords);
+    if (!from) return fail_with(from.error());
+    auto to = base::openFolder(toDir, toName, where, readingWords);
+    if (!to) return fail_with(to.error());
+    return fillFolder(from->fd.get(), to->get(), from->status, where);
 }
 
 struct Location {
@@ -181,24 +212,21 @@ Result<void> fillExistingFolder(const Location& from, const Location& to, const 
     struct stat st {};
     if (::fstat(target.get(), &st) != 0) return failure("cannot inspect " + destination.string(), errno);
     if (st.st_uid != ::geteuid()) return failure("destination is not the user's own: " + destination.string());
-    auto inside = sortedNames(target.get());
+    auto inside = base::sortedNames(target.get(), destination.string(), readingWords);
     if (!inside) return fail_with(inside.error());
     if (!inside->empty()) return failure("destination exists and is not empty: " + destination.string());
-    auto source = openFolder(from.parent.get(), from.name);
+    auto source = base::openFolder(from.parent.get(), from.name, from.name, readingWords);
     if (!source) return fail_with(source.error());
     if (::fstat(source->get(), &st) != 0) return failure("cannot read " + from.name, errno);
     if (!S_ISDIR(st.st_mode)) return failure("only a folder fills a folder: " + destination.string());
     if (insideSource(target.get(), st)) return failure("destination lies inside the source: " + destination.string());
 
-    auto copied = fillFolder(source->get(), target.get(), st, destination.string(), 0);
+    auto copied = fillFolder(source->get(), target.get(), st, destination.string());
     if (!copied) {
-        auto made = sortedNames(target.get());
-        for (const std::string& name : made ? *made : std::vector<std::string>{}) {
-            auto removed = removeTree(target.get(), name);
-            if (!removed)
-                return failure(copied.error().localizedDescription() +
-                               "; and removing the partial copy failed: " + removed.error().localizedDescription());
-        }
+        auto removed = base::removeContents(target.get(), {}, destination.string(), RemovingTree);
+        if (!removed)
+            return failure(copied.error().localizedDescription() +
+                           "; and removing the partial copy failed: " + removed.error().localizedDescription());
     }
     return copied;
 }
@@ -221,12 +249,12 @@ Result<void> copyTree(const std::filesystem::path& source, const std::filesystem
     if (insideSource(to->parent.get(), st))
         return failure("destination lies inside the source: " + destination.string());
 
-    auto copied = copyItem(from->parent.get(), from->name, to->parent.get(), to->name, destination.string(), 0);
+    auto copied = copyItem(from->parent.get(), from->name, to->parent.get(), to->name, destination.string());
     if (!copied) {
         // Everything at the destination is ours: it did not exist before, and
         // the copy's depth is bounded as the removal's is.
         if (::fstatat(to->parent.get(), to->name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-            auto removed = removeTree(to->parent.get(), to->name);
+            auto removed = base::removeTree(to->parent.get(), to->name, destination.string(), RemovingTree);
             if (!removed)
                 return failure(copied.error().localizedDescription() +
                                "; and removing the partial copy failed: " + removed.error().localizedDescription());

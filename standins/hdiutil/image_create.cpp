@@ -13,11 +13,12 @@
 #include <memory>
 #include <vector>
 
+#include "base/folder_entries.h"
+#include "base/folder_walk.h"
 #include "base/interrupted.h"
 #include "base/unique_fd.h"
-#include "standins/common/folder_tree.h"
 #include "standins/common/stream_chunk.h"
-#include "standins/common/tree_depth.h"
+#include "standins/common/tree_rules.h"
 #include "standins/hdiutil/folder_cursor.h"
 #include "standins/hdiutil/image_seal.h"
 #include "standins/hdiutil/sealed_image_reader.h"
@@ -41,59 +42,42 @@ struct PlannedEntry {
 };
 
 // Everything the image will hold, checked before a byte of it is written.
-class Plan {
+class Plan : public base::TreeVisitor {
 public:
     Result<std::vector<PlannedEntry>> make(int rootFd) {
-        auto walked = walk(rootFd, {});
+        auto walked = base::walkFolder(rootFd, {}, ReadingTree, *this);
         if (!walked) return fail_with(walked.error());
         return std::move(entries_);
     }
 
-private:
-    Result<void> walk(int dirFd, const PathComponents& folder) {
-        auto names = sortedNames(dirFd);
-        if (!names) return fail_with(names.error());
-        for (const std::string& name : *names) {
-            PlannedEntry entry;
-            entry.path = folder;
-            entry.path.push_back(name);
-            const std::string where = joinPath(entry.path);
-            if (entry.path.size() > MaxTreeDepth)
-                return failure("tree nested deeper than " + std::to_string(MaxTreeDepth) + " names: " + where);
-            // The reader hides a top folder of this name, where the format
-            // keeps the folders it moves.
-            if (entry.path.size() == 1 && (name == "rr_moved" || name == ".rr_moved"))
-                return failure("name reserved by the image format: " + name);
-            auto st = statEntry(dirFd, name);
-            if (!st) return fail_with(st.error());
-            entry.st = *st;
-            if (S_ISLNK(st->st_mode)) {
-                auto target = readLinkAt(dirFd, name);
-                if (!target) return fail_with(target.error());
-                entry.target = std::move(*target);
-            } else if (!S_ISDIR(st->st_mode) && !S_ISREG(st->st_mode)) {
-                return failure("only files, folders and links go into an image: " + where);
-            }
-            const bool folderEntry = S_ISDIR(st->st_mode);
-            if (folderEntry && entry.path.size() == MovedFolderDepth) {
-                auto [other, added] = moved_.emplace(name, where);
-                if (!added)
-                    return failure("two folders named " + name + " lie " + std::to_string(MovedFolderDepth) +
-                                   " deep, where the image format moves them into one folder: " + other->second +
-                                   " and " + where);
-            }
-            const PathComponents path = entry.path;  // entries_ grows below
-            entries_.push_back(std::move(entry));
-            if (folderEntry) {
-                auto sub = openFolder(dirFd, name);
-                if (!sub) return fail_with(sub.error());
-                auto walked = walk(sub->get(), path);
-                if (!walked) return walked;
-            }
+    Result<bool> visit(const base::WalkItem& item) override {
+        const std::string& name = item.name;
+        const std::string& where = item.shown;
+        // The reader hides a top folder of this name, where the format
+        // keeps the folders it moves.
+        if (item.path.size() == 1 && (name == "rr_moved" || name == ".rr_moved"))
+            return failure("name reserved by the image format: " + name);
+        PlannedEntry entry{item.path, item.status, {}};
+        if (S_ISLNK(item.status.st_mode)) {
+            auto target = base::readLinkAt(item.folder, name, where, readingWords);
+            if (!target) return fail_with(target.error());
+            entry.target = std::move(*target);
+        } else if (!S_ISDIR(item.status.st_mode) && !S_ISREG(item.status.st_mode)) {
+            return failure("only files, folders and links go into an image: " + where);
         }
-        return {};
+        const bool folderEntry = S_ISDIR(item.status.st_mode);
+        if (folderEntry && item.path.size() == MovedFolderDepth) {
+            auto [other, added] = moved_.emplace(name, where);
+            if (!added)
+                return failure("two folders named " + name + " lie " + std::to_string(MovedFolderDepth) +
+                               " deep, where the image format moves them into one folder: " + other->second + " and " +
+                               where);
+        }
+        entries_.push_back(std::move(entry));
+        return folderEntry;
     }
 
+private:
     std::vector<PlannedEntry> entries_;
     std::map<std::string, std::string> moved_;  // name -> the first folder of that name
 };
@@ -198,7 +182,7 @@ Result<void> createImage(const std::filesystem::path& srcFolder, const std::file
                          std::optional<std::int64_t> sourceDate) {
     struct stat st {};
     if (::lstat(image.c_str(), &st) == 0) return failure("cannot create " + image.string() + ": it exists");
-    auto source = openFolder(srcFolder);
+    auto source = base::openFolderAtPath(srcFolder.string(), openingWords);
     if (!source) return fail_with(source.error());
     auto entries = Plan().make(source->get());
     if (!entries) return fail_with(entries.error());

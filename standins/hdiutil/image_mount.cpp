@@ -6,8 +6,9 @@
 
 #include <cerrno>
 
-#include "standins/common/folder_tree.h"
-#include "standins/common/tree_removal.h"
+#include "base/folder_entries.h"
+#include "base/tree_removal.h"
+#include "standins/common/tree_rules.h"
 #include "standins/hdiutil/attach_marker.h"
 #include "standins/hdiutil/safe_extraction.h"
 #include "standins/hdiutil/sealed_image_reader.h"
@@ -18,9 +19,9 @@ namespace {
 
 // Empties the mount point, the marker last so that a detach that fails
 // half-way can be run again, and gives the folder its mode back.
-Result<void> emptyMountPoint(int mountFd, mode_t folderMode) {
+Result<void> emptyMountPoint(int mountFd, mode_t folderMode, const std::filesystem::path& mountPoint) {
     if (::fchmod(mountFd, folderMode | S_IRWXU) != 0) return failure("cannot unlock the mount point", errno);
-    auto removed = removeContents(mountFd, AttachMarkerName);
+    auto removed = base::removeContents(mountFd, AttachMarkerName, mountPoint.string(), RemovingTree);
     if (!removed) return removed;
     if (::unlinkat(mountFd, AttachMarkerName, 0) != 0 && errno != ENOENT)
         return failure("cannot remove the mount point's marker", errno);
@@ -44,11 +45,11 @@ Result<void> fill(SealedImageReader& reader, const std::filesystem::path& mountP
 
 Result<void> attachImage(const std::filesystem::path& image, const std::filesystem::path& mountPoint,
                          const ExtractionLimits& limits) {
-    auto mountFd = openFolder(mountPoint);
+    auto mountFd = base::openFolderAtPath(mountPoint.string(), openingWords);
     if (!mountFd) return failure("mount point is no folder: " + mountFd.error().localizedDescription());
     struct stat st {};
     if (::fstat(mountFd->get(), &st) != 0) return failure("cannot inspect the mount point", errno);
-    auto names = sortedNames(mountFd->get());
+    auto names = base::sortedNames(mountFd->get(), mountPoint.string(), readingWords);
     if (!names) return fail_with(names.error());
     if (!names->empty()) return failure("mount point is not empty: " + mountPoint.string());
 
@@ -64,7 +65,7 @@ Result<void> attachImage(const std::filesystem::path& image, const std::filesyst
     auto filled = writeAttachMarker(mountFd->get(), marker);
     if (filled) filled = fill(**reader, mountPoint, mountFd->get(), folderMode, limits);
     if (!filled) {
-        auto emptied = emptyMountPoint(mountFd->get(), folderMode);
+        auto emptied = emptyMountPoint(mountFd->get(), folderMode, mountPoint);
         if (!emptied)
             return failure(filled.error().localizedDescription() +
                            "; and cleaning up failed: " + emptied.error().localizedDescription());
@@ -73,7 +74,7 @@ Result<void> attachImage(const std::filesystem::path& image, const std::filesyst
 }
 
 Result<void> detachImage(const std::filesystem::path& mountPoint) {
-    auto mountFd = openFolder(mountPoint);
+    auto mountFd = base::openFolderAtPath(mountPoint.string(), openingWords);
     if (!mountFd) return failure("mount point is no folder: " + mountFd.error().localizedDescription());
     auto marker = readAttachMarker(mountFd->get());
     if (!marker) return failure(marker.error().localizedDescription() + ": " + mountPoint.string());
@@ -81,7 +82,7 @@ Result<void> detachImage(const std::filesystem::path& mountPoint) {
     if (::fstat(mountFd->get(), &st) != 0) return failure("cannot inspect the mount point", errno);
     if (st.st_dev != marker->device || st.st_ino != marker->inode)
         return failure("the marker in " + mountPoint.string() + " was made for another folder");
-    return emptyMountPoint(mountFd->get(), marker->folderMode);
+    return emptyMountPoint(mountFd->get(), marker->folderMode, mountPoint);
 }
 
 }  // namespace orbitreel::standins

@@ -8,8 +8,9 @@
 #include <map>
 #include <optional>
 
+#include "base/folder_entries.h"
 #include "base/unique_fd.h"
-#include "standins/common/folder_tree.h"
+#include "standins/common/tree_rules.h"
 #include "standins/hdiutil/folder_cursor.h"
 #include "standins/hdiutil/image_content.h"
 #include "standins/hdiutil/image_entries.h"
@@ -141,7 +142,7 @@ private:
 
 Result<void> extractEntries(struct archive* reader, const std::filesystem::path& root, const ExtractionLimits& limits,
                             const std::string& reservedName, const MappedImage* image, bool readOnly) {
-    auto rootFd = openFolder(root);
+    auto rootFd = base::openFolderAtPath(root.string(), openingWords);
     if (!rootFd) return fail_with(rootFd.error());
     DiskWriter writer(rootFd->get(), image != nullptr ? *image : MappedImage{}, readOnly);
     auto read = readEntries(reader, limits, reservedName, &writer);
