@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <string_view>
 
+#include "base/interrupted.h"
 #include "base/unique_fd.h"
 #include "platform/linux/posix_errors.h"
 
@@ -73,8 +74,7 @@ std::string readHead(int fd, std::size_t limit) {
     std::string bytes(limit, '\0');
     std::size_t got = 0;
     while (got < limit) {
-        const ssize_t n = ::read(fd, bytes.data() + got, limit - got);
-        if (n < 0 && errno == EINTR) continue;
+        const ssize_t n = base::retryInterrupted([&] { return ::read(fd, bytes.data() + got, limit - got); });
         if (n <= 0) break;
         got += static_cast<std::size_t>(n);
     }
@@ -149,8 +149,7 @@ std::string temporaryName(const std::string& fileName) {
 
 Result<void> writeAll(int fd, std::string_view text, const std::string& name) {
     while (!text.empty()) {
-        const ssize_t n = ::write(fd, text.data(), text.size());
-        if (n < 0 && errno == EINTR) continue;
+        const ssize_t n = base::retryInterrupted([&] { return ::write(fd, text.data(), text.size()); });
         if (n < 0) return fail_with(posixError(errno, name));
         text.remove_prefix(static_cast<std::size_t>(n));
     }

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "base/interrupted.h"
 #include "base/unique_fd.h"
 #include "core/texts.h"
 #include "platform/linux/posix_errors.h"
@@ -125,8 +126,8 @@ Result<void> writeNew(int folder, const std::string& name, const std::string& te
     if (!fd) return fail_with(posixError(errno, shown));
     std::size_t done = 0;
     while (done < text.size()) {
-        const ssize_t n = ::write(fd.get(), text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
+        const ssize_t n =
+            base::retryInterrupted([&] { return ::write(fd.get(), text.data() + done, text.size() - done); });
         if (n < 0) return fail_with(posixError(errno, shown));
         done += static_cast<std::size_t>(n);
     }
