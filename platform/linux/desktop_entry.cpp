@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "base/interrupted.h"
+#include "base/own_item.h"
 #include "base/unique_fd.h"
 #include "platform/linux/posix_errors.h"
 
@@ -117,7 +118,7 @@ Result<AtName> entryAt(int folder, const std::string& name) {
     }
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) return fail_with(posixError(errno, name));
-    if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || st.st_size > MaxEntryBytes) return AtName::other;
+    if (!S_ISREG(st.st_mode) || !base::isPersonsOwn(st) || st.st_size > MaxEntryBytes) return AtName::other;
     return holdsMark(readHead(fd.get(), static_cast<std::size_t>(st.st_size))) ? AtName::ours : AtName::other;
 }
 

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "base/interrupted.h"
+#include "base/own_item.h"
 #include "base/unique_fd.h"
 #include "platform/linux/item_identity.h"
 #include "platform/linux/own_tree.h"
@@ -295,7 +296,7 @@ public:
         if (!folderFd) return posixFailure(errno, folder);
         struct stat st {};
         if (::fstat(folderFd.get(), &st) != 0) return posixFailure(errno, folder);
-        if (st.st_uid != ::geteuid() || (st.st_mode & 077) != 0) return posixFailure(EPERM, folder);
+        if (!base::isPersonsPrivate(st)) return posixFailure(EPERM, folder);
         const std::string name = path.filename().string();
         const std::string temporary = "." + name + ".new";
         ::unlinkat(folderFd.get(), temporary.c_str(), 0);

@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "base/interrupted.h"
+#include "base/own_item.h"
 #include "base/unique_fd.h"
 #include "core/texts.h"
 #include "platform/linux/posix_errors.h"
@@ -28,7 +29,7 @@ Result<base::UniqueFd> ownFolderIn(int parent, const char* name, const Path& sho
     if (::mkdirat(parent, name, 0700) != 0 && errno != EEXIST) return fail_with(posixError(errno, shown));
     base::UniqueFd fd(::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     struct stat st {};
-    if (!fd || ::fstat(fd.get(), &st) != 0 || st.st_uid != ::geteuid()) return refused(shown);
+    if (!fd || ::fstat(fd.get(), &st) != 0 || !base::isPersonsOwn(st)) return refused(shown);
     return fd;
 }
 
