@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <string>
 
+#include "base/own_item.h"
 #include "core/identity.h"
 #include "platform/linux/own_tree.h"
 
@@ -17,8 +18,7 @@ namespace {
 // A real folder (not a link to one), ours, and closed to group and others.
 bool isPrivateFolder(const Path& folder) {
     struct stat info {};
-    return lstat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == geteuid() &&
-           (info.st_mode & 077) == 0;
+    return lstat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && base::isPersonsPrivate(info);
 }
 
 // `folder`, made if missing. A file, a link, another user's folder or one

@@ -11,13 +11,13 @@
 #include <cerrno>
 #include <filesystem>
 
+#include "base/own_item.h"
+
 namespace orbitreel {
 
 namespace {
 
 constexpr const char* ReopenRequest = "reopen\n";
-
-bool isOurs(const struct stat& info) { return info.st_uid == geteuid(); }
 
 // The lock file, never through a link; whatever else holds its name (a link,
 // a folder, another user's file) is removed first. The folder is private, so
@@ -27,7 +27,7 @@ base::UniqueFd openLockFile(const std::string& path) {
     for (int attempt = 0; attempt < 3; ++attempt) {
         base::UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
         struct stat info {};
-        if (fd && fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode) && isOurs(info)) return fd;
+        if (fd && fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode) && base::isPersonsOwn(info)) return fd;
         fd.reset();
         std::error_code ignored;
         std::filesystem::remove_all(path, ignored);
@@ -121,7 +121,7 @@ bool SingleInstance::askRunningToReopen() {
     for (int attempt = 0; attempt < 20; ++attempt) {
         struct stat info {};
         // Only our own installer's socket hears from us.
-        if (lstat(path.c_str(), &info) == 0 && (!S_ISSOCK(info.st_mode) || !isOurs(info))) return false;
+        if (lstat(path.c_str(), &info) == 0 && (!S_ISSOCK(info.st_mode) || !base::isPersonsOwn(info))) return false;
         QLocalSocket socket;
         socket.connectToServer(socketPath_);
         if (socket.waitForConnected(250)) {

@@ -12,6 +12,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "base/interrupted.h"
+
 namespace orbitreel::stage {
 
 namespace {
@@ -102,10 +104,7 @@ ChildProcess::ChildProcess(const ProgramLaunch& launch) {
     if (pid == 0) becomeProgram(launch, argv.data(), launch.environment.empty() ? nullptr : envp.data(), report[1]);
     ::close(report[1]);
     int error = 0;
-    ssize_t got;
-    do {
-        got = ::read(report[0], &error, sizeof error);
-    } while (got < 0 && errno == EINTR);
+    const ssize_t got = base::retryInterrupted([&] { return ::read(report[0], &error, sizeof error); });
     ::close(report[0]);
     pid_ = pid;
     if (got == sizeof error) {

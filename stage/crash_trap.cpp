@@ -18,6 +18,7 @@
 #include <optional>
 #include <set>
 
+#include "base/interrupted.h"
 #include "stage/home_view.h"
 #include "stage/tool_processes.h"
 #include "stage/waiting.h"
@@ -300,11 +301,8 @@ struct Stop {
 std::optional<Stop> nextStop(std::map<pid_t, SyscallInfo>& entries) {
     for (;;) {
         int status = 0;
-        const pid_t tid = ::waitpid(-1, &status, __WALL);
-        if (tid < 0) {
-            if (errno == EINTR) continue;
-            return std::nullopt;
-        }
+        const pid_t tid = base::retryInterrupted([&] { return ::waitpid(-1, &status, __WALL); });
+        if (tid < 0) return std::nullopt;
         if (!WIFSTOPPED(status)) {
             entries.erase(tid);
             continue;

@@ -21,6 +21,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/interrupted.h"
+
 namespace orbitreel::stage {
 
 namespace {
@@ -52,12 +54,12 @@ int exitCodeOf(int status) {
 [[noreturn]] void waitAndExit(pid_t child) {
     for (;;) {
         int status = 0;
-        pid_t pid = ::wait(&status);
+        const pid_t pid = base::retryInterrupted([&] { return ::wait(&status); });
         if (pid == child) {
             std::fflush(nullptr);
             ::_exit(exitCodeOf(status));
         }
-        if (pid < 0 && errno != EINTR) ::_exit(1);
+        if (pid < 0) ::_exit(1);
     }
 }
 

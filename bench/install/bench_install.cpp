@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "base/interrupted.h"
 #include "core/cache_paths.h"
 #include "core/digest.h"
 #include "install/install.h"
@@ -70,8 +71,7 @@ Run spawnAndMeasure(const Path& executable, const std::vector<std::string>& argu
     pid_t child = 0;
     if (posix_spawn(&child, trampoline.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
         int status = 0;
-        while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-        }
+        base::retryInterrupted([&] { return waitpid(child, &status, 0); });
         run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
     }
     run.seconds = std::chrono::duration<double>(Clock::now() - start).count();

@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <string_view>
 
+#include "base/interrupted.h"
+#include "base/own_item.h"
 #include "base/unique_fd.h"
 #include "platform/linux/posix_errors.h"
 
@@ -73,8 +75,7 @@ std::string readHead(int fd, std::size_t limit) {
     std::string bytes(limit, '\0');
     std::size_t got = 0;
     while (got < limit) {
-        const ssize_t n = ::read(fd, bytes.data() + got, limit - got);
-        if (n < 0 && errno == EINTR) continue;
+        const ssize_t n = base::retryInterrupted([&] { return ::read(fd, bytes.data() + got, limit - got); });
         if (n <= 0) break;
         got += static_cast<std::size_t>(n);
     }
@@ -117,7 +118,7 @@ Result<AtName> entryAt(int folder, const std::string& name) {
     }
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) return fail_with(posixError(errno, name));
-    if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || st.st_size > MaxEntryBytes) return AtName::other;
+    if (!S_ISREG(st.st_mode) || !base::isPersonsOwn(st) || st.st_size > MaxEntryBytes) return AtName::other;
     return holdsMark(readHead(fd.get(), static_cast<std::size_t>(st.st_size))) ? AtName::ours : AtName::other;
 }
 
@@ -149,8 +150,7 @@ std::string temporaryName(const std::string& fileName) {
 
 Result<void> writeAll(int fd, std::string_view text, const std::string& name) {
     while (!text.empty()) {
-        const ssize_t n = ::write(fd, text.data(), text.size());
-        if (n < 0 && errno == EINTR) continue;
+        const ssize_t n = base::retryInterrupted([&] { return ::write(fd, text.data(), text.size()); });
         if (n < 0) return fail_with(posixError(errno, name));
         text.remove_prefix(static_cast<std::size_t>(n));
     }

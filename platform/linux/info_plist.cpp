@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <string>
 
+#include "base/interrupted.h"
 #include "base/unique_fd.h"
 
 namespace orbitreel {
@@ -24,8 +25,7 @@ std::optional<BundleInfo> readOpened(const base::UniqueFd& fd) {
     std::string document;
     char buffer[16384];
     for (;;) {
-        ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
+        const ssize_t n = base::retryInterrupted([&] { return ::read(fd.get(), buffer, sizeof buffer); });
         if (n < 0) return std::nullopt;
         if (n == 0) break;
         document.append(buffer, static_cast<std::size_t>(n));

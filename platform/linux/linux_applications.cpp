@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "base/interrupted.h"
 #include "base/unique_fd.h"
 #include "platform/linux/info_plist.h"
 #include "platform/linux/item_identity.h"
@@ -199,14 +200,10 @@ std::optional<Error> startDetached(const Path& bundle, const Executable& executa
     reportWrite.reset();
     if (middle < 0) return openSystemError(bundle, forkError);
     int status = 0;
-    while (waitpid(middle, &status, 0) < 0 && errno == EINTR) {
-    }
+    base::retryInterrupted([&] { return waitpid(middle, &status, 0); });
 
     int execError = 0;
-    ssize_t got = 0;
-    do {
-        got = read(reportRead.get(), &execError, sizeof execError);
-    } while (got < 0 && errno == EINTR);
+    const ssize_t got = base::retryInterrupted([&] { return read(reportRead.get(), &execError, sizeof execError); });
     if (got == static_cast<ssize_t>(sizeof execError)) {
         return openSystemError(bundle, execError);
     }

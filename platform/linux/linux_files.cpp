@@ -18,6 +18,8 @@
 #include <system_error>
 #include <vector>
 
+#include "base/interrupted.h"
+#include "base/own_item.h"
 #include "base/unique_fd.h"
 #include "platform/linux/item_identity.h"
 #include "platform/linux/own_tree.h"
@@ -39,11 +41,8 @@ int renameNoReplace(const Path& from, const Path& to) { return renameWith(from, 
 Result<void> writeAll(int fd, std::span<const std::uint8_t> bytes, const Path& path) {
     std::size_t done = 0;
     while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return posixFailure(errno, path);
-        }
+        const ssize_t n = base::retryInterrupted([&] { return ::write(fd, bytes.data() + done, bytes.size() - done); });
+        if (n < 0) return posixFailure(errno, path);
         done += static_cast<std::size_t>(n);
     }
     return {};
@@ -64,11 +63,9 @@ public:
         if (!fd_) return posixFailure(EBADF, path_);
         std::size_t done = 0;
         while (done < buffer.size()) {
-            ssize_t n = ::read(fd_.get(), buffer.data() + done, buffer.size() - done);
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                return posixFailure(errno, path_);
-            }
+            const ssize_t n =
+                base::retryInterrupted([&] { return ::read(fd_.get(), buffer.data() + done, buffer.size() - done); });
+            if (n < 0) return posixFailure(errno, path_);
             if (n == 0) break;
             done += static_cast<std::size_t>(n);
         }
@@ -150,8 +147,7 @@ Result<void> copyEntry(int fromDir, const std::string& name, const Path& from, c
         if (!made) return posixFailure(errno, to);
         std::vector<std::uint8_t> buffer(1 << 20);
         for (;;) {
-            ssize_t n = ::read(in.get(), buffer.data(), buffer.size());
-            if (n < 0 && errno == EINTR) continue;
+            const ssize_t n = base::retryInterrupted([&] { return ::read(in.get(), buffer.data(), buffer.size()); });
             if (n < 0) return posixFailure(errno, from);
             if (n == 0) break;
             auto written = writeAll(made.get(), std::span(buffer.data(), static_cast<std::size_t>(n)), to);
@@ -300,7 +296,7 @@ public:
         if (!folderFd) return posixFailure(errno, folder);
         struct stat st {};
         if (::fstat(folderFd.get(), &st) != 0) return posixFailure(errno, folder);
-        if (st.st_uid != ::geteuid() || (st.st_mode & 077) != 0) return posixFailure(EPERM, folder);
+        if (!base::isPersonsPrivate(st)) return posixFailure(EPERM, folder);
         const std::string name = path.filename().string();
         const std::string temporary = "." + name + ".new";
         ::unlinkat(folderFd.get(), temporary.c_str(), 0);

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <string_view>
 
+#include "base/interrupted.h"
 #include "base/tool_parent.h"
 #include "platform/linux/posix_errors.h"
 
@@ -89,8 +90,7 @@ public:
         if (error != 0) return fail_with(launchError(executable, error));
 
         int status = 0;
-        while (waitpid(child, &status, 0) < 0) {
-            if (errno == EINTR) continue;
+        if (base::retryInterrupted([&] { return waitpid(child, &status, 0); }) < 0) {
             const int waitError = errno;
             return fail_with(
                 PlatformError{"posix", waitError, texts::toolNotAwaited(path, systemCause(waitError), waitError)});

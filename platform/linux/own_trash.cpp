@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "base/interrupted.h"
+#include "base/own_item.h"
 #include "base/unique_fd.h"
 #include "core/texts.h"
 #include "platform/linux/posix_errors.h"
@@ -27,7 +29,7 @@ Result<base::UniqueFd> ownFolderIn(int parent, const char* name, const Path& sho
     if (::mkdirat(parent, name, 0700) != 0 && errno != EEXIST) return fail_with(posixError(errno, shown));
     base::UniqueFd fd(::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     struct stat st {};
-    if (!fd || ::fstat(fd.get(), &st) != 0 || st.st_uid != ::geteuid()) return refused(shown);
+    if (!fd || ::fstat(fd.get(), &st) != 0 || !base::isPersonsOwn(st)) return refused(shown);
     return fd;
 }
 
@@ -125,8 +127,8 @@ Result<void> writeNew(int folder, const std::string& name, const std::string& te
     if (!fd) return fail_with(posixError(errno, shown));
     std::size_t done = 0;
     while (done < text.size()) {
-        const ssize_t n = ::write(fd.get(), text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
+        const ssize_t n =
+            base::retryInterrupted([&] { return ::write(fd.get(), text.data() + done, text.size() - done); });
         if (n < 0) return fail_with(posixError(errno, shown));
         done += static_cast<std::size_t>(n);
     }

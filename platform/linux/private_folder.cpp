@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/own_item.h"
 #include "base/unique_fd.h"
 #include "core/texts.h"
 #include "platform/linux/item_identity.h"
@@ -34,7 +35,7 @@ Failure replaced(const Path& path) {
 // write or enter it.
 bool isPrivate(int fd) {
     struct stat st {};
-    return ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
+    return ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && base::isPersonsPrivate(st);
 }
 
 // The entry of the folder `parent` that is the item `identity`, under

@@ -14,6 +14,8 @@
 #include <csignal>
 #include <cstdio>
 
+#include "base/interrupted.h"
+
 namespace {
 
 bool enterNamespaces() { return ::unshare(CLONE_NEWPID | CLONE_NEWNS) == 0; }
@@ -35,8 +37,7 @@ int main(int argc, char** argv) {
         }
         if (tests > 0) {
             int status = 0;
-            while (::waitpid(tests, &status, 0) < 0 && errno == EINTR) {
-            }
+            orbitreel::base::retryInterrupted([&] { return ::waitpid(tests, &status, 0); });
             // Nothing to tear down here, and exit-time work (a leak check
             // starts a helper process) would land in the namespace that has
             // just ended.

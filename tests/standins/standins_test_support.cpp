@@ -15,6 +15,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "base/interrupted.h"
 #include "standins/hdiutil/image_seal.h"
 
 extern char** environ;
@@ -67,8 +68,7 @@ ToolRun runTool(const std::string& program, const std::vector<std::string>& argu
     ToolRun run;
     if (spawned == 0) {
         int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
+        base::retryInterrupted([&] { return ::waitpid(pid, &status, 0); });
         if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
     }
     ::close(errorsFd);

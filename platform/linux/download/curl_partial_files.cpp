@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "base/hex.h"
+#include "base/interrupted.h"
 #include "platform/linux/download/curl_errors.h"
 #include "platform/linux/download/curl_resume_data.h"
 
@@ -70,9 +71,8 @@ PartialFile::PartialFile(base::UniqueFd fd, Path path, std::int64_t size)
 
 bool PartialFile::writeOut(const std::uint8_t* data, std::size_t length) {
     while (length > 0) {
-        ssize_t n = ::write(fd_.get(), data, length);
+        const ssize_t n = base::retryInterrupted([&] { return ::write(fd_.get(), data, length); });
         if (n < 0) {
-            if (errno == EINTR) continue;
             error_ = errno;
             // Keep the file exactly as long as what we count as written.
             if (::ftruncate(fd_.get(), onDisk_) != 0) {

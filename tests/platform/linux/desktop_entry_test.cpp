@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/interrupted.h"
 #include "platform/linux/desktop_entry.h"
 #include "platform/linux/linux_bundles.h"
 #include "tests/support/temporary_folder.h"
@@ -60,8 +61,7 @@ int run(const std::vector<std::string>& arguments, const Path& log) {
         _exit(127);
     }
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    base::retryInterrupted([&] { return waitpid(pid, &status, 0); });
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
