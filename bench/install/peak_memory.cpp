@@ -5,8 +5,9 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <cerrno>
 #include <cstdio>
+
+#include "base/interrupted.h"
 
 int main(int argc, char** argv) {
     if (argc < 3) return 2;
@@ -18,8 +19,7 @@ int main(int argc, char** argv) {
     if (child < 0) return 127;
     int status = 0;
     rusage usage{};
-    while (wait4(child, &status, 0, &usage) < 0 && errno == EINTR) {
-    }
+    (void)orbitreel::base::retryInterrupted([&] { return wait4(child, &status, 0, &usage); });
     if (FILE* out = std::fopen(argv[1], "w")) {
         std::fprintf(out, "%ld\n", usage.ru_maxrss);
         std::fclose(out);

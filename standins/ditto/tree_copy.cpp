@@ -10,6 +10,7 @@
 #include "base/folder_entries.h"
 #include "base/folder_walk.h"
 #include "base/interrupted.h"
+#include "base/own_item.h"
 #include "base/tree_removal.h"
 #include "base/unique_fd.h"
 #include "standins/common/stream_chunk.h"
@@ -211,7 +212,7 @@ Result<void> fillExistingFolder(const Location& from, const Location& to, const 
     if (!target) return failure("cannot open " + destination.string(), errno);
     struct stat st {};
     if (::fstat(target.get(), &st) != 0) return failure("cannot inspect " + destination.string(), errno);
-    if (st.st_uid != ::geteuid()) return failure("destination is not the user's own: " + destination.string());
+    if (!base::isPersonsOwn(st)) return failure("destination is not the user's own: " + destination.string());
     auto inside = base::sortedNames(target.get(), destination.string(), readingWords);
     if (!inside) return fail_with(inside.error());
     if (!inside->empty()) return failure("destination exists and is not empty: " + destination.string());
