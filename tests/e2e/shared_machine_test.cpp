@@ -274,6 +274,10 @@ protected:
         startNeighbour({"--swap-staging", "/Applications", "Notes.app", how});
 
         const bool installed = install();
+        // Swapping back and forth goes on while both names are there (a
+        // staging folder the installer could not take away stays, empty,
+        // for the next run): stopped, it holds still for the look.
+        neighbour_.stop();
         std::cerr << "the neighbour: " << neighbourSaid();
         const fs::path notesNow = stage::whereIs(notesItem, {"/Applications"});
         ASSERT_FALSE(notesNow.empty()) << "Notes.app is gone\n" << diagnosis();
