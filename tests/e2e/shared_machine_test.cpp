@@ -87,6 +87,7 @@ protected:
         neighbour_ = stage::startNeighbourWith(E2E_NEIGHBOUR, arguments, neighbourOutput_);
     }
     std::string neighbourSaid() const { return stage::readWholeFile(neighbourOutput_); }
+    void stopNeighbour() { neighbour_.stop(); }
 
     // Installs, and waits until Orbitreel started or the installer failed.
     bool install() {
@@ -277,7 +278,7 @@ protected:
         // Swapping back and forth goes on while both names are there (a
         // staging folder the installer could not take away stays, empty,
         // for the next run): stopped, it holds still for the look.
-        neighbour_.stop();
+        stopNeighbour();
         std::cerr << "the neighbour: " << neighbourSaid();
         const fs::path notesNow = stage::whereIs(notesItem, {"/Applications"});
         ASSERT_FALSE(notesNow.empty()) << "Notes.app is gone\n" << diagnosis();
