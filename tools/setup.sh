@@ -16,7 +16,7 @@ PACKAGES=(
   googletest libgtest-dev libgmock-dev
   libcpp-httplib-dev
   libbenchmark-dev
-  clang-16 libclang-rt-16-dev
+  clang-16 libclang-rt-16-dev lld
   xvfb xauth x11-utils fontconfig fonts-dejavu-core
   iproute2 util-linux procps
   at-spi2-core libatspi2.0-dev dbus-daemon dbus-bin

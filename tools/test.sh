@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Builds the installer and runs the whole test suite: the normal build with
-# warnings as errors, then the same suite under AddressSanitizer and
-# UndefinedBehaviorSanitizer, then the URL session's tests under
-# ThreadSanitizer, then every fuzz target for a short while. Run
-# tools/setup.sh once first.
+# Builds the installer and runs the whole test suite: the normal build (gcc)
+# with warnings as errors, then the same suite under AddressSanitizer and
+# UndefinedBehaviorSanitizer (clang, in a build that makes the fuzz targets
+# too), then the threads' tests under ThreadSanitizer, then every fuzz target
+# for a short while, one per core at a time. Run tools/setup.sh once first.
 #
 #   tools/test.sh            everything
 #   tools/test.sh --quick    only the normal build
@@ -14,6 +14,9 @@ cd "$(dirname "$0")/.."
 bash tools/layer_check.sh
 
 jobs=$(nproc)
+# Most tests spend their time waiting on the programs, servers and screen
+# they start, so twice as many run at once as there are cores.
+test_jobs=$((2 * jobs))
 run_suite() {
     local preset=$1; shift
     echo "== $preset: configure and build"
@@ -23,13 +26,13 @@ run_suite() {
 }
 
 run_suite ci
-ctest --preset ci -j "$jobs" --timeout 600
+ctest --preset ci -j "$test_jobs" --timeout 600
 
 if [ "${1:-}" = "--quick" ]; then exit 0; fi
 
 run_suite asan
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    ctest --preset asan -j "$jobs" --timeout 900
+    ctest --preset asan -j "$test_jobs" --timeout 900
 
 # The URL session, its cancel and the download handlers cross threads the
 # most, and so does a quit that waits for the session; the digest reads
@@ -39,8 +42,8 @@ TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
     ctest --preset tsan -j "$jobs" --timeout 900 \
     -R '^(platform\.linux\.download\.(SessionTest|CancelTest)|controller\.(InstallerDownloadTest|QuitTest)|core\.DigestTest)\.'
 
-# Every fuzz target builds and runs briefly from its seeds, so a target that
-# no longer builds, or a parser that breaks its rules, fails here too. A
-# fixed seed makes each run the start of the same sequence of inputs, so what
+# Every fuzz target (built by the asan build above) runs briefly from its
+# seeds, so a target that no longer builds, or a parser that breaks its
+# rules, fails here too. A fixed seed makes each run the start of the same sequence of inputs, so what
 # fails here fails again when run by hand; longer runs go wide (README).
-bash tools/fuzz.sh --seed 1
+bash tools/fuzz.sh --preset asan --seed 1

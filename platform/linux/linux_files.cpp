@@ -30,7 +30,6 @@ namespace orbitreel {
 
 namespace {
 
-Failure posixFailure(int code, const Path& path) { return fail_with(posixError(code, path)); }
 
 int renameWith(const Path& from, const Path& to, unsigned flags) {
     return static_cast<int>(::syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), flags));

@@ -63,5 +63,6 @@ inline texts::SystemCause systemCause(int code) {
 inline PlatformError posixError(int code, const Path& path = {}) {
     return PlatformError{"posix", code, texts::fileFailure(systemCause(code), code, path.string())};
 }
+inline Failure posixFailure(int code, const Path& path = {}) { return fail_with(posixError(code, path)); }
 
 }  // namespace orbitreel

@@ -25,7 +25,6 @@ namespace orbitreel {
 
 namespace {
 
-Failure posixFailure(int code, const Path& path) { return fail_with(posixError(code, path)); }
 
 Failure replaced(const Path& path) {
     return fail_with(PlatformError{"files", 1, texts::folderReplaced(path.string())});

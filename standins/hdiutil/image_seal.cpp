@@ -16,7 +16,7 @@ namespace orbitreel::standins {
 
 namespace {
 
-constexpr std::string_view Magic = "orbitreel-image-seal 1\n";
+constexpr std::string_view SealMagic = "orbitreel-image-seal 1\n";
 
 bool isLowerHex(std::string_view text) {
     for (char c : text)
@@ -27,7 +27,7 @@ bool isLowerHex(std::string_view text) {
 }  // namespace
 
 std::string formatSeal(const Seal& seal) {
-    std::string block = std::string(Magic) + "length " + std::to_string(seal.length) + "\npieces " + seal.digest + "\n";
+    std::string block = std::string(SealMagic) + "length " + std::to_string(seal.length) + "\npieces " + seal.digest + "\n";
     block.resize(SealSize, '\0');
     return block;
 }
@@ -54,8 +54,8 @@ Result<Seal> readSeal(int fd, std::uint64_t fileSize) {
     if (got != static_cast<ssize_t>(SealSize)) return failure("cannot read the image's seal");
 
     std::string_view text(block);
-    if (!text.starts_with(Magic)) return failure("image damaged or truncated: no seal at its end");
-    text.remove_prefix(Magic.size());
+    if (!text.starts_with(SealMagic)) return failure("image damaged or truncated: no seal at its end");
+    text.remove_prefix(SealMagic.size());
 
     Seal seal;
     if (!text.starts_with("length ")) return failure("image seal malformed");

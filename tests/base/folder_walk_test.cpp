@@ -43,8 +43,6 @@ public:
     }
 };
 
-UniqueFd opened(const fs::path& folder) { return UniqueFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY)); }
-
 // Bytewise: "B" before "a", and "\xC3\xA9" (é) after "z", which a signed
 // comparison of characters would put first. A link is reported as itself,
 // and what it points at is never visited, whatever the visitor answers.
@@ -59,7 +57,7 @@ TEST(FolderWalk, VisitsEveryItemOnceInBytewiseOrderAndNeverEntersALink) {
     fs::create_directory_symlink(folder.path() / "outside", top / "link");
 
     Recorder recorder;
-    UniqueFd fd = opened(top);
+    UniqueFd fd = openedFolder(top);
     ASSERT_TRUE(walkFolder(fd.get(), "shown", rulesTo(8), recorder));
     EXPECT_EQ(recorder.met, (std::vector<std::string>{"B", "a", "a/z", "a/\xC3\xA9", "a/", "a.b", "link@"}));
     EXPECT_EQ(recorder.shown[2], "shown/a/z");
@@ -71,7 +69,7 @@ TEST(FolderWalk, EachCallerBoundsTheDepthAndTheDescriptorsHeld) {
     test_support::TemporaryFolder folder;
     const fs::path top = folder.path() / "top";
     test_support::writeText(top / "d1" / "d2" / "d3" / "file", "4 names below");
-    UniqueFd fd = opened(top);
+    UniqueFd fd = openedFolder(top);
     const int before = openDescriptors();
 
     Recorder within;
@@ -107,7 +105,7 @@ TEST(FolderWalk, AFolderReplacedAfterItWasSeenIsNotEntered) {
             fs::rename(top / "a", folder.path() / ("aside" + std::to_string(round)));
             swaps[round]();
         };
-        UniqueFd fd = opened(top);
+        UniqueFd fd = openedFolder(top);
         auto walked = walkFolder(fd.get(), "top", rulesTo(8), recorder);
         ASSERT_FALSE(walked);
         EXPECT_EQ(shownOf(walked.error()), "top/a");

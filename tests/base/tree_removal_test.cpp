@@ -22,8 +22,6 @@ namespace fs = std::filesystem;
 
 constexpr uid_t Nobody = 65534;
 
-UniqueFd opened(const fs::path& folder) { return UniqueFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY)); }
-
 fs::perms modeOf(const fs::path& path) { return fs::symlink_status(path).permissions(); }
 
 // A link is an entry: it goes, and what it points at keeps its content and
@@ -39,7 +37,7 @@ TEST(TreeRemoval, LinksAreRemovedAndWhatTheyPointAtSurvives) {
     fs::create_symlink("nowhere", tree / "dangling");
     fs::create_directory_symlink(outside, folder.path() / "top-link");
     fs::permissions(outside, static_cast<fs::perms>(0500));
-    UniqueFd parent = opened(folder.path());
+    UniqueFd parent = openedFolder(folder.path());
 
     ASSERT_TRUE(removeTree(parent.get(), "top-link", "top-link", rulesTo(4)));
     ASSERT_TRUE(removeTree(parent.get(), "tree", "tree", rulesTo(4)));
@@ -58,7 +56,7 @@ TEST(TreeRemoval, LinksAreRemovedAndWhatTheyPointAtSurvives) {
 TEST(TreeRemoval, ATreeDeeperThanTheBoundStopsTheRemovalWithoutLeakingDescriptors) {
     test_support::TemporaryFolder folder;
     test_support::writeText(folder.path() / "tree" / "d1" / "d2" / "file", "3 names below");
-    UniqueFd parent = opened(folder.path());
+    UniqueFd parent = openedFolder(folder.path());
     const int before = openDescriptors();
     auto deep = removeTree(parent.get(), "tree", "tree", rulesTo(2));
     ASSERT_FALSE(deep);
@@ -80,7 +78,7 @@ TEST(TreeRemoval, AnotherUsersFolderStopsTheRemovalAndKeepsItsContentAndMode) {
     test_support::writeText(tree / "z-file", "z");
     fs::permissions(tree / "theirs", static_cast<fs::perms>(0555));
     ASSERT_EQ(::chown((tree / "theirs").c_str(), Nobody, Nobody), 0);
-    UniqueFd parent = opened(folder.path());
+    UniqueFd parent = openedFolder(folder.path());
 
     auto removed = removeTree(parent.get(), "tree", "tree", rulesTo(4));
     ASSERT_FALSE(removed);
@@ -127,7 +125,7 @@ TEST(TreeRemoval, TheOwnersLockedFoldersAreUnlockedAndEmptied) {
     fs::permissions(top / "read-only", static_cast<fs::perms>(0555));
 
     const int status = asNobody([&] {
-        UniqueFd fd = opened(top);
+        UniqueFd fd = openedFolder(top);
         auto emptied = removeContents(fd.get(), "keep", "top", rulesTo(4));
         if (!emptied) std::fprintf(stderr, "%s\n", shownOf(emptied.error()).c_str());
         return emptied ? 0 : 1;

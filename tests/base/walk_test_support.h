@@ -1,11 +1,16 @@
 #pragma once
 // What the walk's tests share: a plain wording that keeps the errno and the
-// shown path, and a count of the descriptors the process holds.
+// shown path, a folder opened for reading, and a count of the descriptors
+// the process holds.
 
+#include <fcntl.h>
+
+#include <filesystem>
 #include <string>
 
 #include "base/error.h"
 #include "base/folder_walk.h"
+#include "base/unique_fd.h"
 
 namespace orbitreel::base::test {
 
@@ -19,5 +24,9 @@ int codeOf(const Error& error);
 std::string shownOf(const Error& error);
 
 int openDescriptors();
+
+inline UniqueFd openedFolder(const std::filesystem::path& folder) {
+    return UniqueFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
 
 }  // namespace orbitreel::base::test
