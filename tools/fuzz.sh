@@ -95,11 +95,11 @@ for name in "${targets[@]}"; do
     [ -n "$seed" ] && options+=(-seed="$seed")
     limit="$seconds s"
     [ -n "$runs" ] && limit="$runs runs$([ "$seconds" != 0 ] && echo " or $seconds s")"
-    echo "== fuzz: $name ($limit)"
     if [ "$running" -ge "$jobs" ]; then
         wait -n
         running=$((running - 1))
     fi
+    echo "== fuzz: $name ($limit)"
     # The first folder takes what the run finds; the seeds come second.
     run_target "$name" "${options[@]}" "$scratch/$name" "${seeds[@]}" &
     running=$((running + 1))
