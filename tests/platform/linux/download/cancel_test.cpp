@@ -59,6 +59,9 @@ TEST_F(CancelTest, ACancelledTransferCompletesAsACutWouldAndTheHandlerGetsTheSam
     auto task = session->downloadTask(url);
     task->resume();
     ASSERT_TRUE(host.server().waitForStall("/release.dmg", 30s));
+    // Bytes sent are not yet bytes written: without any on disk there is
+    // nothing to resume.
+    ASSERT_TRUE(delegate.waitForProgress());
 
     CancelAnswer answer;
     task->cancelByProducingResumeData(answer.handler());

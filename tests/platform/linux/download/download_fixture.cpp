@@ -62,6 +62,7 @@ void RecordingDelegate::didWriteData(DownloadTask&, std::int64_t bytesWritten, s
     totals.push_back(totalBytesWritten);
     reportedDelta += bytesWritten;
     order.push_back("progress");
+    changed_.notify_all();
 }
 
 void RecordingDelegate::didFinishDownloading(DownloadTask& task, const Path& location) {
@@ -80,12 +81,17 @@ void RecordingDelegate::didComplete(DownloadTask&, const std::optional<TransferE
     ++completions;
     error = transferError;
     order.push_back("complete");
-    completed_.notify_all();
+    changed_.notify_all();
 }
 
 bool RecordingDelegate::waitForCompletion(std::chrono::seconds timeout) {
     std::unique_lock lock(mutex_);
-    return completed_.wait_for(lock, timeout, [&] { return completions > 0; });
+    return changed_.wait_for(lock, timeout, [&] { return completions > 0; });
+}
+
+bool RecordingDelegate::waitForProgress(std::chrono::seconds timeout) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return !totals.empty(); });
 }
 
 }  // namespace orbitreel::test_support

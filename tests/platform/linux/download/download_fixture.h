@@ -60,6 +60,8 @@ public:
 
     // False when no completion arrived in time.
     bool waitForCompletion(std::chrono::seconds timeout = std::chrono::seconds(30));
+    // False when no bytes were reported written in time.
+    bool waitForProgress(std::chrono::seconds timeout = std::chrono::seconds(30));
 
     // Results; read them after waitForCompletion.
     std::vector<std::string> redirects;  // proposed URLs ("" when none)
@@ -75,7 +77,7 @@ public:
 
 private:
     std::mutex mutex_;
-    std::condition_variable completed_;
+    std::condition_variable changed_;
 };
 
 }  // namespace orbitreel::test_support
