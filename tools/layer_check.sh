@@ -29,28 +29,34 @@ declare -A allowed=(
   [stage/release_host]="stage/release_host"
 )
 
-failures=0
+# The files of every folder the check knows, read by one grep (/dev/null
+# keeps it off standard input).
+files=()
 for folder in "${!allowed[@]}"; do
   [[ -d $folder ]] || continue
   for file in "$folder"/*.h "$folder"/*.cpp; do
-    [[ -e $file ]] || continue
-    while IFS= read -r line; do
-      included="${line#*\"}"
-      included="${included%%\"*}"
-      # A bare name is a generated header next to the file (the pinned key).
-      [[ $included == */* ]] || continue
-      from="${included%/*}"
-      ok=0
-      for layer in ${allowed[$folder]}; do
-        [[ $from == "$layer" || $included == "$layer" ]] && ok=1 && break
-      done
-      if [[ $ok == 0 ]]; then
-        echo "layer check: $file includes \"$included\", above its layer ($folder)" >&2
-        failures=$((failures + 1))
-      fi
-    done < <(grep -E '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$file" || true)
+    if [[ -e $file ]]; then files+=("$file"); fi
   done
 done
+
+failures=0
+while IFS= read -r match; do
+  file="${match%%:*}"
+  folder="${file%/*}"
+  included="${match#*\"}"
+  included="${included%%\"*}"
+  # A bare name is a generated header next to the file (the pinned key).
+  [[ $included == */* ]] || continue
+  from="${included%/*}"
+  ok=0
+  for layer in ${allowed[$folder]}; do
+    [[ $from == "$layer" || $included == "$layer" ]] && ok=1 && break
+  done
+  if [[ $ok == 0 ]]; then
+    echo "layer check: $file includes \"$included\", above its layer ($folder)" >&2
+    failures=$((failures + 1))
+  fi
+done < <(grep -HE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' /dev/null "${files[@]}" || true)
 
 # Every folder of product code must be one the check knows.
 for file in $(git ls-files '*.h' '*.cpp' | grep -vE '^(tests|bench|fuzz|tools|third_party)/'); do
