@@ -2,8 +2,9 @@
 # Builds the installer and runs the whole test suite: the normal build (gcc)
 # with warnings as errors, then the same suite under AddressSanitizer and
 # UndefinedBehaviorSanitizer (clang, in a build that makes the fuzz targets
-# too), then the threads' tests under ThreadSanitizer, then every fuzz target
-# for a short while, one per core at a time. Run tools/setup.sh once first.
+# too; the scripts' own tests run nothing it compiled and are left out),
+# then the threads' tests under ThreadSanitizer, then every fuzz target for a
+# short while, one per core at a time. Run tools/setup.sh once first.
 #
 #   tools/test.sh            everything
 #   tools/test.sh --quick    only the normal build
