@@ -59,3 +59,5 @@ void QuitSignals::drain() {
 }
 
 }  // namespace orbitreel
+
+#include "moc_quit_signals.cpp"

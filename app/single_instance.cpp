@@ -136,3 +136,5 @@ bool SingleInstance::askRunningToReopen() {
 }
 
 }  // namespace orbitreel
+
+#include "moc_single_instance.cpp"

@@ -64,3 +64,5 @@ QLabel* Installer::detailsLabel() const {
 }
 
 }  // namespace orbitreel
+
+#include "moc_installer.cpp"

@@ -18,10 +18,22 @@ jobs=$(nproc)
 # Most tests spend their time waiting on the programs, servers and screen
 # they start, so twice as many run at once as there are cores.
 test_jobs=$((2 * jobs))
+
+# Configuring waits on many small programs and uses little of a core, so
+# the builds are configured side by side, before the first one starts.
+presets=(ci)
+if [ "${1:-}" != "--quick" ]; then presets+=(asan tsan); fi
+echo "== configure: ${presets[*]}"
+configuring=()
+for preset in "${presets[@]}"; do
+    cmake --preset "$preset" >/dev/null &
+    configuring+=($!)
+done
+for pid in "${configuring[@]}"; do wait "$pid"; done
+
 run_suite() {
     local preset=$1; shift
-    echo "== $preset: configure and build"
-    cmake --preset "$preset" >/dev/null
+    echo "== $preset: build"
     cmake --build --preset "$preset" -j "$jobs" "$@"
     echo "== $preset: tests"
 }

@@ -125,3 +125,5 @@ void Bar::paintEvent(QPaintEvent*) {
 }
 
 }  // namespace orbitreel
+
+#include "moc_bar.cpp"

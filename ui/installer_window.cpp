@@ -36,3 +36,5 @@ void InstallerWindow::closeEvent(QCloseEvent* event) {
 }
 
 }  // namespace orbitreel
+
+#include "moc_installer_window.cpp"

@@ -70,3 +70,5 @@ void LineLimitedLabel::paintEvent(QPaintEvent*) {
 }
 
 }  // namespace orbitreel
+
+#include "moc_line_limited_label.cpp"

@@ -16,3 +16,5 @@ void Panel::paintEvent(QPaintEvent*) {
 }
 
 }  // namespace orbitreel
+
+#include "moc_panel.cpp"

@@ -63,3 +63,5 @@ void PrimaryButton::paintEvent(QPaintEvent*) {
 }
 
 }  // namespace orbitreel
+
+#include "moc_primary_button.cpp"
