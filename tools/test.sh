@@ -21,8 +21,10 @@ test_jobs=$((2 * jobs))
 
 # Configuring waits on many small programs and uses little of a core, so
 # the builds are configured side by side, before the first one starts.
+quick=false
+if [ "${1:-}" = "--quick" ]; then quick=true; fi
 presets=(ci)
-if [ "${1:-}" != "--quick" ]; then presets+=(asan tsan); fi
+if ! $quick; then presets+=(asan tsan); fi
 echo "== configure: ${presets[*]}"
 configuring=()
 for preset in "${presets[@]}"; do
@@ -41,7 +43,7 @@ run_suite() {
 run_suite ci
 ctest --preset ci -j "$test_jobs" --timeout 600
 
-if [ "${1:-}" = "--quick" ]; then exit 0; fi
+if $quick; then exit 0; fi
 
 run_suite asan
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
